@@ -1,0 +1,42 @@
+// Record mapping: checks a parsed value against a fixed record type (exact member list,
+// member types), producing the mapping messages; accessors read members once checked.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "json/document.h"
+
+namespace orv::json {
+
+enum class Kind { String, U64, Bool, Array, Object, Any };
+
+struct Record;
+
+struct Field {
+  std::string_view name;
+  Kind kind;
+  bool optional = false;
+  const Record* record = nullptr;  // for Kind::Object with a fixed member list; null: any object
+};
+
+struct Record {
+  std::string_view name;  // the type name used in messages, e.g. "SignedCompletionRecord"
+  std::span<const Field> fields;
+};
+
+// nullopt when value maps onto record (nested records included), else the first mapping
+// message in document order: "unknown field `{}`, expected {}", "missing field `{}`",
+// "invalid type: {}, expected {}", "duplicate field `{}`".
+std::optional<std::string> check_record(const Value& value, const Record& record);
+
+// Member lookup on an object value; null when absent or value is not an object.
+const Value* member(const Value& object, std::string_view name);
+// Accessors for members that check_record has already vouched for.
+std::string_view string_member(const Value& object, std::string_view name);
+uint64_t u64_member(const Value& object, std::string_view name);
+
+}  // namespace orv::json
