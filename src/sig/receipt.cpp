@@ -1,7 +1,81 @@
 #include "sig/receipt.h"
 
-namespace orv::sig {
+#include <optional>
+#include <string>
 
-ReceiptCheck check_receipt(std::string_view, std::string_view) { return {}; }
+#include "json/document.h"
+#include "json/record.h"
+#include "sig/live_record.h"
+#include "sig/outcome.h"
+#include "sig/scope.h"
+
+namespace orv::sig {
+namespace {
+
+constexpr uint64_t kDocumentLimit = 1048576;
+constexpr uint64_t kPinnedKeyLimit = 65536;
+constexpr std::string_view kRefusalSchema = "tamsel-fabric/refusal/v1";
+
+// A verdict reached before the format is known: it names no format and carries the
+// lab-receipt scope text.
+ReceiptCheck undetected(Problem problem) {
+  ReceiptVerdict verdict;
+  verdict.format = ReceiptFormat::Unknown;
+  verdict.scope = kLabReceiptScope;
+  verdict.problems.push_back(std::move(problem));
+  settle_outcome(verdict);
+  return {ReceiptFormat::Unknown, std::move(verdict)};
+}
+
+bool is_refusal(const json::Value& document) {
+  const json::Value* core = json::member(document, "core");
+  if (core == nullptr || !core->IsObject()) return false;
+  const json::Value* schema = json::member(*core, "schema");
+  return schema != nullptr && schema->IsString() &&
+         std::string_view(schema->GetString(), schema->GetStringLength()) == kRefusalSchema;
+}
+
+bool has_members(const json::Value& document, std::string_view a, std::string_view b) {
+  return json::member(document, a) != nullptr && json::member(document, b) != nullptr;
+}
+
+}  // namespace
+
+ReceiptFormat detect_format(const json::Value& document) {
+  if (is_refusal(document) && json::member(document, "broker_signature_hex") != nullptr) {
+    return ReceiptFormat::Refusal;
+  }
+  if (has_members(document, "core", "broker_signature_hex")) return ReceiptFormat::LabReceipt;
+  if (has_members(document, "record", "signature_hex")) return ReceiptFormat::LiveRecord;
+  return ReceiptFormat::Unknown;
+}
+
+ReceiptCheck check_receipt(std::string_view document, std::string_view pinned_key) {
+  if (auto problem = json::size_guard("the document", document.size(), kDocumentLimit)) {
+    return undetected(std::move(*problem));
+  }
+  if (auto problem = json::size_guard("the pinned key", pinned_key.size(), kPinnedKeyLimit)) {
+    return undetected(std::move(*problem));
+  }
+  Result<json::Document> parsed = json::parse(document);
+  if (!parsed) return undetected({"PARSE", "document is not JSON: " + parsed.error()});
+  if (auto violation = json::strict_check(document)) {
+    return undetected({"NON_CANONICAL_JSON", "document is not strict JSON: " + *violation});
+  }
+
+  const json::Value& root = parsed->root();
+  switch (detect_format(root)) {
+    case ReceiptFormat::LiveRecord:
+      return {ReceiptFormat::LiveRecord, check_live_record(root, pinned_key)};
+    case ReceiptFormat::LabReceipt:
+      return {ReceiptFormat::LabReceipt, std::nullopt};
+    case ReceiptFormat::Refusal:
+      return {ReceiptFormat::Refusal, std::nullopt};
+    case ReceiptFormat::Unknown:
+      break;
+  }
+  return undetected({"UNKNOWN_FORMAT",
+                     "not a lab receipt (core + broker_signature_hex) or a live record (record + signature_hex)"});
+}
 
 }  // namespace orv::sig

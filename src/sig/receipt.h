@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/verdict.h"
+#include "json/document.h"
 
 namespace orv::sig {
 
@@ -16,5 +17,8 @@ struct ReceiptCheck {
 };
 
 ReceiptCheck check_receipt(std::string_view document, std::string_view pinned_key);
+
+// Which check a parsed document goes to: refusal, lab receipt, live record, or none.
+ReceiptFormat detect_format(const json::Value& document);
 
 }  // namespace orv::sig

@@ -1,0 +1,78 @@
+# The README's two commands are `make demo` and `make test`; both install what they need first.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 20
+
+RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev
+TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
+FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt
+
+.PHONY: demo test deps-run deps-test build release asan fuzz fuzz-build bench clean
+
+# Installs the Debian packages that are missing when run as root; otherwise names them.
+define install_packages
+	@missing=""; for p in $(1); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "installing:$$missing"; apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else \
+	    echo "missing Debian packages:$$missing"; echo "install them with: sudo apt-get install$$missing"; exit 1; \
+	  fi; \
+	fi
+endef
+
+deps-run:
+	$(call install_packages,$(RUN_PACKAGES))
+
+deps-test:
+	$(call install_packages,$(TEST_PACKAGES))
+
+# The verifier alone, run on the bundled examples: one valid live record and one tampered copy.
+demo: deps-run
+	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
+	cmake --build build/demo -j$(JOBS) --target orvelant-verify
+	@echo; echo '$$ orvelant-verify receipt examples/live-record.json --key examples/live-service-key.hex'
+	@build/demo/orvelant-verify receipt examples/live-record.json --key examples/live-service-key.hex
+	@echo; echo '$$ orvelant-verify receipt examples/live-record-tampered.json --key examples/live-service-key.hex'
+	@build/demo/orvelant-verify receipt examples/live-record-tampered.json --key examples/live-service-key.hex; \
+	  echo "(exit status $$?: the counter was changed after signing)"
+
+build: deps-test
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build/release -j$(JOBS)
+
+release: build
+	cd build/release && ctest --output-on-failure -j$(JOBS)
+
+asan: deps-test
+	cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON >/dev/null
+	cmake --build build/asan -j$(JOBS)
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
+
+fuzz-build: deps-test
+	CXX=clang++-14 cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_FUZZ=ON -DORV_TESTS=OFF >/dev/null
+	cmake --build build/fuzz -j$(JOBS)
+
+# Each target runs FUZZ_SECONDS from the committed seeds; a finding fails the run.
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  corpus=build/fuzz/corpus-$$t; mkdir -p $$corpus; \
+	  if [ -d fuzz/seeds/$$t ]; then cp -n fuzz/seeds/$$t/* $$corpus/ 2>/dev/null || true; fi; \
+	  if [ $$t = fuzz_receipt ]; then cp -n examples/*.json tests/data/live/*.json $$corpus/ 2>/dev/null || true; fi; \
+	  echo "fuzzing $$t for $(FUZZ_SECONDS) s"; \
+	  build/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -print_final_stats=0 \
+	    -artifact_prefix=build/fuzz/ $$corpus 2>build/fuzz/$$t.log || { tail -40 build/fuzz/$$t.log; exit 1; }; \
+	  tail -1 build/fuzz/$$t.log; \
+	done
+
+# Every test: the release build, the sanitizer build, then the short fuzz runs.
+test: release asan fuzz
+	@echo "all test stages passed"
+
+bench: deps-test
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON -DORV_TESTS=OFF >/dev/null
+	cmake --build build/bench -j$(JOBS)
+	@for b in build/bench/*_bench; do $$b; done
+
+clean:
+	rm -rf build
