@@ -12,7 +12,8 @@
 
 namespace orv::json {
 
-enum class Kind { String, U64, Bool, Array, Object, Any };
+// Array: any elements; StringArray: every element a string.
+enum class Kind { String, U64, Bool, Array, Object, Any, StringArray };
 
 struct Record;
 
@@ -35,7 +36,8 @@ std::optional<std::string> check_record(const Value& value, const Record& record
 
 // Member lookup on an object value; null when absent or value is not an object.
 const Value* member(const Value& object, std::string_view name);
-// Accessors for members that check_record has already vouched for.
+// Accessors for members that check_record has already vouched for; they give "" and 0 when
+// the member is absent or of another type.
 std::string_view string_member(const Value& object, std::string_view name);
 uint64_t u64_member(const Value& object, std::string_view name);
 

@@ -1,0 +1,16 @@
+// The JSON parser and the strict check over arbitrary bytes: neither may crash, and whatever
+// the strict check accepts must also parse (the check is never looser than the parser).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "json/document.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const orv::Result<orv::json::Document> parsed = orv::json::parse(text);
+  const auto violation = orv::json::strict_check(text);
+  if (!violation && !parsed.ok()) std::abort();
+  return 0;
+}
