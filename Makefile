@@ -60,6 +60,7 @@ fuzz: fuzz-build
 	  if [ -d fuzz/seeds/$$t ]; then cp -n fuzz/seeds/$$t/* $$corpus/ 2>/dev/null || true; fi; \
 	  if [ $$t = fuzz_receipt ]; then cp -n examples/*.json tests/data/live/*.json $$corpus/ 2>/dev/null || true; fi; \
 	  echo "fuzzing $$t for $(FUZZ_SECONDS) s"; \
+	  UBSAN_OPTIONS=suppressions=fuzz/ubsan.supp:halt_on_error=1:print_stacktrace=1 \
 	  build/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -print_final_stats=0 \
 	    -artifact_prefix=build/fuzz/ $$corpus 2>build/fuzz/$$t.log || { tail -40 build/fuzz/$$t.log; exit 1; }; \
 	  tail -1 build/fuzz/$$t.log; \

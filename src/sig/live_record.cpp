@@ -10,6 +10,7 @@
 #include "crypto/mldsa65.h"
 #include "json/record.h"
 #include "sig/outcome.h"
+#include "sig/schema_list.h"
 #include "sig/scope.h"
 
 namespace orv::sig {
@@ -55,16 +56,6 @@ CompletionRecord read_record(const json::Value& record) {
 
 void append_u64_be(std::vector<uint8_t>& out, uint64_t value) {
   for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-std::string list_notation(std::span<const std::string_view> items) {
-  std::string out = "[";
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) out += ", ";
-    out.append("\"").append(items[i]).append("\"");
-  }
-  out.append("]");
-  return out;
 }
 
 void record_facts(const CompletionRecord& record, const std::string& record_id, TextMap& facts) {
@@ -127,9 +118,7 @@ ReceiptVerdict check_live_record(const json::Value& document, std::string_view p
   const std::string_view signature_hex = json::string_member(document, "signature_hex");
   const std::string_view public_key_hex = json::string_member(document, "public_key_hex");
 
-  bool schema_known = false;
-  for (std::string_view accepted : kAcceptedSchemaVersions) schema_known |= record.schema_version == accepted;
-  if (!schema_known) {
+  if (!is_accepted(record.schema_version, kAcceptedSchemaVersions)) {
     problems.push_back({"UNSUPPORTED_SCHEMA", "record schema_version '" + std::string(record.schema_version) +
                                                   "' is not supported; this verifier accepts " +
                                                   list_notation(kAcceptedSchemaVersions)});

@@ -5,8 +5,10 @@
 
 #include "json/document.h"
 #include "json/record.h"
+#include "sig/lab_receipt.h"
 #include "sig/live_record.h"
 #include "sig/outcome.h"
+#include "sig/refusal.h"
 #include "sig/scope.h"
 
 namespace orv::sig {
@@ -14,7 +16,6 @@ namespace {
 
 constexpr uint64_t kDocumentLimit = 1048576;
 constexpr uint64_t kPinnedKeyLimit = 65536;
-constexpr std::string_view kRefusalSchema = "tamsel-fabric/refusal/v1";
 
 // A verdict reached before the format is known: it names no format and carries the
 // lab-receipt scope text.
@@ -68,9 +69,9 @@ ReceiptCheck check_receipt(std::string_view document, std::string_view pinned_ke
     case ReceiptFormat::LiveRecord:
       return {ReceiptFormat::LiveRecord, check_live_record(root, pinned_key)};
     case ReceiptFormat::LabReceipt:
-      return {ReceiptFormat::LabReceipt, std::nullopt};
+      return {ReceiptFormat::LabReceipt, check_lab_receipt(root, pinned_key)};
     case ReceiptFormat::Refusal:
-      return {ReceiptFormat::Refusal, std::nullopt};
+      return {ReceiptFormat::Refusal, check_refusal(root, pinned_key)};
     case ReceiptFormat::Unknown:
       break;
   }

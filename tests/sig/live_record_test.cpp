@@ -9,6 +9,7 @@
 #include "sig/live_record.h"
 #include "sig/receipt.h"
 #include "sig/scope.h"
+#include "support/printers.h"
 #include "support/shared_data.h"
 
 namespace orv::sig {
@@ -72,7 +73,7 @@ TEST_F(LiveRecord, ValidRecordVerifiesWithFactsAndIntermediates) {
   EXPECT_EQ(verdict.intermediate.at("pinned_key_sha256"), crypto::sha256_hex(*pin));
   EXPECT_EQ(verdict.intermediate.at("embedded_key_sha256"), crypto::sha256_hex(*pin));
   // Eight length prefixes, the field texts, and the counter.
-  EXPECT_EQ(verdict.intermediate.at("signed_bytes_len"), "236");
+  EXPECT_EQ(verdict.intermediate.at("signed_bytes_len"), "273");
 }
 
 TEST_F(LiveRecord, LargestCounterAndHostileTextStillVerify) {

@@ -4,6 +4,7 @@
 
 #include "sig/receipt.h"
 #include "sig/scope.h"
+#include "support/printers.h"
 
 namespace orv::sig {
 namespace {

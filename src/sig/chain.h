@@ -1,0 +1,17 @@
+// Receipt chains (one lab receipt or refusal per line, hash-linked from "GENESIS") and the
+// notary-signed chain heads that a chain must contain.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/verdict.h"
+
+namespace orv::sig {
+
+inline constexpr std::string_view kChainHeadSchema = "tamsel-fabric/chain-head/v1";
+
+ChainReport check_chain(std::string_view chain, std::span<const std::string> heads, std::string_view pinned_key);
+
+}  // namespace orv::sig
