@@ -1,3 +1,22 @@
+#include <csignal>
 #include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
 
-int main() { return 2; }
+#include "cli/run.h"
+
+int main(int argc, char** argv) {
+  // A reader that goes away early (`| head`) must not kill the run with SIGPIPE: the exit
+  // status still carries the verdict.
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    const std::vector<std::string> args(argc > 0 ? argv + 1 : argv, argv + argc);
+    return orv::cli::run(args, stdout, stderr);
+  } catch (const std::exception& e) {
+    // Only allocation can throw here (a 256 MiB input on a small machine); end in an orderly
+    // way rather than abort, and never with a status that reads as a verdict.
+    std::fprintf(stderr, "error: %s\n", e.what());
+    return 2;
+  }
+}

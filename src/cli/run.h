@@ -5,9 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "cli/clock.h"
+#include "cli/verifiers.h"
+
 namespace orv::cli {
 
 // Runs one invocation (arguments without the program name); returns the exit status.
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+// The same with the verifiers and the clock supplied by the caller.
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const Verifiers& verifiers,
+        const Clock& clock);
 
 }  // namespace orv::cli
