@@ -7,7 +7,7 @@ namespace orv::cli {
 
 Verifiers builtin_verifiers() {
   Verifiers verifiers;
-  verifiers.receipt = [](const ReceiptInputs& in) { return sig::check_receipt(in.document, in.key).verdict; };
+  verifiers.receipt = [](const ReceiptInputs& in) { return sig::check_receipt(in.document, in.key); };
   verifiers.chain = [](const ChainInputs& in) { return sig::check_chain(in.document, in.heads, in.key); };
   return verifiers;
 }

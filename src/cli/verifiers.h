@@ -59,8 +59,7 @@ struct LogEvidenceInputs {
 
 // `now` is the one clock reading of the run, whole seconds since the epoch.
 struct Verifiers {
-  // Returns no verdict when the detected format's check is not in this build.
-  std::function<std::optional<ReceiptVerdict>(const ReceiptInputs&)> receipt;
+  std::function<ReceiptVerdict(const ReceiptInputs&)> receipt;
   std::function<ChainReport(const ChainInputs&)> chain;
   std::function<Level2Report(const KeyReceiptInputs&, uint64_t now)> key_receipt;
   std::function<TimestampReport(const TimestampInputs&, uint64_t now)> timestamp;

@@ -19,13 +19,13 @@ constexpr uint64_t kPinnedKeyLimit = 65536;
 
 // A verdict reached before the format is known: it names no format and carries the
 // lab-receipt scope text.
-ReceiptCheck undetected(Problem problem) {
+ReceiptVerdict undetected(Problem problem) {
   ReceiptVerdict verdict;
   verdict.format = ReceiptFormat::Unknown;
   verdict.scope = kLabReceiptScope;
   verdict.problems.push_back(std::move(problem));
   settle_outcome(verdict);
-  return {ReceiptFormat::Unknown, std::move(verdict)};
+  return verdict;
 }
 
 bool is_refusal(const json::Value& document) {
@@ -51,7 +51,7 @@ ReceiptFormat detect_format(const json::Value& document) {
   return ReceiptFormat::Unknown;
 }
 
-ReceiptCheck check_receipt(std::string_view document, std::string_view pinned_key) {
+ReceiptVerdict check_receipt(std::string_view document, std::string_view pinned_key) {
   if (auto problem = json::size_guard("the document", document.size(), kDocumentLimit)) {
     return undetected(std::move(*problem));
   }
@@ -67,11 +67,11 @@ ReceiptCheck check_receipt(std::string_view document, std::string_view pinned_ke
   const json::Value& root = parsed->root();
   switch (detect_format(root)) {
     case ReceiptFormat::LiveRecord:
-      return {ReceiptFormat::LiveRecord, check_live_record(root, pinned_key)};
+      return check_live_record(root, pinned_key);
     case ReceiptFormat::LabReceipt:
-      return {ReceiptFormat::LabReceipt, check_lab_receipt(root, pinned_key)};
+      return check_lab_receipt(root, pinned_key);
     case ReceiptFormat::Refusal:
-      return {ReceiptFormat::Refusal, check_refusal(root, pinned_key)};
+      return check_refusal(root, pinned_key);
     case ReceiptFormat::Unknown:
       break;
   }

@@ -40,7 +40,7 @@ TEST_F(Runner, ReceiptVerdictIsRenderedWithItsStatus) {
   verdict.outcome = Outcome::Invalid;
   verdict.scope = "S";
   Verifiers v;
-  v.receipt = [&](const ReceiptInputs& in) -> std::optional<ReceiptVerdict> {
+  v.receipt = [&](const ReceiptInputs& in) {
     EXPECT_EQ(in.document, "document");
     EXPECT_EQ(in.key, "key");
     return verdict;
@@ -53,7 +53,7 @@ TEST_F(Runner, ReceiptVerdictIsRenderedWithItsStatus) {
   EXPECT_EQ(r.out, render_json(verdict));
 
   // Without --key the verifier gets empty key text and judges the missing pin itself.
-  v.receipt = [](const ReceiptInputs& in) -> std::optional<ReceiptVerdict> {
+  v.receipt = [](const ReceiptInputs& in) {
     EXPECT_EQ(in.key, "");
     return ReceiptVerdict{};
   };
@@ -61,9 +61,7 @@ TEST_F(Runner, ReceiptVerdictIsRenderedWithItsStatus) {
 }
 
 TEST_F(Runner, UnavailableChecksSayWhatIsMissing) {
-  Verifiers v;
-  v.receipt = [](const ReceiptInputs&) { return std::optional<ReceiptVerdict>(); };
-  auto r = run_with({"receipt", doc_, "--key", key_}, v, forbidden_clock);
+  auto r = run_with({"receipt", doc_, "--key", key_}, Verifiers{}, forbidden_clock);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "error: receipt is not available in this build yet\n");

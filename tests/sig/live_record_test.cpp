@@ -45,9 +45,9 @@ std::vector<std::string> codes(const ReceiptVerdict& verdict) {
 }
 
 ReceiptVerdict judge(const std::string& document, const std::string& key) {
-  ReceiptCheck check = check_receipt(document, key);
-  EXPECT_TRUE(check.verdict.has_value());
-  return check.verdict.value_or(ReceiptVerdict{});
+  ReceiptVerdict verdict = check_receipt(document, key);
+  EXPECT_EQ(verdict.format, ReceiptFormat::LiveRecord);
+  return verdict;
 }
 
 class LiveRecord : public ::testing::Test {

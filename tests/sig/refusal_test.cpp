@@ -19,9 +19,9 @@ class Refusal : public ::testing::Test {
   static void TearDownTestSuite() { delete notary_; }
 
   static ReceiptVerdict judge(const std::string& text, const std::string& key) {
-    ReceiptCheck check = check_receipt(text, key);
-    EXPECT_EQ(check.format, ReceiptFormat::Refusal);
-    return check.verdict.value_or(ReceiptVerdict{});
+    ReceiptVerdict verdict = check_receipt(text, key);
+    EXPECT_EQ(verdict.format, ReceiptFormat::Refusal);
+    return verdict;
   }
   static ReceiptVerdict judge(const RefusalBuilder& b) { return judge(b.text(), notary_->public_pem()); }
   static std::vector<Problem> problems_of(const RefusalBuilder& b) { return judge(b).problems; }
