@@ -5,7 +5,7 @@ FUZZ_SECONDS ?= 20
 
 RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
-FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt
+FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain
 
 .PHONY: demo test deps-run deps-test build release asan fuzz fuzz-build bench clean
 
@@ -58,7 +58,7 @@ fuzz: fuzz-build
 	@for t in $(FUZZ_TARGETS); do \
 	  corpus=build/fuzz/corpus-$$t; mkdir -p $$corpus; \
 	  if [ -d fuzz/seeds/$$t ]; then cp -n fuzz/seeds/$$t/* $$corpus/ 2>/dev/null || true; fi; \
-	  if [ $$t = fuzz_receipt ]; then cp -n examples/*.json tests/data/live/*.json $$corpus/ 2>/dev/null || true; fi; \
+	  case $$t in fuzz_receipt|fuzz_lab_receipt|fuzz_refusal) cp -n examples/*.json tests/data/live/*.json $$corpus/;; esac; \
 	  echo "fuzzing $$t for $(FUZZ_SECONDS) s"; \
 	  UBSAN_OPTIONS=suppressions=fuzz/ubsan.supp:halt_on_error=1:print_stacktrace=1 \
 	  build/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -print_final_stats=0 \

@@ -46,17 +46,17 @@ Result<std::string> read_bytes(const std::string& path, std::string_view label, 
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) return fail(cannot_read(label, path, errno));
 
-  // Grow the buffer as data arrives rather than reserving the limit: most inputs are small
-  // and the largest limit is 256 MiB.
-  const uint64_t cap = limit == UINT64_MAX ? limit : limit + 1;
-  constexpr size_t kFirstChunk = 64 * 1024;
+  // Reserve the whole limit up front: an allocation this large is address space only until
+  // written, so a small file costs little, and a large one is never copied while it grows
+  // (growing by doubling would hold two copies of a 256 MiB input at once).
+  // Limits are the fixed per-input constants (256 MiB at most), so limit + 1 cannot overflow.
+  const uint64_t cap = limit + 1;
+  constexpr size_t kChunk = 1024 * 1024;
   std::string data;
+  data.reserve(static_cast<size_t>(cap));
   size_t filled = 0;
   while (filled < cap) {
-    if (filled == data.size()) {
-      const uint64_t grown = std::max<uint64_t>(kFirstChunk, uint64_t{data.size()} * 2);
-      data.resize(static_cast<size_t>(std::min(grown, cap)));
-    }
+    if (filled == data.size()) data.resize(static_cast<size_t>(std::min<uint64_t>(filled + kChunk, cap)));
     const ssize_t got = ::read(fd.get(), data.data() + filled, data.size() - filled);
     if (got < 0) {
       if (errno == EINTR) continue;

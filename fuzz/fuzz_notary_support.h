@@ -1,0 +1,27 @@
+// Shared by the notary fuzz targets: the example notary key, and the invariants every receipt
+// verdict must keep whatever the input.
+#pragma once
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/verdict.h"
+
+namespace orv::fuzz {
+
+inline std::string read_example(const char* name) {
+  std::ifstream in(std::string(ORV_SOURCE_DIR "/examples/") + name);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void check_invariants(const ReceiptVerdict& verdict) {
+  if (verdict.valid != verdict.problems.empty()) std::abort();
+  if (verdict.valid != (verdict.outcome == Outcome::Valid)) std::abort();
+  if (verdict.scope.empty()) std::abort();
+}
+
+}  // namespace orv::fuzz
