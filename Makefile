@@ -71,9 +71,10 @@ test: release asan fuzz
 	@echo "all test stages passed"
 
 bench: deps-test
-	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON -DORV_TESTS=OFF >/dev/null
-	cmake --build build/bench -j$(JOBS)
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON >/dev/null
+	cmake --build build/bench -j$(JOBS) --target orvelant-verify $(patsubst bench/%.cpp,%,$(wildcard bench/*.cpp))
 	@for b in build/bench/*_bench; do $$b; done
+	bench/chain_memory.sh build/bench
 
 clean:
 	rm -rf build

@@ -34,7 +34,7 @@ std::optional<std::vector<uint8_t>> read_p384_public_key_pem(std::string_view te
 }
 
 bool p384_verify_pem(std::string_view key_pem, std::span<const uint8_t> message, std::span<const uint8_t> signature) {
-  const std::optional<std::vector<uint8_t>> der = read_p384_public_key_pem(key_pem);
+  const std::optional<std::vector<uint8_t>> der = read_pem("PUBLIC KEY", key_pem);
   return der && crypto::p384_sha384_verify(*der, message, signature);
 }
 

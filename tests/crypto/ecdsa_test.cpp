@@ -51,6 +51,11 @@ TEST(P384Keys, OnlyP384SubjectPublicKeyInfoIsAccepted) {
   std::vector<uint8_t> key = unhex(doc["testGroups"][0]["publicKeyDer"].GetString());
   key.push_back(0);
   EXPECT_FALSE(is_p384_public_key(key));  // trailing byte after the key
+  key.pop_back();
+  key.back() ^= 1;
+  EXPECT_FALSE(is_p384_public_key(key));  // a point off the curve
+  key[23] = 0x05;
+  EXPECT_FALSE(is_p384_public_key(key));  // neither compressed nor uncompressed
 }
 
 }  // namespace
