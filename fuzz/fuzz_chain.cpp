@@ -10,15 +10,6 @@
 #include "fuzz_notary_support.h"
 #include "sig/chain.h"
 
-namespace {
-std::string pin;
-}
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  pin = orv::fuzz::read_example("notary-key.pem");
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
   std::vector<std::string> parts;
@@ -29,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input.remove_prefix(cut + 1);
   }
   const std::vector<std::string> heads(parts.begin() + 1, parts.end());
-  const orv::ChainReport report = orv::sig::check_chain(parts[0], heads, pin);
+  const orv::ChainReport report = orv::sig::check_chain(parts[0], heads, orv::fuzz::notary_pin());
   if (report.valid != report.problems.empty() || report.length != report.entries.size()) std::abort();
   if (report.heads.size() > heads.size()) std::abort();
   for (const orv::ReceiptVerdict& entry : report.entries) orv::fuzz::check_invariants(entry);

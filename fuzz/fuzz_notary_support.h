@@ -11,11 +11,15 @@
 
 namespace orv::fuzz {
 
-inline std::string read_example(const char* name) {
-  std::ifstream in(std::string(ORV_SOURCE_DIR "/examples/") + name);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+// The example notary's PEM, read once.
+inline const std::string& notary_pin() {
+  static const std::string pin = [] {
+    std::ifstream in(ORV_SOURCE_DIR "/examples/notary-key.pem");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }();
+  return pin;
 }
 
 inline void check_invariants(const ReceiptVerdict& verdict) {

@@ -16,12 +16,6 @@ class Builder : public detail::Watch {
 
   bool Null() { return target_.Null() && accept(); }
   bool Bool(bool b) { return target_.Bool(b) && accept(); }
-  // With numbers as strings RapidJSON reports every number through RawNumber.
-  bool Int(int) { return unexpected(); }
-  bool Uint(unsigned) { return unexpected(); }
-  bool Int64(int64_t) { return unexpected(); }
-  bool Uint64(uint64_t) { return unexpected(); }
-  bool Double(double) { return unexpected(); }
 
   bool RawNumber(const char* data, rapidjson::SizeType length, bool) {
     const std::optional<detail::Number> number = detail::read_number({data, length});
@@ -62,7 +56,6 @@ class Builder : public detail::Watch {
     mark();
     return true;
   }
-  bool unexpected() { return refuse("expected value", source_.Tell()); }
 
   rapidjson::Document& target_;
 };

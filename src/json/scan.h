@@ -97,7 +97,17 @@ class Watch {
 
   const std::optional<Fault>& fault() const { return fault_; }
 
+  // With numbers as strings RapidJSON reports every number through RawNumber; the typed
+  // number events never arrive, and are refused should they ever.
+  bool Int(int) { return unexpected(); }
+  bool Uint(unsigned) { return unexpected(); }
+  bool Int64(int64_t) { return unexpected(); }
+  bool Uint64(uint64_t) { return unexpected(); }
+  bool Double(double) { return unexpected(); }
+
  protected:
+  bool unexpected() { return refuse("expected value", source_.Tell()); }
+
   std::string_view text_;
   const Source& source_;
 

@@ -18,12 +18,6 @@ class StrictHandler : public detail::Watch {
 
   bool Null() { return accept(); }
   bool Bool(bool) { return accept(); }
-  // With numbers as strings RapidJSON reports every number through RawNumber.
-  bool Int(int) { return unexpected(); }
-  bool Uint(unsigned) { return unexpected(); }
-  bool Int64(int64_t) { return unexpected(); }
-  bool Uint64(uint64_t) { return unexpected(); }
-  bool Double(double) { return unexpected(); }
 
   bool RawNumber(const char* data, rapidjson::SizeType length, bool) {
     const std::string_view text(data, length);
@@ -66,7 +60,6 @@ class StrictHandler : public detail::Watch {
     mark();
     return true;
   }
-  bool unexpected() { return refuse("expected value", source_.Tell()); }
   bool enter() {
     if (!open()) return false;
     names_.emplace_back();
