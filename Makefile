@@ -27,7 +27,8 @@ deps-run:
 deps-test:
 	$(call install_packages,$(TEST_PACKAGES))
 
-# The verifier alone, run on the bundled examples: one valid live record and one tampered copy.
+# The verifier alone, run on the bundled examples: a live record and a tampered copy, a lab
+# receipt, a refusal, and a three-receipt chain with its signed head.
 demo: deps-run
 	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
 	cmake --build build/demo -j$(JOBS) --target orvelant-verify
@@ -36,6 +37,12 @@ demo: deps-run
 	@echo; echo '$$ orvelant-verify receipt examples/live-record-tampered.json --key examples/live-service-key.hex'
 	@build/demo/orvelant-verify receipt examples/live-record-tampered.json --key examples/live-service-key.hex; \
 	  echo "(exit status $$?: the counter was changed after signing)"
+	@echo; echo '$$ orvelant-verify receipt examples/lab-receipt.json --key examples/notary-key.pem'
+	@build/demo/orvelant-verify receipt examples/lab-receipt.json --key examples/notary-key.pem
+	@echo; echo '$$ orvelant-verify receipt examples/refusal.json --key examples/notary-key.pem'
+	@build/demo/orvelant-verify receipt examples/refusal.json --key examples/notary-key.pem
+	@echo; echo '$$ orvelant-verify chain examples/receipt-chain.jsonl --key examples/notary-key.pem --head examples/chain-head.json'
+	@build/demo/orvelant-verify chain examples/receipt-chain.jsonl --key examples/notary-key.pem --head examples/chain-head.json
 
 build: deps-test
 	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null

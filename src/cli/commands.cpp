@@ -122,7 +122,7 @@ Execution document_command(const CommandLine& c, const Verifiers& v, const Clock
     return make_report(v.receipt(ReceiptInputs{std::move(document), std::move(key)}), c.file, c.json);
   }
   if (c.command == "chain") {
-    ChainInputs in{std::move(document), std::move(key), {}};
+    ChainInputs in{std::move(document), std::move(key), {}, c.json};
     for (const std::string& path : c.heads) {
       ORV_READ(in.heads.emplace_back(), read_text(path, "head", kHeadLimit));
     }

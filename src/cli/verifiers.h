@@ -23,6 +23,7 @@ struct ChainInputs {
   std::string document;
   std::string key;
   std::vector<std::string> heads;  // in command-line order
+  bool keep_entries = true;        // only the JSON report lists each entry's verdict
 };
 
 struct KeyReceiptInputs {

@@ -63,7 +63,8 @@ std::string text_member(const json::Value& object, std::string_view name) {
 
 class ChainCheck {
  public:
-  ChainCheck(const NotaryPin& pin, ChainReport& report) : pin_(pin), report_(report) {}
+  ChainCheck(const NotaryPin& pin, ChainReport& report, bool keep_entries)
+      : pin_(pin), report_(report), keep_entries_(keep_entries) {}
 
   void read_entries(std::string_view chain) {
     uint64_t line_number = 0;
@@ -76,7 +77,7 @@ class ChainCheck {
       if (trim_unicode(line).empty()) continue;
       if (!read_entry(line, line_number)) return;  // reading stops at a line it cannot take
     }
-    if (report_.entries.empty()) add(0, "CHAIN_EMPTY", "chain contains no receipts");
+    if (entry_hashes_.empty()) add(0, "CHAIN_EMPTY", "chain contains no receipts");
   }
 
   void check_head(uint64_t index, std::string_view text) {
@@ -86,6 +87,8 @@ class ChainCheck {
     if (report_.problems.size() == problems_before) result.outcome = Outcome::Valid;
     report_.heads.push_back(std::move(result));
   }
+
+  uint64_t entries_read() const { return entry_hashes_.size(); }
 
   std::optional<std::string> last_entry_hash() const {
     if (entry_hashes_.empty()) return std::nullopt;
@@ -122,7 +125,7 @@ class ChainCheck {
 
     ReceiptVerdict verdict = kind_->refusals ? check_refusal(entry, pin_) : check_lab_receipt(entry, pin_);
     for (const Problem& problem : verdict.problems) add(line_number, problem.code, problem.message);
-    report_.entries.push_back(std::move(verdict));
+    if (keep_entries_) report_.entries.push_back(std::move(verdict));
 
     // A bad entry's own hash still serves as the next link, so one tampered receipt does not
     // cascade into broken links after it.
@@ -200,6 +203,7 @@ class ChainCheck {
 
   const NotaryPin& pin_;
   ChainReport& report_;
+  bool keep_entries_;
   std::optional<ChainKind> kind_;
   std::string expected_link_ = "GENESIS";
   std::vector<std::string> entry_hashes_;
@@ -221,12 +225,12 @@ std::optional<Problem> input_size_problem(std::string_view chain, std::span<cons
 void settle(ChainReport& report) {
   report.outcome = outcome_from(report.problems, kRefusingCodes);
   report.valid = report.outcome == Outcome::Valid;
-  report.length = report.entries.size();
 }
 
 }  // namespace
 
-ChainReport check_chain(std::string_view chain, std::span<const std::string> heads, std::string_view pinned_key) {
+ChainReport check_chain(std::string_view chain, std::span<const std::string> heads, std::string_view pinned_key,
+                        bool keep_entries) {
   ChainReport report;
   report.scope = kLabReceiptScope;
   report.heads_given = !heads.empty();
@@ -241,10 +245,11 @@ ChainReport check_chain(std::string_view chain, std::span<const std::string> hea
     return report;
   }
 
-  ChainCheck check(std::get<NotaryPin>(pin), report);
+  ChainCheck check(std::get<NotaryPin>(pin), report, keep_entries);
   check.read_entries(chain);
   for (size_t i = 0; i < heads.size(); ++i) check.check_head(i + 1, heads[i]);
   report.head_receipt_hash = check.last_entry_hash();
+  report.length = check.entries_read();
   settle(report);
   return report;
 }

@@ -12,6 +12,9 @@ namespace orv::sig {
 
 inline constexpr std::string_view kChainHeadSchema = "tamsel-fabric/chain-head/v1";
 
-ChainReport check_chain(std::string_view chain, std::span<const std::string> heads, std::string_view pinned_key);
+// Each entry's own verdict is kept in the report only with `keep_entries`: the text report never
+// shows them, and for a chain of many thousand receipts they would outweigh the chain itself.
+ChainReport check_chain(std::string_view chain, std::span<const std::string> heads, std::string_view pinned_key,
+                        bool keep_entries = true);
 
 }  // namespace orv::sig

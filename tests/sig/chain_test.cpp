@@ -66,6 +66,17 @@ TEST_F(Chain, ValidChainWithHeadsAndBlankLines) {
   EXPECT_EQ(report.entries.size(), 4u);
 }
 
+TEST_F(Chain, EntriesAreKeptOnlyWhenAsked) {
+  const std::vector<std::string> heads = {head(1)};
+  const ChainReport report = check_chain(lines({0, 2}), heads, notary_->public_pem(), false);
+  EXPECT_TRUE(report.entries.empty());
+  EXPECT_EQ(report.length, 2u);
+  EXPECT_EQ(report.head_receipt_hash, chain_->hashes[2]);
+  ASSERT_EQ(report.problems.size(), 1u);
+  EXPECT_EQ(report.problems[0].code, "CHAIN_LINK_BROKEN");
+  EXPECT_EQ(report.heads[0].outcome, Outcome::Valid);
+}
+
 TEST_F(Chain, LinksAreJudgedEntryByEntryWithoutCascade) {
   const ChainReport gap = judge(lines({0, 2, 3}));
   ASSERT_EQ(gap.problems.size(), 1u);
