@@ -61,10 +61,13 @@ std::string expectation(const Field& field) {
       return "a string";
     case Kind::U64:
       return "u64";
+    case Kind::U32:
+      return "u32";
     case Kind::Bool:
       return "a boolean";
     case Kind::Array:
     case Kind::StringArray:
+    case Kind::RecordArray:
       return "a sequence";
     case Kind::Object:
       return field.record ? "struct " + std::string(field.record->name) : "a map";
@@ -79,11 +82,13 @@ bool matches(const Value& value, Kind kind) {
     case Kind::String:
       return value.IsString();
     case Kind::U64:
+    case Kind::U32:
       return value.IsUint64();
     case Kind::Bool:
       return value.IsBool();
     case Kind::Array:
     case Kind::StringArray:
+    case Kind::RecordArray:
       return value.IsArray();
     case Kind::Object:
       return value.IsObject();
@@ -133,6 +138,14 @@ std::optional<std::string> check_record(const Value& value, const Record& record
     if (!matches(it->value, field->kind)) {
       return "invalid type: " + describe(it->value) + ", expected " + expectation(*field);
     }
+    if (field->kind == Kind::U32 && it->value.GetUint64() > UINT32_MAX) {
+      return "invalid value: integer `" + decimal(it->value.GetUint64()) + "`, expected u32";
+    }
+    if (field->kind == Kind::RecordArray) {
+      for (const Value& element : it->value.GetArray()) {
+        if (std::optional<std::string> nested = check_record(element, *field->record)) return nested;
+      }
+    }
     if (field->kind == Kind::StringArray) {
       for (const Value& element : it->value.GetArray()) {
         if (!element.IsString()) return "invalid type: " + describe(element) + ", expected a string";
@@ -164,6 +177,12 @@ std::string_view string_member(const Value& object, std::string_view name) {
 uint64_t u64_member(const Value& object, std::string_view name) {
   const Value* value = member(object, name);
   return value && value->IsUint64() ? value->GetUint64() : 0;
+}
+
+std::span<const Value> array_member(const Value& object, std::string_view name) {
+  const Value* value = member(object, name);
+  if (!value || !value->IsArray() || value->Empty()) return {};
+  return {value->Begin(), value->Size()};
 }
 
 }  // namespace orv::json

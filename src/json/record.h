@@ -12,8 +12,9 @@
 
 namespace orv::json {
 
-// Array: any elements; StringArray: every element a string.
-enum class Kind { String, U64, Bool, Array, Object, Any, StringArray };
+// Array: any elements; StringArray: every element a string; RecordArray: every element an
+// object of `record`.
+enum class Kind { String, U64, U32, Bool, Array, Object, Any, StringArray, RecordArray };
 
 struct Record;
 
@@ -21,7 +22,8 @@ struct Field {
   std::string_view name;
   Kind kind;
   bool optional = false;
-  const Record* record = nullptr;  // for Kind::Object with a fixed member list; null: any object
+  const Record* record = nullptr;  // Kind::Object: its fixed member list (null: any object);
+                                   // Kind::RecordArray: the elements' record
 };
 
 struct Record {
@@ -40,5 +42,7 @@ const Value* member(const Value& object, std::string_view name);
 // the member is absent or of another type.
 std::string_view string_member(const Value& object, std::string_view name);
 uint64_t u64_member(const Value& object, std::string_view name);
+// The array member's elements; empty when absent or not an array.
+std::span<const Value> array_member(const Value& object, std::string_view name);
 
 }  // namespace orv::json

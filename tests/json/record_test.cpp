@@ -120,6 +120,22 @@ TEST(RecordMapping, StringArraysCheckEveryElement) {
   EXPECT_EQ(mapping_error(R"({"tags":[["a"]]})", kTagged), "invalid type: sequence, expected a string");
 }
 
+TEST(RecordMapping, RecordArraysAndNarrowIntegers) {
+  static constexpr std::array<Field, 1> kFields = {{{"entries", Kind::RecordArray, false, &kInner}}};
+  constexpr Record kLog{"Log", kFields};
+  EXPECT_EQ(mapping_error(R"({"entries":[]})", kLog), "(accepted)");
+  EXPECT_EQ(mapping_error(R"({"entries":[{"n":1,"s":""},{"n":2,"s":"x"}]})", kLog), "(accepted)");
+  EXPECT_EQ(mapping_error(R"({"entries":[{"n":1,"s":""},{"n":2}]})", kLog), "missing field `s`");
+  EXPECT_EQ(mapping_error(R"({"entries":[{"n":1,"s":""},5]})", kLog), "invalid type: integer `5`, expected struct Inner");
+  EXPECT_EQ(mapping_error(R"({"entries":{}})", kLog), "invalid type: map, expected a sequence");
+
+  static constexpr std::array<Field, 1> kNarrow = {{{"v", Kind::U32}}};
+  constexpr Record kSmall{"Small", kNarrow};
+  EXPECT_EQ(mapping_error(R"({"v":4294967295})", kSmall), "(accepted)");
+  EXPECT_EQ(mapping_error(R"({"v":4294967296})", kSmall), "invalid value: integer `4294967296`, expected u32");
+  EXPECT_EQ(mapping_error(R"({"v":-1})", kSmall), "invalid type: integer `-1`, expected u32");
+}
+
 TEST(RecordMapping, MissingMembersInDeclaredOrder) {
   EXPECT_EQ(mapping_error("{}"), "missing field `name`");
   EXPECT_EQ(mapping_error(R"({"map":{},"name":""})"), "missing field `inner`");
