@@ -152,6 +152,18 @@ TEST_F(Chain, HeadsMustBeContainedInTheChain) {
   EXPECT_EQ(report.heads[1].outcome, Outcome::Invalid);
   EXPECT_EQ(report.heads[1].length, 3u);  // shown, but as an unverified claim
 
+  std::string other_schema = head(3);
+  other_schema.replace(other_schema.find("chain-head/v1"), 13, "chain-head/v2");
+  EXPECT_EQ(head_problems(other_schema),
+            (std::vector<Problem>{
+                {"UNSUPPORTED_SCHEMA", "head 1: schema 'tamsel-fabric/chain-head/v2' is not tamsel-fabric/chain-head/v1"},
+                {"HEAD_SIGNATURE_INVALID", "head 1: head signature is INVALID under the pinned key"}}));
+  std::string upper = head(3);
+  const size_t sig_at = upper.find("\"signature_hex\":\"") + 17;
+  for (size_t i = sig_at; upper[i] != '"'; ++i) upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(upper[i])));
+  EXPECT_EQ(head_problems(upper),
+            (std::vector<Problem>{{"SIGNATURE_NOT_CANONICAL", "head 1: signature_hex is not lowercase hex"}}));
+
   const ChainReport garbage = judge(chain, {"{\"core\":{}}", "[1,]"});
   ASSERT_EQ(garbage.problems.size(), 2u);
   EXPECT_EQ(garbage.problems[0].message, "head 1: not a signed chain head: missing field `schema`");
