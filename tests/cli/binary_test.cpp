@@ -212,7 +212,7 @@ TEST_F(Binary, EachInputHasItsLimit) {
   std::filesystem::resize_file(kib64, 64 * 1024);
   expect_report({"chain", mib256, "--key", kib64}, 2, "REFUSED  " + mib256 + "  (chain, 0 receipts)\n");
   expect_unavailable({"log-evidence", f_, "--evidence", mib4}, "log-evidence");
-  expect_unavailable({"timestamp", mib256, "--stamp", st_}, "timestamp");
+  expect_report({"timestamp", mib256, "--stamp", st_}, 1, "INVALID  " + mib256 + "  (timestamp)\n");
 }
 
 TEST_F(Binary, CommandsReadEverythingBeforeJudging) {
@@ -220,7 +220,8 @@ TEST_F(Binary, CommandsReadEverythingBeforeJudging) {
   expect_report({"chain", f_}, 2, "REFUSED  " + f_ + "  (chain, 0 receipts)\n  [PIN_MISSING] ");
   expect_unavailable({"key-receipt", f_, "--key", k_, "--snapshot", s_, "--expected", e_}, "key-receipt");
   expect_unavailable({"key-receipt", f_, "--snapshot", s_, "--expected", s_}, "key-receipt");
-  expect_unavailable({"timestamp", latin1_, "--stamp", st_}, "timestamp");
+  // Bytes mode: a document that is not UTF-8 is stamped like any other.
+  expect_report({"timestamp", latin1_, "--stamp", st_}, 1, "INVALID  " + latin1_ + "  (timestamp)\n  [TIMESTAMP_PARSE] ");
   expect_unavailable({"key-chain", f_}, "key-chain");
   expect_unavailable({"key-chain", f_, "--contains", c_, "--snapshot", s_, "--expected", e_, "--expected", e2_},
                      "key-chain");

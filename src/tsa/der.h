@@ -1,0 +1,53 @@
+// RFC 3161 timestamps: the strict DER reader that bounds a token before any decoder sees it,
+// and the byte cursor the module uses for every DER element it reads itself.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace orv::tsa {
+
+inline constexpr size_t kMaxDerDepth = 24;
+inline constexpr size_t kMaxDerElements = 4096;
+inline constexpr size_t kMaxSetMembers = 16;
+
+// Walks the whole byte string as a sequence of elements: single-byte tags, definite lengths of
+// at most three length octets, every element inside its parent, nesting at most 24 deep, at most
+// 4096 elements and at most 16 members in any SET. Decodes no values and allocates nothing.
+// nullopt when the bytes are well formed, else the fixed message of the first failure.
+std::optional<std::string> check_der_structure(std::span<const uint8_t> bytes);
+
+// Beyond what a decode-and-encode cycle can see: the library keeps some values verbatim (ANY
+// values, names inside decoded certificates), so every length in the constructed tree must be
+// in its shortest form and every BOOLEAN must be 00 or FF. Primitive contents are not entered.
+// Expects bytes that passed check_der_structure.
+bool has_minimal_encoding(std::span<const uint8_t> bytes);
+
+// One DER element as found: its tag octet, the whole element and its contents.
+struct DerElement {
+  uint8_t tag = 0;
+  std::span<const uint8_t> whole;
+  std::span<const uint8_t> contents;
+};
+
+// A non-owning bounded cursor over DER. Every read checks the remaining length in one place and
+// leaves the cursor where it was when it fails; lengths must be definite and minimal.
+class DerCursor {
+ public:
+  explicit DerCursor(std::span<const uint8_t> bytes) : rest_(bytes) {}
+
+  bool empty() const { return rest_.empty(); }
+  std::optional<uint8_t> peek_tag() const;
+  // The next element, whatever its tag.
+  std::optional<DerElement> next();
+  // The next element only when its tag octet is `tag`.
+  std::optional<DerElement> next(uint8_t tag);
+
+ private:
+  std::span<const uint8_t> rest_;
+};
+
+}  // namespace orv::tsa

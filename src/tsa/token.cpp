@@ -1,0 +1,537 @@
+#include "tsa/token.h"
+
+#include <openssl/err.h>
+#include <openssl/objects.h>
+#include <openssl/ts.h>
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+#include "core/hex.h"
+#include "core/time_text.h"
+#include "crypto/digest.h"
+#include "tsa/certs.h"
+#include "tsa/cms.h"
+#include "tsa/der.h"
+#include "tsa/x509_util.h"
+
+namespace orv::tsa {
+namespace {
+
+constexpr const char* kParse = "TIMESTAMP_PARSE";
+constexpr const char* kUnsupported = "TIMESTAMP_UNSUPPORTED";
+constexpr const char* kChain = "TIMESTAMP_CHAIN_INVALID";
+constexpr const char* kSignature = "TIMESTAMP_SIGNATURE_INVALID";
+
+constexpr uint8_t kSequenceTag = 0x30;
+constexpr uint8_t kOctetStringTag = 0x04;
+
+using TstInfoPtr = crypto::OpenSslPtr<TS_TST_INFO, TS_TST_INFO_free>;
+using OctetStringPtr = crypto::OpenSslPtr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
+
+Problem problem(const char* code, std::string message) { return Problem{code, std::move(message), 0}; }
+
+std::span<const uint8_t> bytes_of(const ASN1_STRING* value) {
+  return {ASN1_STRING_get0_data(value), static_cast<size_t>(ASN1_STRING_length(value))};
+}
+
+bool equal_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b) { return std::ranges::equal(a, b); }
+
+std::optional<std::vector<uint8_t>> der_of_any(const ASN1_TYPE* value) {
+  unsigned char* out = nullptr;
+  const int len = i2d_ASN1_TYPE(value, &out);
+  if (len <= 0 || out == nullptr) {
+    ERR_clear_error();
+    return std::nullopt;
+  }
+  std::vector<uint8_t> bytes(out, out + len);
+  OPENSSL_free(out);
+  return bytes;
+}
+
+bool has_nid(const ASN1_OBJECT* oid, int nid) { return OBJ_obj2nid(oid) == nid; }
+
+std::optional<int64_t> integer_value(const ASN1_INTEGER* value) {
+  int64_t result = 0;
+  if (value == nullptr || ASN1_INTEGER_get_int64(&result, value) != 1) {
+    ERR_clear_error();
+    return std::nullopt;
+  }
+  return result;
+}
+
+uint64_t saturating_add(uint64_t a, uint64_t b) {
+  return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max() : a + b;
+}
+
+// Accuracy as the TSTInfo states it, each component already checked to fit its width.
+struct Accuracy {
+  uint32_t seconds = 0;
+  std::optional<uint16_t> millis;
+  std::optional<uint16_t> micros;
+};
+
+class Verification {
+ public:
+  Verification(std::span<const uint8_t> token, std::span<const uint8_t> subject, const PinnedAuthority& authority,
+               uint64_t now)
+      : token_(token), subject_(subject), authority_(authority), now_(now) {}
+
+  std::variant<Stamp, Problem> run() {
+    ERR_clear_error();
+    for (const auto step :
+         {&Verification::input_and_anchor, &Verification::structure, &Verification::tst_info,
+          &Verification::shape_and_algorithms, &Verification::signed_attributes, &Verification::signer_certificate,
+          &Verification::signature, &Verification::signer_rules, &Verification::chain, &Verification::time}) {
+      if (std::optional<Problem> found = (this->*step)()) {
+        ERR_clear_error();
+        return *found;
+      }
+    }
+    return stamp();
+  }
+
+ private:
+  // The token's size, then the trust anchor itself.
+  std::optional<Problem> input_and_anchor() {
+    if (token_.size() > kMaxTokenBytes) return problem(kParse, "timestamp token is larger than 64 KiB");
+    if (crypto::sha256_hex(authority_.root_der) != authority_.root_fingerprint) {
+      return problem(kChain, "the compiled-in TSA root does not match its fingerprint");
+    }
+    std::string error;
+    root_ = decode_cert(authority_.root_der, &error);
+    if (!root_) return problem(kChain, "compiled-in TSA root does not parse: " + error);
+    return std::nullopt;
+  }
+
+  // Bounded, then decoded stage by stage so that each failure names its stage, then held to
+  // canonical DER.
+  std::optional<Problem> structure() {
+    if (std::optional<std::string> error = check_der_structure(token_)) {
+      return problem(kParse, "token structure: " + *error);
+    }
+
+    Result<cms::ContentInfoPtr> info = cms::decode_content_info(token_);
+    if (!info) return problem(kParse, "token is not DER CMS: " + info.error());
+    content_info_ = std::move(*info);
+
+    if (!has_nid(content_info_->type, NID_pkcs7_signed)) return problem(kParse, "token is not CMS SignedData");
+
+    // A SEQUENCE held as ANY keeps its whole element as found, which is what the canonical
+    // comparison needs; any other content is encoded only so that the decoder can refuse it.
+    const ASN1_TYPE* content = content_info_->content;
+    if (content->type == V_ASN1_SEQUENCE) {
+      signed_data_der_ = bytes_of(content->value.sequence);
+    } else {
+      non_sequence_content_ = der_of_any(content).value_or(std::vector<uint8_t>());
+      signed_data_der_ = non_sequence_content_;
+    }
+    Result<cms::SignedDataPtr> decoded = cms::decode_signed_data(signed_data_der_);
+    if (!decoded) return problem(kParse, "SignedData does not parse: " + decoded.error());
+    signed_data_ = std::move(*decoded);
+    if (std::optional<Problem> found = decode_certificates()) return found;
+
+    if (!canonical()) return problem(kParse, "token is not in canonical DER form");
+    return std::nullopt;
+  }
+
+  std::optional<Problem> decode_certificates() {
+    for (int i = 0; i < cms::certificate_count(*signed_data_); ++i) {
+      const cms::CertificateChoice* choice = cms::certificate_at(*signed_data_, i);
+      if (choice->type != 0) {
+        other_certificate_ = true;
+        continue;
+      }
+      const std::optional<std::vector<uint8_t>> der = cms::encode(*choice->d.certificate);
+      std::string error = "certificate does not encode";
+      std::optional<Cert> cert = der ? decode_cert(*der, &error) : std::nullopt;
+      if (!cert) return problem(kParse, "SignedData does not parse: " + error);
+      certs_.push_back(std::move(*cert));
+    }
+    return std::nullopt;
+  }
+
+  // The library decodes some BER forms and keeps some values verbatim, so the comparison is
+  // made against fresh encodings of the decoded values, and what those cannot show (lengths and
+  // booleans inside verbatim values, a default version written out) is checked directly.
+  bool canonical() const {
+    if (!has_minimal_encoding(token_)) return false;
+    const std::optional<std::vector<uint8_t>> wrapper = cms::encode(*content_info_);
+    if (!wrapper || !equal_bytes(*wrapper, token_)) return false;
+    const std::optional<std::vector<uint8_t>> signed_data = cms::encode(*signed_data_);
+    if (!signed_data || !equal_bytes(*signed_data, signed_data_der_)) return false;
+    for (int i = 0; i < cms::certificate_count(*signed_data_); ++i) {
+      const cms::CertificateChoice* choice = cms::certificate_at(*signed_data_, i);
+      if (choice->type != 0) continue;
+      const ASN1_INTEGER* version = choice->d.certificate->tbs->version;
+      if (version != nullptr && integer_value(version) == 0) return false;
+    }
+    return true;
+  }
+
+  // The encapsulated TSTInfo and what it says, ending with the file's hash, which is told before
+  // anything about signatures so that a token for another file is reported as exactly that.
+  std::optional<Problem> tst_info() {
+    if (integer_value(signed_data_->version) != 3) return problem(kParse, "SignedData version is not 3");
+    const cms::EncapsulatedContent* encap = signed_data_->encap;
+    if (!has_nid(encap->type, NID_id_smime_ct_TSTInfo)) return problem(kParse, "token content is not a TSTInfo");
+    if (encap->content == nullptr) return problem(kParse, "token carries no TSTInfo");
+    if (encap->content->type != V_ASN1_OCTET_STRING) {
+      return problem(kParse, "TSTInfo is not an OCTET STRING: " + octet_string_error(encap->content));
+    }
+    tst_der_ = bytes_of(encap->content->value.octet_string);
+
+    ERR_clear_error();
+    const unsigned char* cursor = tst_der_.data();
+    tst_.reset(d2i_TS_TST_INFO(nullptr, &cursor, static_cast<long>(tst_der_.size())));
+    if (!tst_) return problem(kParse, "TSTInfo does not parse: " + cms::library_error("decoding failed"));
+    if (cursor != tst_der_.data() + tst_der_.size()) {
+      return problem(kParse, "TSTInfo does not parse: trailing data after the TSTInfo");
+    }
+    if (std::optional<std::string> error = read_tst_values())
+      return problem(kParse, "TSTInfo does not parse: " + *error);
+
+    if (TS_TST_INFO_get_version(tst_.get()) != 1) return problem(kUnsupported, "TSTInfo version is not 1");
+    policy_ = oid_text(TS_TST_INFO_get_policy_id(tst_.get()));
+    if (policy_ != authority_.policy) {
+      return problem("TIMESTAMP_POLICY", "TSA policy " + policy_ + " is not the pinned " + authority_.name + " policy");
+    }
+    const STACK_OF(X509_EXTENSION)* extensions = TS_TST_INFO_get_exts(tst_.get());
+    for (int i = 0; i < sk_X509_EXTENSION_num(extensions); ++i) {
+      if (X509_EXTENSION_get_critical(sk_X509_EXTENSION_value(extensions, i))) {
+        return problem(kUnsupported, "TSTInfo has a critical extension");
+      }
+    }
+    if (accuracy_) {
+      const auto in_range = [](const std::optional<uint16_t>& part) { return !part || (*part >= 1 && *part <= 999); };
+      if (!in_range(accuracy_->millis) || !in_range(accuracy_->micros)) {
+        return problem(kParse, "TSTInfo accuracy is out of range");
+      }
+    }
+
+    const TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(tst_.get());
+    const X509_ALGOR* algorithm = TS_MSG_IMPRINT_get_algo(const_cast<TS_MSG_IMPRINT*>(imprint));
+    const std::optional<Digest> digest = supported_digest(algorithm);
+    if (!digest) return problem(kUnsupported, "imprint hash is not SHA-256/384/512");
+    if (!parameters_absent_or_null(algorithm)) {
+      return problem(kParse, "imprint hash algorithm has unexpected parameters");
+    }
+    imprint_digest_ = *digest;
+    const ASN1_OCTET_STRING* hashed = TS_MSG_IMPRINT_get_msg(const_cast<TS_MSG_IMPRINT*>(imprint));
+    if (!equal_bytes(digest_of(*digest, subject_), bytes_of(hashed))) {
+      return problem("TIMESTAMP_IMPRINT_MISMATCH", "the timestamp is for a different file (hash mismatch)");
+    }
+    return std::nullopt;
+  }
+
+  // The library's text for an eContent that is not an OCTET STRING: the same value decoded as one.
+  static std::string octet_string_error(const ASN1_TYPE* content) {
+    const std::optional<std::vector<uint8_t>> der = der_of_any(content);
+    if (!der) return "the content does not encode";
+    ERR_clear_error();
+    const unsigned char* cursor = der->data();
+    OctetStringPtr value(d2i_ASN1_OCTET_STRING(nullptr, &cursor, static_cast<long>(der->size())));
+    return cms::library_error("not an OCTET STRING");
+  }
+
+  // genTime and accuracy held in the widths the facts use; values outside them do not decode.
+  std::optional<std::string> read_tst_values() {
+    const std::optional<int64_t> gen_time = unix_seconds(TS_TST_INFO_get_time(tst_.get()));
+    if (!gen_time) return "genTime is not a valid GeneralizedTime";
+    if (*gen_time < 0) return "genTime is before 1970";
+    gen_time_ = static_cast<uint64_t>(*gen_time);
+
+    const TS_ACCURACY* accuracy = TS_TST_INFO_get_accuracy(tst_.get());
+    if (accuracy == nullptr) return std::nullopt;
+    Accuracy value;
+    const auto read = [](const ASN1_INTEGER* field, int64_t max, int64_t& out) {
+      if (field == nullptr) return true;
+      const std::optional<int64_t> number = integer_value(field);
+      if (!number || *number < 0 || *number > max) return false;
+      out = *number;
+      return true;
+    };
+    int64_t seconds = 0;
+    int64_t millis = -1;
+    int64_t micros = -1;
+    if (!read(TS_ACCURACY_get_seconds(accuracy), std::numeric_limits<uint32_t>::max(), seconds)) {
+      return "accuracy seconds do not fit 32 unsigned bits";
+    }
+    if (!read(TS_ACCURACY_get_millis(accuracy), std::numeric_limits<uint16_t>::max(), millis)) {
+      return "accuracy millis do not fit 16 unsigned bits";
+    }
+    if (!read(TS_ACCURACY_get_micros(accuracy), std::numeric_limits<uint16_t>::max(), micros)) {
+      return "accuracy micros do not fit 16 unsigned bits";
+    }
+    value.seconds = static_cast<uint32_t>(seconds);
+    if (millis >= 0) value.millis = static_cast<uint16_t>(millis);
+    if (micros >= 0) value.micros = static_cast<uint16_t>(micros);
+    accuracy_ = value;
+    return std::nullopt;
+  }
+
+  // The SignedData's shape and the signer's algorithms.
+  std::optional<Problem> shape_and_algorithms() {
+    if (cms::signer_count(*signed_data_) != 1) return problem(kParse, "token must have exactly one signer");
+    signer_ = cms::signer_at(*signed_data_, 0);
+    if (signer_->unsigned_attrs != nullptr) return problem(kParse, "token carries unsigned attributes");
+    if (signed_data_->crls != nullptr) return problem(kParse, "token carries revocation lists");
+    if (other_certificate_) return problem(kParse, "token carries a non-X.509 certificate");
+    if (integer_value(signer_->version) != 1) return problem(kParse, "SignerInfo version is not 1");
+
+    const X509_ALGOR* signer_digest = signer_->digest_algorithm;
+    const STACK_OF(X509_ALGOR)* digests = signed_data_->digest_algorithms;
+    if (sk_X509_ALGOR_num(digests) != 1 || !same_digest_oid(sk_X509_ALGOR_value(digests, 0), signer_digest) ||
+        !parameters_absent_or_null(sk_X509_ALGOR_value(digests, 0)) || !parameters_absent_or_null(signer_digest)) {
+      return problem(kParse, "SignedData digest algorithms do not match the signer");
+    }
+    const std::optional<Digest> digest = supported_digest(signer_digest);
+    if (!digest) return problem(kUnsupported, "signer digest is not SHA-256/384/512");
+    signer_digest_ = *digest;
+
+    const std::optional<Scheme> scheme = signature_scheme(signer_->signature_algorithm, signer_digest_);
+    if (!scheme) return problem(kUnsupported, "signature algorithm is not RSA PKCS#1 v1.5 or ECDSA");
+    if (!scheme_parameters_ok(signer_->signature_algorithm, scheme->kind)) {
+      return problem(kParse, "signature algorithm has unexpected parameters");
+    }
+    if (scheme->hash != signer_digest_) return problem(kUnsupported, "signature and digest algorithms disagree");
+    scheme_ = *scheme;
+    return std::nullopt;
+  }
+
+  static bool same_digest_oid(const X509_ALGOR* a, const X509_ALGOR* b) {
+    const ASN1_OBJECT* x = nullptr;
+    const ASN1_OBJECT* y = nullptr;
+    X509_ALGOR_get0(&x, nullptr, nullptr, a);
+    X509_ALGOR_get0(&y, nullptr, nullptr, b);
+    return OBJ_cmp(x, y) == 0;
+  }
+
+  // Exactly one attribute of the type, holding exactly one value.
+  std::variant<const ASN1_TYPE*, Problem> attribute(int nid) const {
+    const ASN1_OBJECT* type = OBJ_nid2obj(nid);
+    const X509_ATTRIBUTE* found = nullptr;
+    int count = 0;
+    for (int i = 0; i < sk_X509_ATTRIBUTE_num(signer_->signed_attrs); ++i) {
+      const X509_ATTRIBUTE* candidate = sk_X509_ATTRIBUTE_value(signer_->signed_attrs, i);
+      if (OBJ_cmp(X509_ATTRIBUTE_get0_object(const_cast<X509_ATTRIBUTE*>(candidate)), type) != 0) continue;
+      ++count;
+      found = candidate;
+    }
+    if (count != 1 || X509_ATTRIBUTE_count(found) != 1) {
+      return problem(kParse, "signed attribute " + oid_text(type) + " must appear exactly once");
+    }
+    return X509_ATTRIBUTE_get0_type(const_cast<X509_ATTRIBUTE*>(found), 0);
+  }
+
+  // Content type and message digest, the two signed attributes that bind the TSTInfo.
+  std::optional<Problem> signed_attributes() {
+    if (signer_->signed_attrs == nullptr) return problem(kParse, "token has no signed attributes");
+
+    auto content_type = attribute(NID_pkcs9_contentType);
+    if (auto* found = std::get_if<Problem>(&content_type)) return *found;
+    const ASN1_TYPE* type_value = std::get<const ASN1_TYPE*>(content_type);
+    if (type_value->type != V_ASN1_OBJECT) return problem(kParse, "content-type attribute does not parse");
+    if (!has_nid(type_value->value.object, NID_id_smime_ct_TSTInfo)) {
+      return problem(kParse, "signed content-type is not TSTInfo");
+    }
+
+    auto message_digest = attribute(NID_pkcs9_messageDigest);
+    if (auto* found = std::get_if<Problem>(&message_digest)) return *found;
+    const ASN1_TYPE* digest_value = std::get<const ASN1_TYPE*>(message_digest);
+    if (digest_value->type != V_ASN1_OCTET_STRING) return problem(kParse, "message-digest attribute does not parse");
+    if (!equal_bytes(digest_of(signer_digest_, tst_der_), bytes_of(digest_value->value.octet_string))) {
+      return problem(kSignature, "signed digest does not match the TSTInfo");
+    }
+    return std::nullopt;
+  }
+
+  // The signer certificate, found by issuer and serial, and pinned by signing-certificate-v2.
+  std::optional<Problem> signer_certificate() {
+    signer_cert_ = find_signer();
+    if (!signer_cert_) return problem(kChain, "the signer certificate is not in the token");
+    unsigned char* der = nullptr;
+    const int len = i2d_X509(signer_cert_->x509.get(), &der);
+    if (len <= 0 || der == nullptr) return problem(kParse, "signer certificate does not re-encode");
+    signer_der_.assign(der, der + len);
+    OPENSSL_free(der);
+
+    auto value = attribute(NID_id_smime_aa_signingCertificateV2);
+    if (auto* found = std::get_if<Problem>(&value)) return *found;
+    const std::optional<std::vector<uint8_t>> attribute_der = der_of_any(std::get<const ASN1_TYPE*>(value));
+    return check_signing_certificate_v2(attribute_der.value_or(std::vector<uint8_t>()));
+  }
+
+  const Cert* find_signer() const {
+    const cms::SignerId* sid = signer_->sid;
+    if (sid->type != 0 || certs_.empty()) return nullptr;
+    const cms::IssuerAndSerial* id = sid->d.issuer_and_serial;
+    const std::optional<std::vector<uint8_t>> issuer_der = cms::encode_name(id->issuer);
+    if (!issuer_der) return nullptr;
+    const unsigned char* cursor = issuer_der->data();
+    const X509NamePtr issuer(d2i_X509_NAME(nullptr, &cursor, static_cast<long>(issuer_der->size())));
+    ERR_clear_error();
+    if (!issuer) return nullptr;
+    for (const Cert& cert : certs_) {
+      if (same_name(X509_get_issuer_name(cert.x509.get()), issuer.get()) &&
+          ASN1_INTEGER_cmp(X509_get0_serialNumber(cert.x509.get()), id->serial) == 0) {
+        return &cert;
+      }
+    }
+    return nullptr;
+  }
+
+  // SigningCertificateV2 ::= SEQUENCE { certs SEQUENCE OF ESSCertIDv2, policies ... OPTIONAL }
+  // ESSCertIDv2 ::= SEQUENCE { hashAlgorithm DEFAULT sha256, certHash OCTET STRING, issuerSerial ... }
+  std::optional<Problem> check_signing_certificate_v2(std::span<const uint8_t> der) const {
+    DerCursor outer(der);
+    const std::optional<DerElement> attribute = outer.next(kSequenceTag);
+    if (!attribute || !outer.empty()) return problem(kParse, "signing-certificate-v2 does not parse");
+    if (attribute->contents.empty()) return problem(kParse, "signing-certificate-v2 is empty");
+
+    DerCursor members(attribute->contents);
+    const std::optional<DerElement> ids = members.next(kSequenceTag);
+    if (!ids) return problem(kParse, "signing-certificate-v2 ids do not parse");
+    if (ids->contents.empty()) return problem(kParse, "signing-certificate-v2 has no cert id");
+
+    DerCursor id_list(ids->contents);
+    const std::optional<DerElement> id = id_list.next(kSequenceTag);
+    if (!id) return problem(kParse, "ESSCertIDv2 does not parse");
+    DerCursor fields(id->contents);
+    std::optional<DerElement> first = fields.next();
+    if (!first) return problem(kParse, "ESSCertIDv2 has no hash");
+
+    Digest digest = Digest::Sha256;
+    std::optional<DerElement> cert_hash = first;
+    if (first->tag == kSequenceTag) {
+      const unsigned char* cursor = first->whole.data();
+      const AlgorPtr algorithm(d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(first->whole.size())));
+      ERR_clear_error();
+      if (!algorithm || cursor != first->whole.data() + first->whole.size()) {
+        return problem(kParse, "ESSCertIDv2 hash algorithm does not parse");
+      }
+      const std::optional<Digest> named = supported_digest(algorithm.get());
+      if (!named) return problem(kUnsupported, "ESSCertIDv2 hash is not SHA-256/384/512");
+      digest = *named;
+      cert_hash = fields.next();
+      if (!cert_hash) return problem(kParse, "ESSCertIDv2 has no hash");
+    }
+    if (cert_hash->tag != kOctetStringTag) return problem(kParse, "ESSCertIDv2 hash is not an OCTET STRING");
+    if (!equal_bytes(digest_of(digest, signer_der_), cert_hash->contents)) {
+      return problem(kChain, "signed certificate id does not match the signer certificate");
+    }
+    return std::nullopt;
+  }
+
+  // The signature over the signed attributes, encoded afresh as a DER SET OF.
+  std::optional<Problem> signature() {
+    const std::optional<std::vector<uint8_t>> signed_attrs = cms::encode_attribute_set(signer_->signed_attrs);
+    if (!signed_attrs) return problem(kParse, "signed attributes do not re-encode");
+    auto key = extract_signing_key(signer_cert_->x509.get());
+    if (auto* found = std::get_if<Problem>(&key)) return *found;
+    if (!verify_signature(std::get<SigningKey>(key), scheme_.kind, signer_digest_, *signed_attrs,
+                          bytes_of(signer_->signature))) {
+      return problem(kSignature, "the TSA signature does not verify");
+    }
+    return std::nullopt;
+  }
+
+  // The signer certificate's own rules and the TSTInfo's tsa name, after the signature verified.
+  std::optional<Problem> signer_rules() {
+    if (std::optional<Problem> found = check_signer_certificate(signer_cert_->x509.get())) return found;
+    const GENERAL_NAME* tsa = TS_TST_INFO_get_tsa(tst_.get());
+    if (tsa != nullptr && !tsa_is_signer(tsa)) return problem(kChain, "the TSA named in the token is not the signer");
+    return std::nullopt;
+  }
+
+  bool tsa_is_signer(const GENERAL_NAME* tsa) const {
+    unsigned char* der = nullptr;
+    const int len = i2d_GENERAL_NAME(tsa, &der);
+    if (len <= 0 || der == nullptr) {
+      ERR_clear_error();
+      return false;
+    }
+    const unsigned char* cursor = der;
+    const GeneralNamePtr name(d2i_GENERAL_NAME(nullptr, &cursor, len));
+    const bool whole = cursor == der + len;
+    OPENSSL_free(der);
+    ERR_clear_error();
+    return name && whole && name->type == GEN_DIRNAME &&
+           same_name(name->d.directoryName, X509_get_subject_name(signer_cert_->x509.get()));
+  }
+
+  // The path to the pinned root, and no certificate carried beside it.
+  std::optional<Problem> chain() {
+    auto path = build_path(*signer_cert_, certs_, *root_, gen_time_);
+    if (auto* found = std::get_if<Problem>(&path)) return *found;
+    return check_all_on_path(certs_, std::get<Path>(path));
+  }
+
+  // genTime may run a little ahead of the local clock, never further.
+  std::optional<Problem> time() {
+    if (gen_time_ > saturating_add(now_, kClockSkewSeconds)) {
+      return problem("TIMESTAMP_IN_FUTURE",
+                     "timestamp " + utc_time_text(gen_time_) + " is later than your clock " + utc_time_text(now_));
+    }
+    return std::nullopt;
+  }
+
+  Stamp stamp() const {
+    Stamp result;
+    result.tsa = authority_.name;
+    result.gen_time_unix = gen_time_;
+    result.gen_time = utc_time_text(gen_time_);
+    uint64_t seconds_added = 0;
+    if (accuracy_) {
+      const uint64_t micros_ms = accuracy_->micros ? (uint64_t{*accuracy_->micros} + 999) / 1000 : 0;
+      const uint64_t ms = uint64_t{accuracy_->seconds} * 1000 + accuracy_->millis.value_or(0) + micros_ms;
+      result.accuracy_ms = ms;
+      seconds_added = (ms + 999) / 1000;
+    }
+    result.no_later_than_unix = saturating_add(gen_time_, seconds_added);
+    result.no_later_than = utc_time_text(result.no_later_than_unix);
+    result.imprint_alg = std::string(digest_name(imprint_digest_));
+    std::vector<uint8_t> serial = integer_octets(TS_TST_INFO_get_serial(tst_.get()));
+    if (serial.size() > 1 && serial[0] == 0) serial.erase(serial.begin());
+    result.serial_hex = hex_encode(serial);
+    result.policy = policy_;
+    result.signer = subject_text(signer_cert_->x509.get());
+    if (const ASN1_INTEGER* nonce = TS_TST_INFO_get_nonce(tst_.get()))
+      result.nonce_hex = hex_encode(integer_octets(nonce));
+    return result;
+  }
+
+  std::span<const uint8_t> token_;
+  std::span<const uint8_t> subject_;
+  const PinnedAuthority& authority_;
+  uint64_t now_;
+
+  std::optional<Cert> root_;
+  cms::ContentInfoPtr content_info_;
+  std::span<const uint8_t> signed_data_der_;
+  std::vector<uint8_t> non_sequence_content_;
+  cms::SignedDataPtr signed_data_;
+  std::vector<Cert> certs_;  // the token's X.509 certificates, in token order
+  bool other_certificate_ = false;
+  std::span<const uint8_t> tst_der_;
+  TstInfoPtr tst_;
+  uint64_t gen_time_ = 0;
+  std::optional<Accuracy> accuracy_;
+  std::string policy_;
+  Digest imprint_digest_ = Digest::Sha256;
+  const cms::SignerInfo* signer_ = nullptr;
+  Digest signer_digest_ = Digest::Sha256;
+  Scheme scheme_{SchemeKind::RsaPkcs1, Digest::Sha256};
+  const Cert* signer_cert_ = nullptr;
+  std::vector<uint8_t> signer_der_;
+};
+
+}  // namespace
+
+std::variant<Stamp, Problem> verify_timestamp_token(std::span<const uint8_t> token, std::span<const uint8_t> subject,
+                                                    const PinnedAuthority& authority, uint64_t now) {
+  return Verification(token, subject, authority, now).run();
+}
+
+}  // namespace orv::tsa
