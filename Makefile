@@ -2,6 +2,7 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
+TSA_SAMPLES  := ../shared/testdata/rfc3161/digicert
 
 RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
@@ -44,6 +45,16 @@ demo: deps-run
 	@build/demo/orvelant-verify receipt examples/refusal.json --key examples/notary-key.pem
 	@echo; echo '$$ orvelant-verify chain examples/receipt-chain.jsonl --key examples/notary-key.pem --head examples/chain-head.json'
 	@build/demo/orvelant-verify chain examples/receipt-chain.jsonl --key examples/notary-key.pem --head examples/chain-head.json
+	@# Only a real authority's token passes the built-in authorities, and third-party tokens are
+	@# not committed: the demo uses the shared folder's real DigiCert token when it is there.
+	@echo; if [ -d $(TSA_SAMPLES) ]; then \
+	  echo '$$ orvelant-verify timestamp $(TSA_SAMPLES)/ysimonx-file.txt --stamp $(TSA_SAMPLES)/ysimonx-20230304T154859Z.normalized.stamp.json'; \
+	  build/demo/orvelant-verify timestamp $(TSA_SAMPLES)/ysimonx-file.txt \
+	    --stamp $(TSA_SAMPLES)/ysimonx-20230304T154859Z.normalized.stamp.json; \
+	else \
+	  echo "timestamp: no real timestamp token here ($(TSA_SAMPLES) is absent); run"; \
+	  echo "  orvelant-verify timestamp FILE --stamp FILE.stamp.json with a stamp from DigiCert or Sigstore"; \
+	fi
 
 build: deps-test
 	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
