@@ -7,7 +7,8 @@ TSA_SAMPLES  := ../shared/testdata/rfc3161/digicert
 RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
 FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain \
-                 fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor
+                 fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor \
+                 fuzz_quote_decode fuzz_quote_verify fuzz_dcap_collateral
 
 .PHONY: demo test deps-run deps-test build release asan fuzz fuzz-build bench clean
 

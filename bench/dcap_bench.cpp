@@ -1,0 +1,145 @@
+// Quote verification speed on a real Intel TDX quote and its real collateral (from the shared
+// folder beside the checkout): the whole verification, the per-quote part against collateral
+// verified once, and next to them the two ECDSA P-256 verifications every quote needs (the
+// quote signature and the QE report signature), measured in the same run.
+#include <benchmark/benchmark.h>
+#include <rapidjson/document.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "crypto/ecdsa_p256.h"
+#include "dcap/verify.h"
+#include "dcap/x509.h"
+
+namespace {
+
+// 2025-09-15T00:00:00Z, inside the window of every piece of the collateral.
+constexpr uint64_t kNow = 1757894400;
+
+std::filesystem::path shared_dir() {
+#ifdef ORV_SOURCE_DIR
+  return std::filesystem::path(ORV_SOURCE_DIR) / ".." / "shared";
+#else
+  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "shared";
+#endif
+}
+
+std::string read(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in) {
+    std::fprintf(stderr, "cannot read %s (the shared folder is needed)\n", path.c_str());
+    std::exit(1);
+  }
+  return text.str();
+}
+
+struct Fixture {
+  std::vector<uint8_t> root;
+  std::vector<uint8_t> quote;
+  orv::dcap::QuoteCollateralV3 collateral;
+  orv::dcap::AcceptancePolicy policy;
+};
+
+const Fixture& fixture() {
+  static const Fixture f = [] {
+    Fixture out;
+    const auto dir = shared_dir() / "testdata/tdx-real/tee-solver-dstack";
+    const std::string root = read(shared_dir() / "trust/intel-sgx-root-ca.der");
+    const std::string quote = read(dir / "quote_alice.bin");
+    out.root.assign(root.begin(), root.end());
+    out.quote.assign(quote.begin(), quote.end());
+    const std::string text = read(dir / "quote_collateral.json");
+    rapidjson::Document doc;
+    doc.Parse(text.c_str(), text.size());
+    const auto member = [&](const char* name) {
+      return std::string(doc[name].GetString(), doc[name].GetStringLength());
+    };
+    orv::dcap::QuoteCollateralV3& c = out.collateral;
+    c.pck_crl_issuer_chain = member("pck_crl_issuer_chain");
+    c.root_ca_crl = member("root_ca_crl");
+    c.pck_crl = member("pck_crl");
+    c.tcb_info_issuer_chain = member("tcb_info_issuer_chain");
+    c.tcb_info = member("tcb_info");
+    c.tcb_info_signature = member("tcb_info_signature");
+    c.qe_identity_issuer_chain = member("qe_identity_issuer_chain");
+    c.qe_identity = member("qe_identity");
+    c.qe_identity_signature = member("qe_identity_signature");
+    out.policy.min_tcb_evaluation_data_number = 17;
+    return out;
+  }();
+  return f;
+}
+
+// The two signature checks of a quote, with their keys already parsed.
+void BM_TwoP256Verifications(benchmark::State& state) {
+  const Fixture& f = fixture();
+  const orv::dcap::Checked<orv::dcap::Quote> quote = orv::dcap::decode_quote(f.quote);
+  const orv::dcap::AuthData& auth = quote->auth_data;
+  const auto attestation = orv::crypto::P256PublicKey::from_point(auth.ecdsa_attestation_key);
+  const std::string_view chain(reinterpret_cast<const char*>(auth.certification_data.body.data()),
+                               auth.certification_data.body.size());
+  const auto ders = orv::dcap::split_pem_certificates(chain);
+  const orv::dcap::X509Ptr leaf = orv::dcap::parse_certificate(ders->front());
+  const auto pck = orv::crypto::P256PublicKey::from_pkey(X509_get0_pubkey(leaf.get()));
+  const std::span<const uint8_t> scope = std::span(f.quote).first(quote->signed_length);
+  if (!attestation || !pck || !attestation->verify(scope, auth.ecdsa_signature) ||
+      !pck->verify(auth.qe_report, auth.qe_report_signature)) {
+    state.SkipWithError("the fixture signatures do not verify");
+    return;
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(attestation->verify(scope, auth.ecdsa_signature));
+    benchmark::DoNotOptimize(pck->verify(auth.qe_report, auth.qe_report_signature));
+  }
+}
+
+void BM_FullQuoteVerification(benchmark::State& state) {
+  const Fixture& f = fixture();
+  for (auto _ : state) {
+    auto result = orv::dcap::verify_and_accept(f.quote, f.collateral, f.root, kNow, f.policy);
+    if (!result) {
+      state.SkipWithError(result.failure().text().c_str());
+      return;
+    }
+    benchmark::DoNotOptimize(result);
+  }
+}
+
+void BM_QuoteWithVerifiedCollateral(benchmark::State& state) {
+  const Fixture& f = fixture();
+  const auto collateral = orv::dcap::verify_collateral(f.collateral, f.root, kNow);
+  if (!collateral) {
+    state.SkipWithError(collateral.failure().text().c_str());
+    return;
+  }
+  for (auto _ : state) {
+    auto result = orv::dcap::verify_and_accept(f.quote, *collateral, f.policy);
+    if (!result) {
+      state.SkipWithError(result.failure().text().c_str());
+      return;
+    }
+    benchmark::DoNotOptimize(result);
+  }
+}
+
+void BM_CollateralVerification(benchmark::State& state) {
+  const Fixture& f = fixture();
+  for (auto _ : state) benchmark::DoNotOptimize(orv::dcap::verify_collateral(f.collateral, f.root, kNow));
+}
+
+BENCHMARK(BM_TwoP256Verifications)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FullQuoteVerification)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_QuoteWithVerifiedCollateral)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CollateralVerification)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

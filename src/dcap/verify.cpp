@@ -1,0 +1,532 @@
+#include "dcap/verify.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+#include "core/hex.h"
+#include "core/text.h"
+#include "crypto/digest.h"
+#include "crypto/ecdsa_p256.h"
+#include "dcap/rfc3339.h"
+#include "dcap/x509.h"
+
+namespace orv::dcap {
+
+// A PCK chain validated against this collateral, remembered by its exact text so that the
+// quotes of one platform pay for its path validation once.
+struct PckChain {
+  std::string text;
+  X509Ptr leaf;
+  std::optional<crypto::P256PublicKey> leaf_key;
+  Checked<PckExtensions> extensions = failure("Intel extension not found");
+  int64_t earliest_not_after = 0;
+};
+
+struct CollateralState {
+  TrustAnchor anchor;
+  uint64_t now = 0;
+  TcbInfo tcb_info;
+  QeIdentity qe_identity;
+  CollateralTimes times;
+  std::optional<std::string> pck_certificate_chain;
+  std::vector<std::shared_ptr<const PckChain>> pck_chains;  // most recent last
+};
+
+namespace {
+
+constexpr size_t kRememberedPckChains = 8;
+// Hex text of a CRL: a DER CRL of at most kMaxDataLength bytes.
+constexpr size_t kMaxCrlHexChars = 2 * static_cast<size_t>(kMaxDataLength);
+
+bool before(uint64_t now, int64_t when) { return when > 0 && now < static_cast<uint64_t>(when); }
+bool after(uint64_t now, int64_t when) { return when < 0 || now > static_cast<uint64_t>(when); }
+
+std::string upper_hex32(uint32_t value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%08X", value);
+  return buffer;
+}
+
+std::string hex_byte(uint8_t value) {
+  char buffer[4];
+  std::snprintf(buffer, sizeof buffer, "%02x", value);
+  return buffer;
+}
+
+uint32_t big_endian32(const std::array<uint8_t, 4>& bytes) {
+  return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
+         (static_cast<uint32_t>(bytes[2]) << 8) | bytes[3];
+}
+
+// Steps 1 and 2: the pinned root and both CRLs.
+Checked<TrustAnchor> load_anchor(const QuoteCollateralV3& collateral, std::span<const uint8_t> root_der, uint64_t now) {
+  X509Ptr root = parse_certificate(root_der);
+  if (!root) return failure("Failed to load root ca");
+  const auto load_crl = [](const std::string& hex, const char* name) -> Checked<X509CrlPtr> {
+    if (hex.size() > kMaxCrlHexChars) {
+      return failure("Failed to parse CRL", std::string(name) + " is larger than " + decimal(kMaxDataLength) + " bytes");
+    }
+    const std::optional<std::vector<uint8_t>> der = hex_decode(hex);
+    if (!der) return failure("Failed to parse CRL", std::string(name) + " is not hex");
+    X509CrlPtr crl = parse_crl(*der);
+    if (!crl) return failure("Failed to parse CRL", std::string(name) + " is not one DER CRL");
+    return crl;
+  };
+  Checked<X509CrlPtr> root_ca_crl = load_crl(collateral.root_ca_crl, "root_ca_crl");
+  if (!root_ca_crl) return std::move(root_ca_crl).failure();
+  Checked<X509CrlPtr> pck_crl = load_crl(collateral.pck_crl, "pck_crl");
+  if (!pck_crl) return std::move(pck_crl).failure();
+  std::optional<TrustAnchor> anchor =
+      TrustAnchor::create(std::move(root), std::move(*root_ca_crl), std::move(*pck_crl), now);
+  if (!anchor) return failure("Failed to load root ca", "out of memory");
+  return std::move(*anchor);
+}
+
+// The words of one signed document's checks.
+struct DocumentWords {
+  const char* decode;             // "Failed to decode TcbInfo"
+  const char* issue_unparsed;     // "Failed to parse TCB Info issue date"
+  const char* next_unparsed;      // "Failed to parse TCB Info next update"
+  const char* issue_future;       // "TCBInfo issue date is in the future"
+  const char* expired;            // "TCBInfo expired"
+  const char* chain_too_short;    // "Certificate chain is too short for TCB Info"
+  const char* leaf_unparsed;      // "Failed to parse TCB Info leaf certificate"
+  const char* signature_invalid;  // "Signature is invalid for tcb_info in quote_collateral"
+  const char* issue_claim;        // "TCBInfo issueDate"
+  const char* next_claim;         // "TCBInfo nextUpdate"
+};
+
+constexpr DocumentWords kTcbInfoWords = {
+    "Failed to decode TcbInfo",
+    "Failed to parse TCB Info issue date",
+    "Failed to parse TCB Info next update",
+    "TCBInfo issue date is in the future",
+    "TCBInfo expired",
+    "Certificate chain is too short for TCB Info",
+    "Failed to parse TCB Info leaf certificate",
+    "Signature is invalid for tcb_info in quote_collateral",
+    "TCBInfo issueDate",
+    "TCBInfo nextUpdate",
+};
+
+constexpr DocumentWords kQeIdentityWords = {
+    "Failed to decode QeIdentity",
+    "Failed to parse QE Identity issue date",
+    "Failed to parse QE Identity next update",
+    "QE Identity issue date is in the future",
+    "QE Identity expired",
+    "Certificate chain is too short for QE Identity",
+    "Failed to parse QE Identity leaf certificate",
+    "Signature is invalid for qe_identity in quote_collateral",
+    "QEIdentity issueDate",
+    "QEIdentity nextUpdate",
+};
+
+struct DocumentDates {
+  int64_t issue = 0;
+  int64_t next = 0;
+  int64_t earliest_not_after = std::numeric_limits<int64_t>::max();
+};
+
+// The parsed chain: the leaf and the certificates that may complete its path.
+struct ParsedChain {
+  X509Ptr leaf;
+  std::vector<X509Ptr> intermediates;
+};
+
+// Parses the leaf with its own message and the rest as path candidates; an intermediate that
+// is not one DER certificate fails the path like any other bad certificate.
+Checked<ParsedChain> parse_chain(const std::vector<std::vector<uint8_t>>& ders, const char* leaf_message) {
+  ParsedChain chain;
+  chain.leaf = parse_certificate(ders.front());
+  if (!chain.leaf) return failure(leaf_message);
+  for (size_t i = 1; i < ders.size(); ++i) {
+    X509Ptr cert = parse_certificate(ders[i]);
+    if (!cert) return failure("Failed to verify certificate chain", "BadDer (certificate " + decimal(i) + " of the chain)");
+    chain.intermediates.push_back(std::move(cert));
+  }
+  return chain;
+}
+
+std::optional<Failure> lower_to_windows(const ParsedChain& chain, int64_t& earliest) {
+  const auto take = [&](const X509* cert) -> bool {
+    const std::optional<Window> window = certificate_window(cert);
+    if (!window) return false;
+    earliest = std::min(earliest, window->not_after);
+    return true;
+  };
+  if (!take(chain.leaf.get())) return failure("Failed to parse certificate for time window");
+  for (const X509Ptr& cert : chain.intermediates) {
+    if (!take(cert.get())) return failure("Failed to parse certificate for time window");
+  }
+  return std::nullopt;
+}
+
+// Dates, issuer chain and signature of one signed document (steps 4 and 5).
+Checked<DocumentDates> check_document(const TrustAnchor& anchor, const DocumentWords& words, std::string_view text,
+                                      const std::string& issue_date, const std::string& next_update,
+                                      const std::string& issuer_chain, const std::string& signature_hex) {
+  const uint64_t now = anchor.now();
+  const Result<DateTime> issue = parse_rfc3339(issue_date);
+  if (!issue) return failure(words.issue_unparsed, issue.error());
+  const Result<DateTime> next = parse_rfc3339(next_update);
+  if (!next) return failure(words.next_unparsed, next.error());
+  // Whole-second evaluation times against dates that may carry fractions: the issue date counts
+  // from the first whole second not before it, the next update until its own second ends.
+  if (before(now, issue->ceil_seconds())) return failure(words.issue_future);
+  if (after(now, next->seconds)) return failure(words.expired);
+
+  if (issuer_chain.size() > kMaxDataLength) {
+    return failure("Failed to parse certs", "chain is larger than " + decimal(kMaxDataLength) + " bytes");
+  }
+  const Result<std::vector<std::vector<uint8_t>>> ders = split_pem_certificates(issuer_chain);
+  if (!ders) return failure("Failed to parse certs", ders.error());
+  if (ders->empty()) return failure(words.chain_too_short);
+  Checked<ParsedChain> chain = parse_chain(*ders, words.leaf_unparsed);
+  if (!chain) return std::move(chain).failure();
+  if (std::optional<Failure> broken = anchor.validate(chain->leaf.get(), chain->intermediates)) return std::move(*broken);
+  // Every PCK certificate also chains to the root; a platform's key must never vouch for the
+  // documents that judge platforms.
+  if (has_sgx_extension(chain->leaf.get())) {
+    return failure("Failed to verify certificate chain",
+                   "SignerIsPckCertificate (a platform's PCK certificate cannot sign collateral)");
+  }
+
+  // Signed as the exact bytes of the document text; nothing is re-serialised.
+  const std::optional<std::vector<uint8_t>> signature = hex_decode(signature_hex);
+  const std::optional<crypto::P256PublicKey> key = crypto::P256PublicKey::from_pkey(X509_get0_pubkey(chain->leaf.get()));
+  if (!signature || signature->size() != crypto::kP256SignatureBytes || !key || !key->verify(as_bytes(text), *signature)) {
+    return failure(words.signature_invalid);
+  }
+
+  DocumentDates dates;
+  dates.issue = issue->seconds;
+  dates.next = next->seconds;
+  if (std::optional<Failure> bad = lower_to_windows(*chain, dates.earliest_not_after)) return std::move(*bad);
+  return dates;
+}
+
+// The claim values shown in reports are times since the epoch; an earlier date has none.
+std::optional<Failure> claim_time(int64_t seconds, const char* name) {
+  if (seconds < 0) {
+    return failure("Failed to parse RFC3339 datetime: " + std::string(name), "RFC3339 datetime is before Unix epoch");
+  }
+  return std::nullopt;
+}
+
+// Steps 4 and 5 and the time values of the collateral.
+Checked<std::shared_ptr<CollateralState>> check_documents(TrustAnchor anchor, const QuoteCollateralV3& collateral) {
+  auto state = std::make_shared<CollateralState>(CollateralState{std::move(anchor), 0, {}, {}, {}, {}, {}});
+  state->now = state->anchor.now();
+  state->pck_certificate_chain = collateral.pck_certificate_chain;
+
+  Result<TcbInfo> tcb_info = parse_tcb_info(collateral.tcb_info);
+  if (!tcb_info) return failure(kTcbInfoWords.decode, tcb_info.error());
+  state->tcb_info = std::move(*tcb_info);
+  Checked<DocumentDates> tcb_dates =
+      check_document(state->anchor, kTcbInfoWords, collateral.tcb_info, state->tcb_info.issue_date,
+                     state->tcb_info.next_update, collateral.tcb_info_issuer_chain, collateral.tcb_info_signature);
+  if (!tcb_dates) return std::move(tcb_dates).failure();
+
+  Result<QeIdentity> qe_identity = parse_qe_identity(collateral.qe_identity);
+  if (!qe_identity) return failure(kQeIdentityWords.decode, qe_identity.error());
+  state->qe_identity = std::move(*qe_identity);
+  Checked<DocumentDates> qe_dates = check_document(
+      state->anchor, kQeIdentityWords, collateral.qe_identity, state->qe_identity.issue_date,
+      state->qe_identity.next_update, collateral.qe_identity_issuer_chain, collateral.qe_identity_signature);
+  if (!qe_dates) return std::move(qe_dates).failure();
+
+  CollateralTimes& times = state->times;
+  times.tcb_info_issue_date = tcb_dates->issue;
+  times.tcb_info_next_update = tcb_dates->next;
+  times.qe_identity_issue_date = qe_dates->issue;
+  times.qe_identity_next_update = qe_dates->next;
+  if (auto bad = claim_time(times.tcb_info_issue_date, kTcbInfoWords.issue_claim)) return std::move(*bad);
+  if (auto bad = claim_time(times.tcb_info_next_update, kTcbInfoWords.next_claim)) return std::move(*bad);
+  if (auto bad = claim_time(times.qe_identity_issue_date, kQeIdentityWords.issue_claim)) return std::move(*bad);
+  if (auto bad = claim_time(times.qe_identity_next_update, kQeIdentityWords.next_claim)) return std::move(*bad);
+
+  const std::optional<Window> root_crl = crl_window(state->anchor.root_ca_crl());
+  const std::optional<Window> pck_crl = crl_window(state->anchor.pck_crl());
+  if (!root_crl || !pck_crl) return failure("Failed to parse CRL for time window");
+  times.root_ca_crl_this_update = root_crl->not_before;
+  times.root_ca_crl_next_update = root_crl->not_after;
+  times.pck_crl_this_update = pck_crl->not_before;
+  times.pck_crl_next_update = pck_crl->not_after;
+  const CrlNumber root_number = crl_number(state->anchor.root_ca_crl());
+  if (!root_number.value) {
+    return failure(root_number.error == CrlNumberError::TooLarge ? "CRL number too large for u32"
+                                                                 : "Failed to extract root CA CRL number");
+  }
+  const CrlNumber pck_number = crl_number(state->anchor.pck_crl());
+  if (!pck_number.value) {
+    return failure(pck_number.error == CrlNumberError::TooLarge ? "CRL number too large for u32"
+                                                                : "Failed to extract PCK CRL number");
+  }
+  times.root_ca_crl_number = *root_number.value;
+  times.pck_crl_number = *pck_number.value;
+  const std::optional<Window> root = certificate_window(state->anchor.root());
+  if (!root) return failure("Failed to parse root CA certificate");
+  times.root_not_before = root->not_before;
+  times.root_not_after = root->not_after;
+  times.earliest_expiration = std::min({times.tcb_info_next_update, times.qe_identity_next_update,
+                                        times.root_ca_crl_next_update, times.pck_crl_next_update,
+                                        times.root_not_after, tcb_dates->earliest_not_after,
+                                        qe_dates->earliest_not_after});
+  return state;
+}
+
+Checked<Quote> decode_and_accept_header(std::span<const uint8_t> raw) {
+  Checked<Quote> quote = decode_quote(raw);
+  if (!quote) return quote;
+  if (std::optional<Failure> bad = check_header(quote->header)) return std::move(*bad);
+  return quote;
+}
+
+// Step 6: the QE identity must be the kind that serves the quote's TEE.
+std::optional<Failure> check_qe_identity_kind(const Quote& quote, const QeIdentity& identity) {
+  const bool td = quote.header.tee_type == kTeeTypeTdx;
+  const char* expected_id = td ? "TD_QE" : "QE";
+  const bool version_ok = td ? (identity.version == 2 || identity.version == 3) : identity.version == 2;
+  if (identity.id == expected_id && version_ok) return std::nullopt;
+  return failure("Unsupported QE Identity id/version for the quote TEE type: " + identity.id + " version " +
+                 decimal(identity.version) + " (expected " + expected_id + " version " + (td ? "2 or 3" : "2") + ")");
+}
+
+// Step 7, remembered: the PCK chain from the collateral, else from the quote's certification
+// data, validated to the pinned root with both CRLs.
+Checked<std::shared_ptr<const PckChain>> pck_chain(const Quote& quote, CollateralState& state) {
+  std::string_view text;
+  const char* extract_message = nullptr;
+  if (state.pck_certificate_chain) {
+    text = *state.pck_certificate_chain;
+    extract_message = "Failed to extract PCK certificates from collateral";
+  } else {
+    const CertificationData& data = quote.auth_data.certification_data;
+    if (data.cert_type != kCertTypePckChain) {
+      return failure("Unsupported DCAP PCK cert format: " + decimal(data.cert_type) +
+                     ". Use get_collateral() to fetch PCK certificate.");
+    }
+    text = {reinterpret_cast<const char*>(data.body.data()), data.body.size()};
+    extract_message = "Failed to extract PCK certificates from quote";
+  }
+  for (const std::shared_ptr<const PckChain>& known : state.pck_chains) {
+    if (known->text == text) return known;
+  }
+
+  if (text.size() > kMaxDataLength) {
+    return failure(extract_message, "chain is larger than " + decimal(kMaxDataLength) + " bytes");
+  }
+  const Result<std::vector<std::vector<uint8_t>>> ders = split_pem_certificates(text);
+  if (!ders) return failure(extract_message, ders.error());
+  if (ders->empty()) return failure("Certificate chain is too short in quote");
+  Checked<ParsedChain> chain = parse_chain(*ders, "Failed to parse PCK certificate");
+  if (!chain) return std::move(chain).failure();
+  if (std::optional<Failure> broken = state.anchor.validate(chain->leaf.get(), chain->intermediates)) {
+    return std::move(*broken);
+  }
+  auto entry = std::make_shared<PckChain>();
+  entry->text = std::string(text);
+  entry->earliest_not_after = std::numeric_limits<int64_t>::max();
+  if (std::optional<Failure> bad = lower_to_windows(*chain, entry->earliest_not_after)) return std::move(*bad);
+  entry->leaf_key = crypto::P256PublicKey::from_pkey(X509_get0_pubkey(chain->leaf.get()));
+  entry->extensions = read_pck_extensions(chain->leaf.get());
+  entry->leaf = std::move(chain->leaf);
+  if (state.pck_chains.size() == kRememberedPckChains) state.pck_chains.erase(state.pck_chains.begin());
+  state.pck_chains.push_back(entry);
+  return std::shared_ptr<const PckChain>(std::move(entry));
+}
+
+// Step 8: the QE report, signed by the PCK key, must come from the quoting enclave the QE
+// identity describes and must bind the attestation key.
+Checked<QeTcbLevel> check_qe_report(const Quote& quote, const PckChain& chain, const QeIdentity& identity) {
+  const AuthData& auth = quote.auth_data;
+  if (!chain.leaf_key || !chain.leaf_key->verify(auth.qe_report, auth.qe_report_signature)) {
+    return failure("Signature is invalid for qe_report in quote");
+  }
+  Checked<EnclaveReport> decoded = decode_enclave_report(auth.qe_report);
+  if (!decoded) return wrap("Failed to decode QE report", std::move(decoded).failure());
+  const EnclaveReport& report = *decoded;
+
+  if (auth.qe_auth_data.size() != 32) return failure("Invalid QE auth data length");
+  std::array<uint8_t, 64 + 32> bound{};
+  std::copy(auth.ecdsa_attestation_key.begin(), auth.ecdsa_attestation_key.end(), bound.begin());
+  std::copy(auth.qe_auth_data.begin(), auth.qe_auth_data.end(), bound.begin() + 64);
+  const std::array<uint8_t, 32> digest = crypto::sha256(bound);
+  if (!std::equal(digest.begin(), digest.end(), report.report_data.begin())) return failure("QE report hash mismatch");
+
+  if (report.mr_signer != identity.mrsigner) {
+    return failure("QE MRSIGNER mismatch: expected " + hex_encode(identity.mrsigner) + ", got " +
+                   hex_encode(report.mr_signer));
+  }
+  if ((report.attributes[0] & 0x02) != 0) return failure("QE report validation failed", "Debug mode is enabled");
+  if (report.isv_prod_id != identity.isvprodid) {
+    return failure("QE ISVPRODID mismatch: expected " + decimal(identity.isvprodid) + ", got " +
+                   decimal(report.isv_prod_id));
+  }
+  const uint32_t mask = big_endian32(identity.miscselect_mask);
+  const uint32_t expected_misc = big_endian32(identity.miscselect) & mask;
+  if ((report.misc_select & mask) != expected_misc) {
+    return failure("QE MISCSELECT mismatch: expected " + upper_hex32(expected_misc) + " (masked), got " +
+                   upper_hex32(report.misc_select & mask) + " (masked)");
+  }
+  for (size_t i = 0; i < report.attributes.size(); ++i) {
+    const uint8_t byte_mask = identity.attributes_mask[i];
+    if ((report.attributes[i] & byte_mask) != (identity.attributes[i] & byte_mask)) {
+      return failure("QE ATTRIBUTES mismatch at byte " + decimal(i) + ": expected " +
+                     hex_byte(identity.attributes[i] & byte_mask) + " (masked), got " +
+                     hex_byte(report.attributes[i] & byte_mask) + " (masked)");
+    }
+  }
+  if (identity.tcb_levels.empty()) return failure("No TCB levels found in QE Identity");
+  for (const QeTcbLevel& level : identity.tcb_levels) {
+    if (level.isvsvn <= report.isv_svn) return level;
+  }
+  return failure("QE ISVSVN " + decimal(report.isv_svn) + " is below minimum required " +
+                 decimal(identity.tcb_levels.back().isvsvn) + " from QE Identity");
+}
+
+// Step 9: the attestation key signs the header, the body descriptor and the report.
+std::optional<Failure> check_quote_signature(const Quote& quote, std::span<const uint8_t> raw) {
+  Checked<std::span<const uint8_t>> scope = signed_scope(quote, raw);
+  if (!scope) return std::move(scope).failure();
+  const std::optional<crypto::P256PublicKey> key = crypto::P256PublicKey::from_point(quote.auth_data.ecdsa_attestation_key);
+  if (!key || !key->verify(*scope, quote.auth_data.ecdsa_signature)) {
+    return failure("ISV enclave report signature is invalid");
+  }
+  return std::nullopt;
+}
+
+// Step 11: the TCB info must describe this platform and this kind of TEE.
+std::optional<Failure> check_tcb_info_kind(const Quote& quote, const TcbInfo& info, const PckExtensions& pck) {
+  const std::optional<std::vector<uint8_t>> fmspc = hex_decode(info.fmspc);
+  if (!fmspc) return failure("Failed to decode TCB FMSPC");
+  if (!std::equal(fmspc->begin(), fmspc->end(), pck.fmspc.begin(), pck.fmspc.end())) return failure("Fmspc mismatch");
+  if (quote.header.tee_type == kTeeTypeTdx) {
+    if (info.version < 3 || info.id != "TDX") return failure("TDX quote with non-TDX TCB info in the collateral");
+  } else if (info.version < 2 || info.id != "SGX") {
+    return failure("SGX quote with non-SGX TCB info in the collateral");
+  }
+  return std::nullopt;
+}
+
+Checked<VerifiedQuote> check_quote(Quote quote, std::span<const uint8_t> raw, CollateralState& state,
+                                   VerifyOptions options) {
+  if (auto bad = check_qe_identity_kind(quote, state.qe_identity)) return std::move(*bad);
+  Checked<std::shared_ptr<const PckChain>> chain = pck_chain(quote, state);
+  if (!chain) return std::move(chain).failure();
+  Checked<QeTcbLevel> qe_level = check_qe_report(quote, **chain, state.qe_identity);
+  if (!qe_level) return std::move(qe_level).failure();
+  if (auto bad = check_quote_signature(quote, raw)) return std::move(*bad);
+  if (!(*chain)->extensions) return (*chain)->extensions.failure();
+  const PckExtensions& pck = *(*chain)->extensions;
+  if (auto bad = check_tcb_info_kind(quote, state.tcb_info, pck)) return std::move(*bad);
+
+  // Step 12: TCB evaluation, then the report checks.
+  Checked<const TcbLevel*> platform = match_platform_tcb_level(state.tcb_info, pck.cpusvn, pck.pcesvn, quote);
+  if (!platform) return std::move(platform).failure();
+  std::optional<ModuleLevel> module;
+  if (quote.header.tee_type == kTeeTypeTdx && state.tcb_info.id == "TDX" && state.tcb_info.version >= 3) {
+    Checked<std::optional<ModuleLevel>> checked = check_tdx_module(quote, state.tcb_info);
+    if (!checked) return std::move(checked).failure();
+    module = std::move(*checked);
+  }
+  VerifiedQuote out;
+  out.platform_tcb_level = **platform;
+  out.module_tcb_level = module;
+  out.qe_tcb_level = std::move(*qe_level);
+  TcbStatus platform_status = out.platform_tcb_level.tcb_status;
+  out.advisory_ids = out.platform_tcb_level.advisory_ids;
+  if (module) {
+    platform_status = merge_tcb_status(platform_status, module->status);
+    for (const std::string& id : module->advisory_ids) {
+      if (std::find(out.advisory_ids.begin(), out.advisory_ids.end(), id) == out.advisory_ids.end()) {
+        out.advisory_ids.push_back(id);
+      }
+    }
+  }
+  out.tcb_status = merge_tcb_status(platform_status, out.qe_tcb_level.tcb_status);
+  if (out.tcb_status == TcbStatus::Revoked) return failure("TCB status is invalid: Revoked");
+  const Result<DateTime> tcb_date = parse_rfc3339(out.platform_tcb_level.tcb_date);
+  if (!tcb_date) return failure("Failed to parse platform TCB date", tcb_date.error());
+  if (tcb_date->seconds < 0) return failure("Failed to parse platform TCB date", "RFC3339 datetime is before Unix epoch");
+  if (auto bad = check_report(quote, options.debug_allowed, options.service_td_allowed)) return std::move(*bad);
+
+  out.pck = pck;
+  out.tcb_evaluation_data_number =
+      std::min(state.tcb_info.tcb_evaluation_data_number, state.qe_identity.tcb_evaluation_data_number);
+  // Everything here was valid at the evaluation time, so the minimum is not before it.
+  const int64_t earliest = std::min(state.times.earliest_expiration, (*chain)->earliest_not_after);
+  out.earliest_expiration = earliest < 0 ? 0 : static_cast<uint64_t>(earliest);
+
+  Supplemental& s = out.supplemental;
+  s.final_status = out.tcb_status;
+  s.platform_status = platform_status;
+  s.qe_status = out.qe_tcb_level.tcb_status;
+  s.earliest_expiration = out.earliest_expiration;
+  s.tcb_date_tag = static_cast<uint64_t>(tcb_date->seconds);
+  s.qe_tcb_date = out.qe_tcb_level.tcb_date;
+  s.tcb_evaluation_data_number = out.tcb_evaluation_data_number;
+  s.platform_advisory_ids = out.advisory_ids;
+  s.qe_advisory_ids = out.qe_tcb_level.advisory_ids;
+  s.sgx_type = pck.sgx_type;
+  s.dynamic_platform = pck.dynamic_platform;
+  s.cached_keys = pck.cached_keys;
+  s.smt_enabled = pck.smt_enabled;
+  out.quote = std::move(quote);
+  return out;
+}
+
+Checked<VerifiedQuote> accept(Checked<VerifiedQuote> verified, const AcceptancePolicy& policy, uint64_t now) {
+  if (!verified) return verified;
+  if (std::optional<Failure> refused = apply_policy(policy, verified->supplemental, now)) return std::move(*refused);
+  return verified;
+}
+
+}  // namespace
+
+uint64_t VerifiedCollateral::evaluated_at() const { return state_->now; }
+const TcbInfo& VerifiedCollateral::tcb_info() const { return state_->tcb_info; }
+const QeIdentity& VerifiedCollateral::qe_identity() const { return state_->qe_identity; }
+const CollateralTimes& VerifiedCollateral::times() const { return state_->times; }
+
+Checked<VerifiedCollateral> verify_collateral(const QuoteCollateralV3& collateral, std::span<const uint8_t> root_der,
+                                              uint64_t now) {
+  Checked<TrustAnchor> anchor = load_anchor(collateral, root_der, now);
+  if (!anchor) return std::move(anchor).failure();
+  Checked<std::shared_ptr<CollateralState>> state = check_documents(std::move(*anchor), collateral);
+  if (!state) return std::move(state).failure();
+  return VerifiedCollateral(std::move(*state));
+}
+
+Checked<VerifiedQuote> verify_quote(std::span<const uint8_t> raw_quote, const VerifiedCollateral& collateral,
+                                    VerifyOptions options) {
+  Checked<Quote> quote = decode_and_accept_header(raw_quote);
+  if (!quote) return std::move(quote).failure();
+  return check_quote(std::move(*quote), raw_quote, collateral.state(), options);
+}
+
+Checked<VerifiedQuote> verify_quote(std::span<const uint8_t> raw_quote, const QuoteCollateralV3& collateral,
+                                    std::span<const uint8_t> root_der, uint64_t now, VerifyOptions options) {
+  Checked<TrustAnchor> anchor = load_anchor(collateral, root_der, now);
+  if (!anchor) return std::move(anchor).failure();
+  Checked<Quote> quote = decode_and_accept_header(raw_quote);
+  if (!quote) return std::move(quote).failure();
+  Checked<std::shared_ptr<CollateralState>> state = check_documents(std::move(*anchor), collateral);
+  if (!state) return std::move(state).failure();
+  return check_quote(std::move(*quote), raw_quote, **state, options);
+}
+
+Checked<VerifiedQuote> verify_and_accept(std::span<const uint8_t> raw_quote, const VerifiedCollateral& collateral,
+                                         const AcceptancePolicy& policy, VerifyOptions options) {
+  return accept(verify_quote(raw_quote, collateral, options), policy, collateral.evaluated_at());
+}
+
+Checked<VerifiedQuote> verify_and_accept(std::span<const uint8_t> raw_quote, const QuoteCollateralV3& collateral,
+                                         std::span<const uint8_t> root_der, uint64_t now,
+                                         const AcceptancePolicy& policy, VerifyOptions options) {
+  return accept(verify_quote(raw_quote, collateral, root_der, now, options), policy, now);
+}
+
+}  // namespace orv::dcap
