@@ -2,6 +2,8 @@
 
 #include "sig/chain.h"
 #include "sig/receipt.h"
+#include "tdx/log_evidence.h"
+#include "tdx/level2.h"
 #include "trust/trust.h"
 #include "tsa/authorities.h"
 #include "tsa/stamp_file.h"
@@ -14,11 +16,20 @@ Verifiers builtin_verifiers() {
   verifiers.chain = [](const ChainInputs& in) {
     return sig::check_chain(in.document, in.heads, in.key, in.keep_entries);
   };
+  verifiers.key_receipt = [](const KeyReceiptInputs& in, uint64_t now) {
+    return tdx::evaluate_level2({in.document, in.key, in.snapshot, in.expected, now, trust::Trust::builtin().intel_root_der})
+        .report;
+  };
   verifiers.timestamp = [](const TimestampInputs& in, uint64_t now) {
     const trust::Trust& trust = trust::Trust::builtin();
     static const std::vector<tsa::PinnedAuthority> authorities =
         tsa::builtin_authorities(trust.digicert_root_der, trust.sigstore_tsa_root_der);
     return tsa::verify_stamp_file(in.document, in.stamp, authorities, now);
+  };
+  verifiers.log_evidence = [](const LogEvidenceInputs& in) {
+    const trust::Trust& trust = trust::Trust::builtin();
+    static const tdx::LogEvidenceTrust log_trust = tdx::make_log_evidence_trust(trust.sigsum_policy, trust.rekor_log);
+    return tdx::verify_log_evidence(in.receipt, in.evidence, log_trust);
   };
   return verifiers;
 }

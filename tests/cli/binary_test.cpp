@@ -218,8 +218,10 @@ TEST_F(Binary, EachInputHasItsLimit) {
 TEST_F(Binary, CommandsReadEverythingBeforeJudging) {
   expect_report({"chain", f_, "--key", k_, "--head", h_, "--head", h_, "--json"}, 2, "{\n  \"outcome\": \"refused\",");
   expect_report({"chain", f_}, 2, "REFUSED  " + f_ + "  (chain, 0 receipts)\n  [PIN_MISSING] ");
-  expect_unavailable({"key-receipt", f_, "--key", k_, "--snapshot", s_, "--expected", e_}, "key-receipt");
-  expect_unavailable({"key-receipt", f_, "--snapshot", s_, "--expected", s_}, "key-receipt");
+  expect_report({"key-receipt", f_, "--key", k_, "--snapshot", s_, "--expected", e_}, 2,
+                "REFUSED  " + f_ + "  (Level 2, Intel TDX leg)\n  [PIN_INVALID] ");
+  expect_report({"key-receipt", f_, "--snapshot", s_, "--expected", s_}, 2,
+                "REFUSED  " + f_ + "  (Level 2, Intel TDX leg)\n  [PIN_MISSING] ");
   // Bytes mode: a document that is not UTF-8 is stamped like any other.
   expect_report({"timestamp", latin1_, "--stamp", st_}, 1, "INVALID  " + latin1_ + "  (timestamp)\n  [TIMESTAMP_PARSE] ");
   expect_unavailable({"key-chain", f_}, "key-chain");
