@@ -2,7 +2,6 @@
 
 #include "sig/chain.h"
 #include "sig/receipt.h"
-#include "tdx/log_evidence.h"
 #include "tdx/level2.h"
 #include "trust/trust.h"
 #include "tsa/authorities.h"
@@ -25,11 +24,6 @@ Verifiers builtin_verifiers() {
     static const std::vector<tsa::PinnedAuthority> authorities =
         tsa::builtin_authorities(trust.digicert_root_der, trust.sigstore_tsa_root_der);
     return tsa::verify_stamp_file(in.document, in.stamp, authorities, now);
-  };
-  verifiers.log_evidence = [](const LogEvidenceInputs& in) {
-    const trust::Trust& trust = trust::Trust::builtin();
-    static const tdx::LogEvidenceTrust log_trust = tdx::make_log_evidence_trust(trust.sigsum_policy, trust.rekor_log);
-    return tdx::verify_log_evidence(in.receipt, in.evidence, log_trust);
   };
   return verifiers;
 }
