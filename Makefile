@@ -3,8 +3,9 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
 TSA_SAMPLES  := ../shared/testdata/rfc3161/digicert
+TDX_SAMPLES  := ../shared/testdata/tdx-real
 
-RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev
+RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev python3 faketime
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
 FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain \
                  fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor \
@@ -55,6 +56,20 @@ demo: deps-run
 	else \
 	  echo "timestamp: no real timestamp token here ($(TSA_SAMPLES) is absent); run"; \
 	  echo "  orvelant-verify timestamp FILE --stamp FILE.stamp.json with a stamp from DigiCert or Sigstore"; \
+	fi
+	@# Level 2 around a real Intel TDX quote, at a time inside its collateral window: every Intel
+	@# check passes, and the placeholder key is reported as not bound (no real quote binds ours).
+	@echo; if [ -d $(TDX_SAMPLES) ]; then \
+	  python3 examples/real-tdx/make_inputs.py ../shared build/demo/real-tdx && \
+	  echo "$$ faketime '2025-09-15 12:00:00' orvelant-verify key-receipt build/demo/real-tdx/receipt.json --key ... --snapshot ... --expected ..." && \
+	  faketime '2025-09-15 12:00:00' build/demo/orvelant-verify key-receipt build/demo/real-tdx/receipt.json \
+	    --key build/demo/real-tdx/live-key.hex --snapshot build/demo/real-tdx/snapshot.json \
+	    --expected build/demo/real-tdx/expected-td.json; \
+	  echo "(exit status $$?: a demonstration around a real quote, not anyone's evidence)"; \
+	else \
+	  echo "key-receipt: no real Intel quote here ($(TDX_SAMPLES) is absent). A run needs the service's key"; \
+	  echo "  receipt, its pinned live key (--key), a saved Intel collateral snapshot (--snapshot) and your"; \
+	  echo "  expected-TD file (--expected)."; \
 	fi
 
 build: deps-test
