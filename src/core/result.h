@@ -1,4 +1,4 @@
-// Result<T>: a value or an error text, for steps that fail as values rather than by throwing.
+// A value or the error that prevented it, for steps that fail as values rather than by throwing.
 #pragma once
 
 #include <string>
@@ -7,18 +7,14 @@
 
 namespace orv {
 
-struct Error {
-  std::string message;
-};
-
-inline Error fail(std::string message) { return Error{std::move(message)}; }
-
 // std::expected is not usable from clang 14 (the fuzz build), so the project keeps its own.
-template <class T>
-class Result {
+// Each layer picks its error type: a bare message, a DCAP failure with its causes, a
+// transparency-log code and message.
+template <class T, class E>
+class Expected {
  public:
-  Result(T value) : state_(std::move(value)) {}  // NOLINT: implicit by design
-  Result(Error error) : state_(std::move(error)) {}  // NOLINT: implicit by design
+  Expected(T value) : state_(std::move(value)) {}  // NOLINT: implicit by design
+  Expected(E error) : state_(std::move(error)) {}  // NOLINT: implicit by design
 
   bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
@@ -31,10 +27,25 @@ class Result {
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  const std::string& error() const { return std::get<1>(state_).message; }
+  const E& error() const& { return std::get<1>(state_); }
+  E&& error() && { return std::get<1>(std::move(state_)); }
 
  private:
-  std::variant<T, Error> state_;
+  std::variant<T, E> state_;
+};
+
+struct Error {
+  std::string message;
+};
+
+inline Error fail(std::string message) { return Error{std::move(message)}; }
+
+// The common case: the error is one message.
+template <class T>
+class Result : public Expected<T, Error> {
+ public:
+  using Expected<T, Error>::Expected;
+  const std::string& error() const { return Expected<T, Error>::error().message; }
 };
 
 }  // namespace orv

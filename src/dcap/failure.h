@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "core/result.h"
+
 namespace orv::dcap {
 
 struct Failure {
@@ -41,30 +43,14 @@ inline Failure wrap(std::string message, Failure inner) {
   return outer;
 }
 
-// A value or the failure that prevented it. orv::Result carries a bare message; the causes here
-// are what lets Level 2 tell an expired document from a forged one.
+// A value or the failure that prevented it; the causes are what lets Level 2 tell an expired
+// document from a forged one.
 template <class T>
-class Checked {
+class Checked : public Expected<T, Failure> {
  public:
-  Checked(T value) : state_(std::move(value)) {}            // NOLINT: implicit by design
-  Checked(Failure failure) : state_(std::move(failure)) {}  // NOLINT: implicit by design
-
-  bool ok() const { return state_.index() == 0; }
-  explicit operator bool() const { return ok(); }
-
-  T& value() & { return std::get<0>(state_); }
-  const T& value() const& { return std::get<0>(state_); }
-  T&& value() && { return std::get<0>(std::move(state_)); }
-  T& operator*() & { return value(); }
-  const T& operator*() const& { return value(); }
-  T* operator->() { return &value(); }
-  const T* operator->() const { return &value(); }
-
-  const Failure& failure() const& { return std::get<1>(state_); }
-  Failure&& failure() && { return std::get<1>(std::move(state_)); }
-
- private:
-  std::variant<T, Failure> state_;
+  using Expected<T, Failure>::Expected;
+  const Failure& failure() const& { return Expected<T, Failure>::error(); }
+  Failure&& failure() && { return std::move(*this).Expected<T, Failure>::error(); }
 };
 
 }  // namespace orv::dcap

@@ -7,6 +7,8 @@
 #include <utility>
 #include <variant>
 
+#include "core/result.h"
+
 namespace orv::tlog {
 
 inline constexpr std::string_view kParse = "TLOG_PARSE";
@@ -28,28 +30,8 @@ inline TlogError tlog_error(std::string_view code, std::string message) {
   return TlogError{std::string(code), std::move(message)};
 }
 
-// A value or a transparency-log error; orv::Result carries only a message, these need a code.
+// A value or a transparency-log error: these need a code as well as a message.
 template <class T>
-class TlogResult {
- public:
-  TlogResult(T value) : state_(std::move(value)) {}          // NOLINT: implicit by design
-  TlogResult(TlogError error) : state_(std::move(error)) {}  // NOLINT: implicit by design
-
-  bool ok() const { return state_.index() == 0; }
-  explicit operator bool() const { return ok(); }
-
-  T& value() & { return std::get<0>(state_); }
-  const T& value() const& { return std::get<0>(state_); }
-  T&& value() && { return std::get<0>(std::move(state_)); }
-  T& operator*() & { return value(); }
-  const T& operator*() const& { return value(); }
-  T* operator->() { return &value(); }
-  const T* operator->() const { return &value(); }
-
-  const TlogError& error() const { return std::get<1>(state_); }
-
- private:
-  std::variant<T, TlogError> state_;
-};
+using TlogResult = Expected<T, TlogError>;
 
 }  // namespace orv::tlog
