@@ -35,7 +35,4 @@ class P256PublicKey {
   PkeyPtr key_;
 };
 
-// r||s as the DER ECDSA-Sig-Value OpenSSL verifies; empty when raw is not two equal halves.
-std::vector<uint8_t> ecdsa_raw_to_der(std::span<const uint8_t> raw);
-
 }  // namespace orv::crypto

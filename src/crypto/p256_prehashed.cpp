@@ -7,6 +7,7 @@
 #include <openssl/obj_mac.h>
 #include <openssl/x509.h>
 
+#include "crypto/ec_common.h"
 #include "crypto/openssl_ptr.h"
 
 namespace orv::crypto {
@@ -19,16 +20,8 @@ constexpr size_t kP256UncompressedSpkiBytes = 91;
 
 PkeyPtr read_p256_key(std::span<const uint8_t> der) {
   if (der.size() != kP256UncompressedSpkiBytes) return nullptr;
-  const unsigned char* cursor = der.data();
-  PkeyPtr key(d2i_PUBKEY(nullptr, &cursor, static_cast<long>(der.size())));
-  if (!key || cursor != der.data() + der.size()) return nullptr;
-  if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_EC) return nullptr;
-  char group[64] = {};
-  size_t group_len = 0;
-  if (EVP_PKEY_get_utf8_string_param(key.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group, &group_len) != 1) {
-    return nullptr;
-  }
-  if (OBJ_sn2nid(group) != NID_X9_62_prime256v1) return nullptr;
+  PkeyPtr key = read_ec_spki(der, NID_X9_62_prime256v1);
+  if (!key) return nullptr;
   // The key is compared byte for byte with what entries carry, so only the one DER form that
   // OpenSSL would itself write for this key is accepted.
   unsigned char* again = nullptr;
