@@ -9,7 +9,7 @@ RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev python3 faketime
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
 FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain \
                  fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor \
-                 fuzz_quote_decode fuzz_quote_verify fuzz_dcap_collateral
+                 fuzz_quote_decode fuzz_quote_verify fuzz_dcap_collateral fuzz_level2 fuzz_log_evidence
 
 .PHONY: demo test deps-run deps-test build release asan fuzz fuzz-build bench clean
 
@@ -94,6 +94,11 @@ fuzz: fuzz-build
 	  corpus=build/fuzz/corpus-$$t; mkdir -p $$corpus; \
 	  if [ -d fuzz/seeds/$$t ]; then cp -n fuzz/seeds/$$t/* $$corpus/ 2>/dev/null || true; fi; \
 	  case $$t in fuzz_receipt|fuzz_lab_receipt|fuzz_refusal) cp -n examples/*.json tests/data/live/*.json $$corpus/;; esac; \
+	  if [ $$t = fuzz_level2 ] && [ -d $(TDX_SAMPLES) ]; then \
+	    python3 examples/real-tdx/make_inputs.py ../shared build/fuzz/real-tdx && \
+	    (cd build/fuzz/real-tdx && cat receipt.json; printf '\0'; cat live-key.hex; printf '\0'; cat snapshot.json; \
+	     printf '\0'; cat expected-td.json) > $$corpus/real-quote; \
+	  fi; \
 	  echo "fuzzing $$t for $(FUZZ_SECONDS) s"; \
 	  UBSAN_OPTIONS=suppressions=fuzz/ubsan.supp:halt_on_error=1:print_stacktrace=1 \
 	  build/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -print_final_stats=0 \
