@@ -109,50 +109,6 @@ std::string module_members(const ModuleDraft& module) {
 
 }  // namespace
 
-struct P256TestKey::Impl {
-  crypto::PkeyPtr key;
-};
-
-P256TestKey::P256TestKey() : impl_(std::make_unique<Impl>()) {
-  impl_->key.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-  require(impl_->key != nullptr, "P-256 key generation");
-}
-P256TestKey::~P256TestKey() = default;
-P256TestKey::P256TestKey(P256TestKey&&) noexcept = default;
-P256TestKey& P256TestKey::operator=(P256TestKey&&) noexcept = default;
-
-EVP_PKEY* P256TestKey::pkey() const { return impl_->key.get(); }
-
-std::array<uint8_t, 64> P256TestKey::point() const {
-  std::array<uint8_t, 65> encoded{};
-  size_t length = 0;
-  require(EVP_PKEY_get_octet_string_param(impl_->key.get(), OSSL_PKEY_PARAM_PUB_KEY, encoded.data(), encoded.size(),
-                                          &length) == 1 &&
-              length == 65 && encoded[0] == 0x04,
-          "public point");
-  std::array<uint8_t, 64> xy{};
-  std::copy(encoded.begin() + 1, encoded.end(), xy.begin());
-  return xy;
-}
-
-std::array<uint8_t, 64> P256TestKey::sign(std::span<const uint8_t> message) const {
-  crypto::MdCtxPtr ctx(EVP_MD_CTX_new());
-  size_t length = 0;
-  require(ctx && EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, impl_->key.get()) == 1 &&
-              EVP_DigestSign(ctx.get(), nullptr, &length, message.data(), message.size()) == 1,
-          "signing");
-  std::vector<uint8_t> der_sig(length);
-  require(EVP_DigestSign(ctx.get(), der_sig.data(), &length, message.data(), message.size()) == 1, "signing");
-  const unsigned char* cursor = der_sig.data();
-  crypto::EcdsaSigPtr sig(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(length)));
-  require(sig != nullptr, "signature decoding");
-  std::array<uint8_t, 64> raw{};
-  require(BN_bn2binpad(ECDSA_SIG_get0_r(sig.get()), raw.data(), 32) == 32 &&
-              BN_bn2binpad(ECDSA_SIG_get0_s(sig.get()), raw.data() + 32, 32) == 32,
-          "signature encoding");
-  return raw;
-}
-
 std::string certificate_pem(const X509* cert) {
   BioPtr bio(BIO_new(BIO_s_mem()));
   require(bio && PEM_write_bio_X509(bio.get(), cert) == 1, "PEM writing");

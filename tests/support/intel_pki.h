@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "dcap/quote.h"
+#include "support/p256_test_key.h"
 #include "dcap/verify.h"
 #include "dcap/x509.h"
 
@@ -21,23 +22,6 @@ namespace orv::test {
 // 2030-03-17T17:46:40Z: every scenario is judged at this time unless a test moves it.
 inline constexpr uint64_t kTestNow = 1900000000;
 inline constexpr int64_t kDay = 86400;
-
-class P256TestKey {
- public:
-  P256TestKey();  // a fresh key
-  ~P256TestKey();
-  P256TestKey(P256TestKey&&) noexcept;
-  P256TestKey& operator=(P256TestKey&&) noexcept;
-
-  EVP_PKEY* pkey() const;
-  std::array<uint8_t, 64> point() const;  // x || y
-  // Raw r || s over SHA-256 of the message.
-  std::array<uint8_t, 64> sign(std::span<const uint8_t> message) const;
-
- private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
-};
 
 std::string certificate_pem(const X509* cert);
 std::vector<uint8_t> certificate_der(const X509* cert);

@@ -91,46 +91,6 @@ std::array<uint8_t, 64> Ed25519TestKey::sign(std::string_view message) const {
   return signature;
 }
 
-struct P256TestKey::Impl {
-  EVP_PKEY* key = nullptr;
-  ~Impl() { EVP_PKEY_free(key); }
-};
-
-P256TestKey::P256TestKey() : impl_(std::make_unique<Impl>()) { impl_->key = EVP_EC_gen("P-256"); }
-
-P256TestKey::P256TestKey(std::string_view private_pem) : impl_(std::make_unique<Impl>()) {
-  BIO* bio = BIO_new_mem_buf(private_pem.data(), static_cast<int>(private_pem.size()));
-  impl_->key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
-  BIO_free(bio);
-  if (impl_->key == nullptr) ADD_FAILURE() << "cannot read the P-256 test key";
-}
-
-P256TestKey::~P256TestKey() = default;
-P256TestKey::P256TestKey(P256TestKey&&) noexcept = default;
-P256TestKey& P256TestKey::operator=(P256TestKey&&) noexcept = default;
-
-std::vector<uint8_t> P256TestKey::spki_der() const {
-  unsigned char* der = nullptr;
-  const int len = i2d_PUBKEY(impl_->key, &der);
-  std::vector<uint8_t> out(der, der + std::max(len, 0));
-  OPENSSL_free(der);
-  return out;
-}
-
-std::vector<uint8_t> P256TestKey::sign_digest(const Hash& digest) const {
-  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(impl_->key, nullptr);
-  size_t len = 0;
-  std::vector<uint8_t> signature;
-  if (EVP_PKEY_sign_init(ctx) == 1 && EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha256()) == 1 &&
-      EVP_PKEY_sign(ctx, nullptr, &len, digest.data(), digest.size()) == 1) {
-    signature.resize(len);
-    if (EVP_PKEY_sign(ctx, signature.data(), &len, digest.data(), digest.size()) != 1) len = 0;
-    signature.resize(len);
-  }
-  EVP_PKEY_CTX_free(ctx);
-  if (signature.empty()) ADD_FAILURE() << "P-256 signing failed";
-  return signature;
-}
 
 // ---- reference Merkle trees ----
 

@@ -15,6 +15,7 @@
 #include <rapidjson/document.h>
 
 #include "crypto/ed25519.h"
+#include "support/p256_test_key.h"
 #include "tlog/merkle.h"
 #include "tlog/rekor.h"
 #include "tlog/sigsum_policy.h"
@@ -46,23 +47,6 @@ class Ed25519TestKey {
   struct Impl;
   std::unique_ptr<Impl> impl_;
   crypto::Ed25519Key public_key_{};
-};
-
-class P256TestKey {
- public:
-  P256TestKey();                                  // a fresh key
-  explicit P256TestKey(std::string_view private_pem);  // a fixed key
-  ~P256TestKey();
-  P256TestKey(P256TestKey&&) noexcept;
-  P256TestKey& operator=(P256TestKey&&) noexcept;
-
-  std::vector<uint8_t> spki_der() const;  // 91 bytes, uncompressed point
-  // DER ECDSA signature over a SHA-256 digest the caller computed.
-  std::vector<uint8_t> sign_digest(const Hash& digest) const;
-
- private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
 };
 
 // RFC 9162 section 2.1 by its recursive definitions, independent of tlog::verify_inclusion:

@@ -146,6 +146,39 @@ TEST(Level2, TrustDomainAgainstTheExpectedFile) {
             (std::vector<Problem>{{"EVENT_DIGEST_MISMATCH", "event 'app-id' does not hash to its digest"}}));
 }
 
+TEST(Level2, DocumentsAndQuoteKind) {
+  Level2Scenario s;
+  std::string snapshot = s.snapshot_json();
+  const std::string receipt = s.receipt_json();
+  const std::vector<uint8_t> root = s.dcap.root_der();
+  const auto judge = [&](const std::string& snap) {
+    return evaluate_level2({receipt, s.pin_hex(), snap, s.expected_json(), s.now(), root}).report.problems;
+  };
+  std::string other_schema = snapshot;
+  other_schema.replace(other_schema.find("snapshot/v1"), 11, "snapshot/v2");
+  EXPECT_EQ(judge(other_schema),
+            (std::vector<Problem>{{"UNSUPPORTED_SCHEMA",
+                                   "snapshot schema 'orvelant/intel-collateral-snapshot/v2' is not "
+                                   "orvelant/intel-collateral-snapshot/v1"}}));
+  std::string fetched = snapshot;
+  fetched.replace(fetched.find("2030-03-17T00:00:00Z"), 20, "2030-03-17 00:00:00Z");
+  EXPECT_EQ(judge(fetched),
+            (std::vector<Problem>{{"SNAPSHOT_PARSE", "snapshot fetched_at is not a strict RFC 3339 UTC time"}}));
+
+  // A genuine SGX quote is still not a TDX quote.
+  Level2Scenario sgx(test::QuoteKind::SgxV3);
+  const Evaluated run = evaluate(sgx);
+  EXPECT_EQ(run.report().problems, (std::vector<Problem>{{"QUOTE_INVALID", "quote is not a TDX quote"}}));
+  EXPECT_TRUE(run.report().tcb_status.has_value());
+
+  Level2Scenario bad_payload;
+  bad_payload.event_log[2].event_payload = "c0ffe";
+  EXPECT_EQ(evaluate(bad_payload).report().problems,
+            (std::vector<Problem>{{"EVENT_DIGEST_MISMATCH", "event 'compose-hash' payload is not hex"},
+                                  {"EVENT_LOG_MISMATCH", "event 'compose-hash' payload is not hex"},
+                                  {"MEASUREMENT_MISMATCH", "RTMR3 event 'compose-hash' is not the pinned value"}}));
+}
+
 TEST(Level2, KmsMeasurementIsObservedOrPinned) {
   Level2Scenario observed;
   observed.event_log.push_back({3, 134217729, "", "mr-kms", "AB12"});
