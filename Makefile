@@ -9,7 +9,8 @@ RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev python3 faketime
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
 FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain \
                  fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor \
-                 fuzz_quote_decode fuzz_quote_verify fuzz_dcap_collateral fuzz_level2 fuzz_log_evidence
+                 fuzz_quote_decode fuzz_quote_verify fuzz_dcap_collateral fuzz_level2 \
+                 fuzz_log_evidence fuzz_key_chain fuzz_attested_record
 
 .PHONY: demo test deps-run deps-test build release asan fuzz fuzz-build bench clean
 

@@ -13,6 +13,7 @@
 
 #include "core/result.h"
 #include "core/verdict.h"
+#include "dcap/verify.h"
 #include "json/document.h"
 
 namespace orv::tdx {
@@ -43,25 +44,11 @@ struct LiveKeyReceipt {
   std::optional<std::string> rekor_key_spki_b64;
 };
 
-// The ten collateral values exactly as the snapshot carries them.
-struct SnapshotCollateral {
-  std::string pck_crl_issuer_chain;
-  std::string root_ca_crl;
-  std::string pck_crl;
-  std::string tcb_info_issuer_chain;
-  std::string tcb_info;
-  std::string tcb_info_signature;
-  std::string qe_identity_issuer_chain;
-  std::string qe_identity;
-  std::string qe_identity_signature;
-  std::optional<std::string> pck_certificate_chain;
-};
-
 struct CollateralSnapshot {
   std::string schema;
   std::string fetched_at;
   std::string source;
-  SnapshotCollateral collateral;
+  dcap::QuoteCollateralV3 collateral;  // the ten values exactly as the snapshot carries them
 };
 
 struct ExpectedTd {

@@ -37,12 +37,6 @@ std::string ascii_lower(std::string_view text) {
 // Pinned values are compared trimmed and without regard to ASCII letter case.
 std::string pinned(std::string_view text) { return ascii_lower(trim_unicode(text)); }
 
-dcap::QuoteCollateralV3 collateral_of(const SnapshotCollateral& c) {
-  return {c.pck_crl_issuer_chain, c.root_ca_crl,           c.pck_crl,  c.tcb_info_issuer_chain,
-          c.tcb_info,             c.tcb_info_signature,    c.qe_identity_issuer_chain,
-          c.qe_identity,          c.qe_identity_signature, c.pck_certificate_chain};
-}
-
 struct Documents {
   LiveKeyReceipt receipt;
   CollateralSnapshot snapshot;
@@ -165,8 +159,12 @@ class Evaluation {
   const dcap::TdReport10* verify_quote(const std::vector<uint8_t>& quote, const Documents& docs) {
     dcap::AcceptancePolicy policy;  // UpToDate only, no grace periods
     policy.min_tcb_evaluation_data_number = docs.expected.min_tcb_evaluation_data_number;
-    dcap::Checked<dcap::VerifiedQuote> verified = dcap::verify_and_accept(
-        quote, collateral_of(docs.snapshot.collateral), in_.intel_root_der, in_.now, policy, dcap::VerifyOptions{});
+    const dcap::VerifiedCollateral* reused = in_.verified_collateral;
+    dcap::Checked<dcap::VerifiedQuote> verified =
+        reused != nullptr && reused->evaluated_at() == in_.now
+            ? dcap::verify_and_accept(quote, *reused, policy, dcap::VerifyOptions{})
+            : dcap::verify_and_accept(quote, docs.snapshot.collateral, in_.intel_root_der, in_.now,
+                                      policy, dcap::VerifyOptions{});
     if (!verified) {
       const std::string text = verified.failure().text();
       const bool expired = text.find("Expired") != std::string::npos || text.find("expired") != std::string::npos;
@@ -319,5 +317,21 @@ class Evaluation {
 }  // namespace
 
 Level2Result evaluate_level2(const Level2Inputs& inputs) { return Evaluation(inputs).run(); }
+
+std::optional<dcap::VerifiedCollateral> verify_snapshot_collateral(std::string_view snapshot,
+                                                                   std::span<const uint8_t> intel_root_der,
+                                                                   uint64_t now) {
+  // The same gates an evaluation passes before it reaches the collateral.
+  if (snapshot.size() > kDocumentLimit || json::strict_check(snapshot)) return std::nullopt;
+  Result<json::Document> parsed = json::parse(snapshot);
+  if (!parsed) return std::nullopt;
+  std::variant<CollateralSnapshot, Problem> document = parse_snapshot(parsed->root());
+  const CollateralSnapshot* s = std::get_if<CollateralSnapshot>(&document);
+  if (s == nullptr) return std::nullopt;
+  dcap::Checked<dcap::VerifiedCollateral> verified =
+      dcap::verify_collateral(s->collateral, intel_root_der, now);
+  if (!verified) return std::nullopt;
+  return std::move(verified).value();
+}
 
 }  // namespace orv::tdx

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/verdict.h"
+#include "dcap/verify.h"
 #include "tdx/documents.h"
 
 namespace orv::tdx {
@@ -24,6 +25,10 @@ struct Level2Inputs {
   std::string_view expected_td;
   uint64_t now = 0;                         // the one clock reading of the run
   std::span<const uint8_t> intel_root_der;  // the only trust anchor for quotes and collateral
+  // The collateral of this same snapshot, already verified at `now` against intel_root_der by
+  // verify_snapshot_collateral, for callers that judge many receipts against one snapshot.
+  // Null, or verified at another time, verifies the snapshot's collateral afresh.
+  const dcap::VerifiedCollateral* verified_collateral = nullptr;
 };
 
 struct Level2Result {
@@ -32,5 +37,12 @@ struct Level2Result {
 };
 
 Level2Result evaluate_level2(const Level2Inputs& inputs);
+
+// The snapshot's collateral verified once, for reuse through Level2Inputs::verified_collateral.
+// None when the snapshot would not reach the quote check or its collateral fails: each
+// evaluation then verifies it itself and reports the failure as its own.
+std::optional<dcap::VerifiedCollateral> verify_snapshot_collateral(std::string_view snapshot,
+                                                                   std::span<const uint8_t> intel_root_der,
+                                                                   uint64_t now);
 
 }  // namespace orv::tdx

@@ -1,10 +1,15 @@
-// The built program end to end: usage errors, help and version, input reading, and the
-// commands whose checks are not in this build yet.
+// The built program end to end: usage errors, help and version, input reading, and that each
+// command's verdict reaches the output and the exit status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 
 #include "cli_support.h"
+#include "core/hex.h"
+#include "crypto/digest.h"
+#include "tdx/documents.h"
 
 namespace orv::test {
 namespace {
@@ -25,13 +30,6 @@ class Binary : public ::testing::Test {
     EXPECT_EQ(r.status, 2) << message;
     EXPECT_EQ(r.out, "") << message;
     EXPECT_EQ(r.err, usage_error(message));
-  }
-
-  static void expect_unavailable(const std::vector<std::string>& args, const std::string& command) {
-    const RunResult r = run_binary(args);
-    EXPECT_EQ(r.status, 2) << command;
-    EXPECT_EQ(r.out, "") << command;
-    EXPECT_EQ(r.err, "error: " + command + " is not available in this build yet\n");
   }
 
   // A report was printed (not a usage error) whose first line starts with `header`.
@@ -209,10 +207,13 @@ TEST_F(Binary, EachInputHasItsLimit) {
   // Exactly at the limit is read and handed on.
   std::filesystem::resize_file(mib256, 256 * kMiB);
   std::filesystem::resize_file(mib4, 4 * kMiB);
+  std::filesystem::resize_file(mib64, 64 * kMiB);
   std::filesystem::resize_file(kib64, 64 * 1024);
   expect_report({"chain", mib256, "--key", kib64}, 2, "REFUSED  " + mib256 + "  (chain, 0 receipts)\n");
-  expect_unavailable({"log-evidence", f_, "--evidence", mib4}, "log-evidence");
+  expect_report({"log-evidence", f_, "--evidence", mib4}, 1,
+                "INVALID  " + f_ + "  (public-log evidence)\n  [PARSE] evidence is not strict JSON: ");
   expect_report({"timestamp", mib256, "--stamp", st_}, 1, "INVALID  " + mib256 + "  (timestamp)\n");
+  expect_report({"key-chain", mib64}, 1, "INVALID  " + mib64 + "  (key-receipt history, 1 boots, hash links only)\n");
 }
 
 TEST_F(Binary, CommandsReadEverythingBeforeJudging) {
@@ -224,14 +225,55 @@ TEST_F(Binary, CommandsReadEverythingBeforeJudging) {
                 "REFUSED  " + f_ + "  (Level 2, Intel TDX leg)\n  [PIN_MISSING] ");
   // Bytes mode: a document that is not UTF-8 is stamped like any other.
   expect_report({"timestamp", latin1_, "--stamp", st_}, 1, "INVALID  " + latin1_ + "  (timestamp)\n  [TIMESTAMP_PARSE] ");
-  expect_unavailable({"key-chain", f_}, "key-chain");
-  expect_unavailable({"key-chain", f_, "--contains", c_, "--snapshot", s_, "--expected", e_, "--expected", e2_},
-                     "key-chain");
-  expect_unavailable({"attested-record", f_, "--key-receipt", kr_, "--snapshot", s_, "--expected", e_},
-                     "attested-record");
-  expect_unavailable({"attested-record", f_, "--key-receipt", kr_, "--snapshot", s_, "--expected", e_, "--stamp", st_},
-                     "attested-record");
-  expect_unavailable({"log-evidence", f_, "--evidence", ev_}, "log-evidence");
+  expect_report({"key-chain", f_}, 1,
+                "INVALID  " + f_ + "  (key-receipt history, 1 boots, hash links only)\n  line 1: [PARSE] not a key receipt: ");
+  expect_report({"key-chain", f_, "--contains", c_, "--snapshot", s_, "--expected", e_, "--expected", e2_}, 1,
+                "INVALID  " + f_ + "  (key-receipt history, 1 boots, every receipt Intel-verified)\n  line 1: [PARSE] ");
+  // Without a key from the key receipt Level 2 refuses, and so does the whole check.
+  const std::string no_key = "  (attested live record)\n  [PARSE] key receipt: not strict JSON with exactly one public_key_hex\n";
+  expect_report({"attested-record", f_, "--key-receipt", kr_, "--snapshot", s_, "--expected", e_}, 2,
+                "REFUSED  " + f_ + no_key + "  [UNKNOWN_FORMAT] record: not a lab receipt");
+  expect_report({"attested-record", f_, "--key-receipt", kr_, "--snapshot", s_, "--expected", e_, "--stamp", st_, "--json"},
+                2, "{\n  \"outcome\": \"refused\",");
+  expect_report({"log-evidence", f_, "--evidence", ev_}, 1,
+                "INVALID  " + f_ + "  (public-log evidence)\n  [PARSE] not a key receipt: ");
+}
+
+// A first boot whose quote holds only what the hash-links check reads: a version 4 TDX header
+// and report_data binding the key and GENESIS. Intel's signatures are not checked in that mode.
+std::string genesis_receipt() {
+  const std::vector<uint8_t> key(1952, 7);
+  const tdx::LiveKeyReceipt r{std::string(tdx::kReceiptSchemaV2), "ML-DSA-65", hex_encode(key), "", {},
+                              "2030-01-01T00:00:00Z", "GENESIS", std::nullopt, std::nullopt};
+  std::vector<uint8_t> quote(632);
+  quote[0] = 4;
+  quote[4] = 0x81;
+  const auto binding = std::get<std::array<uint8_t, 64>>(tdx::key_binding(r, key));
+  std::copy(binding.begin(), binding.end(), quote.begin() + 568);
+  return "{\"schema\":\"" + r.schema + "\",\"alg\":\"ML-DSA-65\",\"public_key_hex\":\"" + r.public_key_hex +
+         "\",\"quote_hex\":\"" + hex_encode(quote) + "\",\"event_log\":[],\"issued_at\":\"" + r.issued_at +
+         "\",\"prev_receipt_sha256\":\"GENESIS\"}";
+}
+
+// The history check's own verdicts are tested with it; a valid history reaches the output as
+// VALID with status 0, and a kept receipt that is missing turns it INVALID with status 1.
+TEST_F(Binary, KeyChainVerdictIsPrintedAndSetsTheStatus) {
+  const std::string line = genesis_receipt();
+  const std::string history = dir_.write("history.jsonl", line + "\n");
+  const std::string kept = dir_.write("kept.json", line + "\n");
+  RunResult r = run_binary({"key-chain", history, "--contains", kept});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(r.out.starts_with("VALID  " + history + "  (key-receipt history, 1 boots, hash links only)\n"
+                                "  newest receipt sha256: " + crypto::sha256_hex(as_bytes(line)) + "\n"
+                                "  boot 1: key id " + crypto::sha256_hex(std::vector<uint8_t>(1952, 7)) + "\n\n"))
+      << r.out;
+  EXPECT_TRUE(r.out.ends_with("\nRESULT: VALID\n")) << r.out;
+
+  r = run_binary({"key-chain", history, "--contains", f_, "--json"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.starts_with("{\n  \"outcome\": \"invalid\",\n  \"valid\": false,\n  \"problems\": [\n    {\n"
+                                "      \"line\": 0,\n      \"code\": \"RECEIPT_MISSING\",")) << r.out;
 }
 
 // The receipt verifier's own verdicts are tested with it; this checks only that its verdict
