@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "crypto/ecdsa_p256.h"
+#include "dcap/collateral_json.h"
 #include "dcap/verify.h"
 #include "dcap/x509.h"
 
@@ -57,21 +58,14 @@ const Fixture& fixture() {
     out.root.assign(root.begin(), root.end());
     out.quote.assign(quote.begin(), quote.end());
     const std::string text = read(dir / "quote_collateral.json");
-    rapidjson::Document doc;
-    doc.Parse(text.c_str(), text.size());
-    const auto member = [&](const char* name) {
-      return std::string(doc[name].GetString(), doc[name].GetStringLength());
-    };
-    orv::dcap::QuoteCollateralV3& c = out.collateral;
-    c.pck_crl_issuer_chain = member("pck_crl_issuer_chain");
-    c.root_ca_crl = member("root_ca_crl");
-    c.pck_crl = member("pck_crl");
-    c.tcb_info_issuer_chain = member("tcb_info_issuer_chain");
-    c.tcb_info = member("tcb_info");
-    c.tcb_info_signature = member("tcb_info_signature");
-    c.qe_identity_issuer_chain = member("qe_identity_issuer_chain");
-    c.qe_identity = member("qe_identity");
-    c.qe_identity_signature = member("qe_identity_signature");
+    const orv::Result<orv::json::Document> doc = orv::json::parse(text);
+    orv::Result<orv::dcap::QuoteCollateralV3> parsed =
+        doc ? orv::dcap::read_collateral(doc->root()) : orv::Result<orv::dcap::QuoteCollateralV3>(orv::fail(doc.error()));
+    if (!parsed) {
+      std::fprintf(stderr, "cannot read the sample collateral: %s\n", parsed.error().c_str());
+      std::exit(1);
+    }
+    out.collateral = std::move(parsed).value();
     out.policy.min_tcb_evaluation_data_number = 17;
     return out;
   }();

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dcap/collateral_json.h"
 #include "dcap/verify.h"
 
 namespace orv::fuzz {
@@ -43,26 +44,14 @@ inline std::optional<RealDcap> load_real_dcap() {
     std::fprintf(stderr, "shared DCAP test data not found; this target judges nothing\n");
     return std::nullopt;
   }
-  rapidjson::Document doc;
-  doc.Parse(collateral->c_str(), collateral->size());
-  if (doc.HasParseError() || !doc.IsObject()) return std::nullopt;
-  const auto member = [&](const char* name) {
-    if (!doc.HasMember(name) || !doc[name].IsString()) return std::string();
-    return std::string(doc[name].GetString(), doc[name].GetStringLength());
-  };
+  const Result<json::Document> doc = json::parse(*collateral);
+  if (!doc) return std::nullopt;
+  Result<dcap::QuoteCollateralV3> parsed = dcap::read_collateral(doc->root());
+  if (!parsed) return std::nullopt;
   RealDcap out;
   out.root.assign(root->begin(), root->end());
   out.quote.assign(quote->begin(), quote->end());
-  dcap::QuoteCollateralV3& c = out.collateral;
-  c.pck_crl_issuer_chain = member("pck_crl_issuer_chain");
-  c.root_ca_crl = member("root_ca_crl");
-  c.pck_crl = member("pck_crl");
-  c.tcb_info_issuer_chain = member("tcb_info_issuer_chain");
-  c.tcb_info = member("tcb_info");
-  c.tcb_info_signature = member("tcb_info_signature");
-  c.qe_identity_issuer_chain = member("qe_identity_issuer_chain");
-  c.qe_identity = member("qe_identity");
-  c.qe_identity_signature = member("qe_identity_signature");
+  out.collateral = std::move(parsed).value();
   return out;
 }
 

@@ -5,6 +5,7 @@
 #include "core/base64.h"
 #include "core/hex.h"
 #include "crypto/digest.h"
+#include "dcap/collateral_json.h"
 #include "json/record.h"
 
 namespace orv::tdx {
@@ -34,20 +35,6 @@ constexpr std::array<Field, 9> kReceiptFields = {{
     {"rekor_key_spki_b64", Kind::String, true},
 }};
 constexpr json::Record kLiveKeyReceipt{"LiveKeyReceipt", kReceiptFields};
-
-constexpr std::array<Field, 10> kCollateralFields = {{
-    {"pck_crl_issuer_chain", Kind::String},
-    {"root_ca_crl", Kind::String},
-    {"pck_crl", Kind::String},
-    {"tcb_info_issuer_chain", Kind::String},
-    {"tcb_info", Kind::String},
-    {"tcb_info_signature", Kind::String},
-    {"qe_identity_issuer_chain", Kind::String},
-    {"qe_identity", Kind::String},
-    {"qe_identity_signature", Kind::String},
-    {"pck_certificate_chain", Kind::String, true},
-}};
-constexpr json::Record kQuoteCollateralV3{"QuoteCollateralV3", kCollateralFields};
 
 // The collateral is first taken as any object, so that an unknown name in it is told apart
 // from the rest of the snapshot's shape.
@@ -130,20 +117,15 @@ std::variant<CollateralSnapshot, Problem> parse_snapshot(const json::Value& valu
   const json::Value& collateral = *json::member(value, "collateral");
   for (auto it = collateral.MemberBegin(); it != collateral.MemberEnd(); ++it) {
     const std::string_view name(it->name.GetString(), it->name.GetStringLength());
-    const bool known = std::any_of(kCollateralFields.begin(), kCollateralFields.end(),
-                                   [&](const Field& field) { return field.name == name; });
+    const auto fields = dcap::collateral_fields();
+    const bool known =
+        std::any_of(fields.begin(), fields.end(), [&](const Field& field) { return field.name == name; });
     if (!known) return Problem{"SNAPSHOT_PARSE", "collateral snapshot has an unknown collateral field"};
   }
-  if (auto error = json::check_record(collateral, kQuoteCollateralV3)) return broken(*error);
-  return CollateralSnapshot{
-      text(value, "schema"),
-      text(value, "fetched_at"),
-      text(value, "source"),
-      {text(collateral, "pck_crl_issuer_chain"), text(collateral, "root_ca_crl"), text(collateral, "pck_crl"),
-       text(collateral, "tcb_info_issuer_chain"), text(collateral, "tcb_info"), text(collateral, "tcb_info_signature"),
-       text(collateral, "qe_identity_issuer_chain"), text(collateral, "qe_identity"),
-       text(collateral, "qe_identity_signature"), optional_text(collateral, "pck_certificate_chain")},
-  };
+  Result<dcap::QuoteCollateralV3> parsed = dcap::read_collateral(collateral);
+  if (!parsed) return broken(parsed.error());
+  return CollateralSnapshot{text(value, "schema"), text(value, "fetched_at"), text(value, "source"),
+                            std::move(parsed).value()};
 }
 
 std::variant<ExpectedTd, Problem> parse_expected_td(const json::Value& value) {

@@ -10,6 +10,7 @@
 #include "core/hex.h"
 #include "crypto/digest.h"
 #include "crypto/ecdsa_p256.h"
+#include "dcap/collateral_json.h"
 #include "dcap/verify.h"
 #include "dcap/x509.h"
 #include "support/shared_data.h"
@@ -36,24 +37,12 @@ RealSet load_dstack(const std::filesystem::path& shared) {
   set.dir = shared / "testdata/tdx-real/tee-solver-dstack";
   set.root = bytes_of(test::read_file(shared / "trust/intel-sgx-root-ca.der"));
   const std::string text = test::read_file(set.dir / "quote_collateral.json");
-  rapidjson::Document doc;
-  doc.Parse(text.c_str(), text.size());
-  EXPECT_FALSE(doc.HasParseError());
-  const auto member = [&](const char* name) {
-    const auto it = doc.FindMember(name);
-    EXPECT_TRUE(it != doc.MemberEnd() && it->value.IsString()) << name;
-    return it == doc.MemberEnd() ? std::string() : std::string(it->value.GetString(), it->value.GetStringLength());
-  };
-  QuoteCollateralV3& c = set.collateral;
-  c.pck_crl_issuer_chain = member("pck_crl_issuer_chain");
-  c.root_ca_crl = member("root_ca_crl");
-  c.pck_crl = member("pck_crl");
-  c.tcb_info_issuer_chain = member("tcb_info_issuer_chain");
-  c.tcb_info = member("tcb_info");
-  c.tcb_info_signature = member("tcb_info_signature");
-  c.qe_identity_issuer_chain = member("qe_identity_issuer_chain");
-  c.qe_identity = member("qe_identity");
-  c.qe_identity_signature = member("qe_identity_signature");
+  const Result<json::Document> doc = json::parse(text);
+  EXPECT_TRUE(doc.ok());
+  if (!doc) return set;
+  Result<QuoteCollateralV3> parsed = read_collateral(doc->root());
+  EXPECT_TRUE(parsed.ok()) << (parsed ? "" : parsed.error());
+  if (parsed) set.collateral = std::move(parsed).value();
   return set;
 }
 
