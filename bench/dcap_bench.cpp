@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_files.h"
 #include "crypto/ecdsa_p256.h"
 #include "dcap/collateral_json.h"
 #include "dcap/verify.h"
@@ -22,25 +23,6 @@ namespace {
 
 // 2025-09-15T00:00:00Z, inside the window of every piece of the collateral.
 constexpr uint64_t kNow = 1757894400;
-
-std::filesystem::path shared_dir() {
-#ifdef ORV_SOURCE_DIR
-  return std::filesystem::path(ORV_SOURCE_DIR) / ".." / "shared";
-#else
-  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "shared";
-#endif
-}
-
-std::string read(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (!in) {
-    std::fprintf(stderr, "cannot read %s (the shared folder is needed)\n", path.c_str());
-    std::exit(1);
-  }
-  return text.str();
-}
 
 struct Fixture {
   std::vector<uint8_t> root;
@@ -52,12 +34,12 @@ struct Fixture {
 const Fixture& fixture() {
   static const Fixture f = [] {
     Fixture out;
-    const auto dir = shared_dir() / "testdata/tdx-real/tee-solver-dstack";
-    const std::string root = read(shared_dir() / "trust/intel-sgx-root-ca.der");
-    const std::string quote = read(dir / "quote_alice.bin");
+    const auto dir = orv::bench::shared_dir() / "testdata/tdx-real/tee-solver-dstack";
+    const std::string root = orv::bench::read_or_exit(orv::bench::shared_dir() / "trust/intel-sgx-root-ca.der");
+    const std::string quote = orv::bench::read_or_exit(dir / "quote_alice.bin");
     out.root.assign(root.begin(), root.end());
     out.quote.assign(quote.begin(), quote.end());
-    const std::string text = read(dir / "quote_collateral.json");
+    const std::string text = orv::bench::read_or_exit(dir / "quote_collateral.json");
     const orv::Result<orv::json::Document> doc = orv::json::parse(text);
     orv::Result<orv::dcap::QuoteCollateralV3> parsed =
         doc ? orv::dcap::read_collateral(doc->root()) : orv::Result<orv::dcap::QuoteCollateralV3>(orv::fail(doc.error()));

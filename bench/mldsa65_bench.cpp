@@ -12,31 +12,22 @@
 #include <vector>
 
 #include "core/hex.h"
+#include "bench_files.h"
 #include "crypto/mldsa65.h"
 
 namespace {
-
-std::filesystem::path source_dir() {
-#ifdef ORV_SOURCE_DIR
-  return ORV_SOURCE_DIR;
-#else
-  return std::filesystem::path(__FILE__).parent_path().parent_path();
-#endif
-}
 
 struct Fixture {
   std::vector<uint8_t> pk, msg, ctx, sig;
 };
 
 Fixture load_fixture() {
-  const auto path = source_dir() / "tests/data/mldsa65/bench-300.json";
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
+  const auto path = orv::bench::source_dir() / "tests/data/mldsa65/bench-300.json";
+  const std::string text = orv::bench::read_or_exit(path);
   rapidjson::Document doc;
-  doc.Parse(text.str().c_str());
-  if (!in || doc.HasParseError() || !doc.IsObject()) {
-    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+  doc.Parse(text.c_str());
+  if (doc.HasParseError() || !doc.IsObject()) {
+    std::fprintf(stderr, "cannot parse %s\n", path.c_str());
     std::exit(1);
   }
   auto field = [&](const char* name) {

@@ -18,38 +18,21 @@
 #include <vector>
 
 #include "../fuzz/fuzz_timestamp_authority.h"
+#include "bench_files.h"
 #include "tsa/stamp_file.h"
 
 extern char** environ;
 
 namespace {
 
-std::filesystem::path source_dir() {
-#ifdef ORV_SOURCE_DIR
-  return ORV_SOURCE_DIR;
-#else
-  return std::filesystem::path(__FILE__).parent_path().parent_path();
-#endif
-}
-
-std::string read(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (!in) {
-    std::fprintf(stderr, "cannot read %s\n", path.c_str());
-    std::exit(1);
-  }
-  return text.str();
-}
 
 void write(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
 struct Fixture {
-  std::string stamp = read(source_dir() / "fuzz/seeds/fuzz_stamp_file/one.json");
-  std::string token = read(source_dir() / "fuzz/seeds/fuzz_timestamp_token/full.der");
+  std::string stamp = orv::bench::read_or_exit(orv::bench::source_dir() / "fuzz/seeds/fuzz_stamp_file/one.json");
+  std::string token = orv::bench::read_or_exit(orv::bench::source_dir() / "fuzz/seeds/fuzz_timestamp_token/full.der");
   std::vector<orv::tsa::PinnedAuthority> authorities{orv::fuzz::test_authority()};
   std::filesystem::path dir;
 
