@@ -23,6 +23,14 @@ struct PckChain {
   int64_t earliest_not_after = 0;
 };
 
+// The last quote judged against this collateral, remembered by its exact bytes and options so
+// that judging one quote against several expectations verifies its signatures once.
+struct RememberedQuote {
+  std::vector<uint8_t> raw;
+  VerifyOptions options;
+  Checked<VerifiedQuote> result;
+};
+
 struct CollateralState {
   TrustAnchor anchor;
   uint64_t now = 0;
@@ -31,6 +39,7 @@ struct CollateralState {
   CollateralTimes times;
   std::optional<std::string> pck_certificate_chain;
   std::vector<std::shared_ptr<const PckChain>> pck_chains;  // most recent last
+  std::optional<RememberedQuote> last_quote;
 };
 
 namespace {
@@ -217,7 +226,7 @@ std::optional<Failure> claim_time(int64_t seconds, const char* name) {
 
 // Steps 4 and 5 and the time values of the collateral.
 Checked<std::shared_ptr<CollateralState>> check_documents(TrustAnchor anchor, const QuoteCollateralV3& collateral) {
-  auto state = std::make_shared<CollateralState>(CollateralState{std::move(anchor), 0, {}, {}, {}, {}, {}});
+  auto state = std::make_shared<CollateralState>(CollateralState{std::move(anchor), 0, {}, {}, {}, {}, {}, std::nullopt});
   state->now = state->anchor.now();
   state->pck_certificate_chain = collateral.pck_certificate_chain;
 
@@ -502,9 +511,17 @@ Checked<VerifiedCollateral> verify_collateral(const QuoteCollateralV3& collatera
 
 Checked<VerifiedQuote> verify_quote(std::span<const uint8_t> raw_quote, const VerifiedCollateral& collateral,
                                     VerifyOptions options) {
+  CollateralState& state = collateral.state();
+  const std::optional<RememberedQuote>& last = state.last_quote;
+  if (last && std::ranges::equal(last->raw, raw_quote) && last->options.debug_allowed == options.debug_allowed &&
+      last->options.service_td_allowed == options.service_td_allowed) {
+    return last->result;
+  }
   Checked<Quote> quote = decode_and_accept_header(raw_quote);
-  if (!quote) return std::move(quote).failure();
-  return check_quote(std::move(*quote), raw_quote, collateral.state(), options);
+  Checked<VerifiedQuote> result =
+      quote ? check_quote(std::move(*quote), raw_quote, state, options) : std::move(quote).failure();
+  state.last_quote = RememberedQuote{{raw_quote.begin(), raw_quote.end()}, options, result};
+  return result;
 }
 
 Checked<VerifiedQuote> verify_quote(std::span<const uint8_t> raw_quote, const QuoteCollateralV3& collateral,

@@ -74,7 +74,8 @@ struct CollateralState;
 
 // Collateral whose chains, CRLs, signatures and dates were verified at one evaluation time.
 // Copies share one state; quotes judged against it reuse the work, including the validation of
-// a PCK chain seen before. Not for use from several threads at once.
+// a PCK chain seen before and of the last quote, if judged again. Not for use from several
+// threads at once.
 class VerifiedCollateral {
  public:
   // Only verify_collateral makes the state; its type is private to the verification.

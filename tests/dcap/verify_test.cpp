@@ -636,12 +636,26 @@ TEST(VerifiedCollateralReuse, OneSnapshotJudgesManyQuotes) {
       EXPECT_EQ(result->tcb_status, TcbStatus::UpToDate);
     }
   }
-  // A remembered chain does not vouch for a quote whose QE report its key did not sign.
+  // Neither the remembered chain nor the remembered last quote vouches for a copy whose QE
+  // report the PCK key did not sign.
+  ASSERT_TRUE(verify_quote(first, *verified).ok());
   std::vector<uint8_t> forged = first;
   forged[632 + 4 + 64 + 64 + 6 + 10] ^= 0x01;  // a byte of the QE report
   Checked<VerifiedQuote> result = verify_quote(forged, *verified);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.failure().text(), "Signature is invalid for qe_report in quote");
+}
+
+TEST(VerifiedCollateralReuse, RememberedQuoteKeepsItsOptions) {
+  DcapScenario s(QuoteKind::TdxV4);
+  std::get<TdReport10>(s.quote_draft.report).td_attributes[0] = 0x01;  // a debug TD
+  Checked<VerifiedCollateral> verified = verify_collateral(s.collateral(), s.root_der(), s.now);
+  ASSERT_TRUE(verified.ok());
+  const std::vector<uint8_t> quote = s.quote();
+  EXPECT_TRUE(verify_quote(quote, *verified, VerifyOptions{.debug_allowed = true}).ok());
+  Checked<VerifiedQuote> strict = verify_quote(quote, *verified);
+  ASSERT_FALSE(strict.ok());
+  EXPECT_EQ(strict.failure().text(), "Debug mode is enabled");
 }
 
 TEST(VerifiedCollateralReuse, RevokedLeafIsRefusedEveryTime) {
