@@ -115,7 +115,7 @@ bench: deps-test
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON >/dev/null
 	cmake --build build/bench -j$(JOBS) --target orvelant-verify $(patsubst bench/%.cpp,%,$(wildcard bench/*.cpp))
 	@for b in build/bench/*_bench; do $$b; done
-	bench/chain_memory.sh build/bench
+	bench/peak_memory.sh build/bench
 
 clean:
 	rm -rf build

@@ -586,7 +586,7 @@ dcap::QuoteCollateralV3 DcapScenario::collateral() const {
 }
 
 std::vector<uint8_t> DcapScenario::quote() const {
-  return build_quote(quote_draft, attestation_key, pck_key, pck_chain());
+  return build_quote(quote_draft, attestation_key, pck_key, fixed_pck_chain ? *fixed_pck_chain : pck_chain());
 }
 
 }  // namespace orv::test

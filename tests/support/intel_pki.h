@@ -195,6 +195,9 @@ struct DcapScenario {
   QeIdentityDraft qe_identity;
   QuoteDraft quote_draft;
   bool chain_in_collateral = false;  // pck_certificate_chain set, quote carries none of its own
+  // When set, every quote carries this chain, as one platform's quotes carry the same PCK
+  // certificate; otherwise each quote gets a freshly issued one.
+  std::optional<std::string> fixed_pck_chain;
 
   // A fresh PCK leaf from pck and pck_cert, then the platform CA and the root, as PEM.
   std::string pck_chain() const;

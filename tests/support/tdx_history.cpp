@@ -10,6 +10,7 @@ std::string sha256_hex_of(std::string_view bytes) { return crypto::sha256_hex(as
 KeyHistory::KeyHistory(QuoteKind kind) : scenario(kind, std::string(tdx::kReceiptSchemaV3)) {
   sigsum_key_ = scenario.sigsum_chain_key_hex;
   rekor_key_ = scenario.rekor_key_spki_b64;
+  scenario.dcap.fixed_pck_chain = scenario.dcap.pck_chain();  // every boot on one platform
 }
 
 std::vector<uint8_t> KeyHistory::boot_key(uint32_t boot) {
