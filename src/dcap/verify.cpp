@@ -68,7 +68,7 @@ uint32_t big_endian32(const std::array<uint8_t, 4>& bytes) {
          (static_cast<uint32_t>(bytes[2]) << 8) | bytes[3];
 }
 
-// Steps 1 and 2: the pinned root and both CRLs.
+// The pinned root and both CRLs.
 Checked<TrustAnchor> load_anchor(const QuoteCollateralV3& collateral, std::span<const uint8_t> root_der, uint64_t now) {
   X509Ptr root = parse_certificate(root_der);
   if (!root) return failure("Failed to load root ca");
@@ -224,7 +224,8 @@ std::optional<Failure> claim_time(int64_t seconds, const char* name) {
   return std::nullopt;
 }
 
-// Steps 4 and 5 and the time values of the collateral.
+// The TCB info and the QE identity (dates, issuer chains, signatures), then the collateral's
+// time values.
 Checked<std::shared_ptr<CollateralState>> check_documents(TrustAnchor anchor, const QuoteCollateralV3& collateral) {
   auto state = std::make_shared<CollateralState>(CollateralState{std::move(anchor), 0, {}, {}, {}, {}, {}, std::nullopt});
   state->now = state->anchor.now();
@@ -293,7 +294,7 @@ Checked<Quote> decode_and_accept_header(std::span<const uint8_t> raw) {
   return quote;
 }
 
-// Step 6: the QE identity must be the kind that serves the quote's TEE.
+// The QE identity must be the kind that serves the quote's TEE.
 std::optional<Failure> check_qe_identity_kind(const Quote& quote, const QeIdentity& identity) {
   const bool td = quote.header.tee_type == kTeeTypeTdx;
   const char* expected_id = td ? "TD_QE" : "QE";
@@ -303,8 +304,8 @@ std::optional<Failure> check_qe_identity_kind(const Quote& quote, const QeIdenti
                  decimal(identity.version) + " (expected " + expected_id + " version " + (td ? "2 or 3" : "2") + ")");
 }
 
-// Step 7, remembered: the PCK chain from the collateral, else from the quote's certification
-// data, validated to the pinned root with both CRLs.
+// The PCK chain from the collateral, else from the quote's certification data, validated to
+// the pinned root with both CRLs once and remembered.
 Checked<std::shared_ptr<const PckChain>> pck_chain(const Quote& quote, CollateralState& state) {
   std::string_view text;
   const char* extract_message = nullptr;
@@ -347,7 +348,7 @@ Checked<std::shared_ptr<const PckChain>> pck_chain(const Quote& quote, Collatera
   return std::shared_ptr<const PckChain>(std::move(entry));
 }
 
-// Step 8: the QE report, signed by the PCK key, must come from the quoting enclave the QE
+// The QE report, signed by the PCK key, must come from the quoting enclave the QE
 // identity describes and must bind the attestation key.
 Checked<QeTcbLevel> check_qe_report(const Quote& quote, const PckChain& chain, const QeIdentity& identity) {
   const AuthData& auth = quote.auth_data;
@@ -396,7 +397,7 @@ Checked<QeTcbLevel> check_qe_report(const Quote& quote, const PckChain& chain, c
                  decimal(identity.tcb_levels.back().isvsvn) + " from QE Identity");
 }
 
-// Step 9: the attestation key signs the header, the body descriptor and the report.
+// The attestation key signs the header, the body descriptor and the report.
 std::optional<Failure> check_quote_signature(const Quote& quote, std::span<const uint8_t> raw) {
   Checked<std::span<const uint8_t>> scope = signed_scope(quote, raw);
   if (!scope) return std::move(scope).failure();
@@ -407,7 +408,7 @@ std::optional<Failure> check_quote_signature(const Quote& quote, std::span<const
   return std::nullopt;
 }
 
-// Step 11: the TCB info must describe this platform and this kind of TEE.
+// The TCB info must describe this platform and this kind of TEE.
 std::optional<Failure> check_tcb_info_kind(const Quote& quote, const TcbInfo& info, const PckExtensions& pck) {
   const std::optional<std::vector<uint8_t>> fmspc = hex_decode(info.fmspc);
   if (!fmspc) return failure("Failed to decode TCB FMSPC");
@@ -432,7 +433,7 @@ Checked<VerifiedQuote> check_quote(Quote quote, std::span<const uint8_t> raw, Co
   const PckExtensions& pck = *(*chain)->extensions;
   if (auto bad = check_tcb_info_kind(quote, state.tcb_info, pck)) return std::move(*bad);
 
-  // Step 12: TCB evaluation, then the report checks.
+  // TCB evaluation, then the report checks.
   Checked<const TcbLevel*> platform = match_platform_tcb_level(state.tcb_info, pck.cpusvn, pck.pcesvn, quote);
   if (!platform) return std::move(platform).failure();
   std::optional<ModuleLevel> module;

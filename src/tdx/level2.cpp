@@ -71,7 +71,7 @@ class Evaluation {
     return false;
   }
 
-  // Stage A: refusals before anything is parsed, then the strict JSON rules.
+  // Refusals before anything is parsed, then the strict JSON rules.
   bool read_inputs(std::vector<uint8_t>& pin) {
     const std::array<std::pair<std::string_view, std::string_view>, 3> documents = {
         {{"receipt", in_.receipt}, {"snapshot", in_.snapshot}, {"expected TD", in_.expected_td}}};
@@ -99,7 +99,7 @@ class Evaluation {
     return true;
   }
 
-  // Stage B: the three documents and their times.
+  // The three documents and their times.
   std::optional<Documents> read_documents() {
     Result<json::Document> expected_json = json::parse(in_.expected_td);
     Result<json::Document> receipt_json = json::parse(in_.receipt);
@@ -132,7 +132,7 @@ class Evaluation {
     return std::nullopt;
   }
 
-  // Stage C: problems are recorded and the quote is still verified when it decodes from hex.
+  // Problems are recorded and the quote is still verified when it decodes from hex.
   std::optional<std::vector<uint8_t>> check_against_pins(const Documents& docs, const std::vector<uint8_t>& pin) {
     std::variant<std::array<uint8_t, 64>, Problem> binding = key_binding(docs.receipt, pin);
     if (Problem* problem = std::get_if<Problem>(&binding)) {
@@ -155,7 +155,7 @@ class Evaluation {
     return quote;
   }
 
-  // Stage D: the quote against Intel's collateral at the evaluation time, under the fixed policy.
+  // The quote against Intel's collateral at the evaluation time, under the fixed policy.
   const dcap::TdReport10* verify_quote(const std::vector<uint8_t>& quote, const Documents& docs) {
     dcap::AcceptancePolicy policy;  // UpToDate only, no grace periods
     policy.min_tcb_evaluation_data_number = docs.expected.min_tcb_evaluation_data_number;
@@ -185,7 +185,7 @@ class Evaluation {
     return td;
   }
 
-  // Stage E: every finding is recorded.
+  // Every finding is recorded.
   void check_trust_domain(const dcap::TdReport10& td, const ExpectedTd& expected) {
     const std::array<std::tuple<std::string_view, std::span<const uint8_t>, const std::string*>, 9> fields = {{
         {"td_attributes", td.td_attributes, &expected.td_attributes},
@@ -214,7 +214,7 @@ class Evaluation {
     if (replays) report_.measurements["rt_mr3"] = hex_encode(td.rt_mr3);
   }
 
-  // Steps 19 and 20: each RTMR3 event's digest, then the replay to the quote's RTMR3.
+  // Each RTMR3 event's digest, then the replay to the quote's RTMR3.
   bool check_event_log(const dcap::TdReport10& td) {
     bool replays = true;
     std::array<uint8_t, 48> rtmr3{};
@@ -248,7 +248,7 @@ class Evaluation {
     return replays;
   }
 
-  // Step 21 and 22: the RTMR3 events the expected TD names.
+  // The RTMR3 events the expected TD names.
   void check_named_events(const ExpectedTd& expected, bool replays) {
     const std::array<std::tuple<std::string_view, std::string_view, const std::string*>, 5> named = {{
         {"app-id", "app_id", &expected.app_id},

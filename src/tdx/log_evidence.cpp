@@ -94,7 +94,7 @@ bool key_is_bound(const LiveKeyReceipt& receipt, const std::vector<uint8_t>& liv
   return expected != nullptr && carried && *carried == *expected;
 }
 
-// Steps 1 to 10: each failure ends the check with its one problem.
+// Each failure ends the check with its one problem.
 std::variant<Subject, Problem> read_subject(std::string_view receipt_text, std::string_view evidence_text,
                                             json::Document& evidence_json) {
   if (receipt_text.size() > kLogEvidenceReceiptLimit || evidence_text.size() > kLogEvidenceLimit) {
@@ -181,7 +181,7 @@ bool gate_verifies(std::string_view signature_hex, const SigsumDoc& doc, const S
   return crypto::mldsa65_verify(subject.live_key, as_bytes(statement), as_bytes(kGateContext), *signature);
 }
 
-// Step 11: one proof, judged on its own.
+// One proof, judged on its own.
 void check_sigsum_proof(size_t number, const SigsumDoc& doc, const Subject& subject,
                         const tlog::TlogResult<tlog::SigsumPolicy>& policy, LogEvidenceReport& report) {
   const std::string label = "Sigsum proof " + decimal(number);
@@ -219,7 +219,7 @@ void check_sigsum_proof(size_t number, const SigsumDoc& doc, const Subject& subj
   report.sigsum.push_back(std::move(result));
 }
 
-// Step 12: one entry, judged on its own.
+// One entry, judged on its own.
 void check_rekor_entry(size_t number, std::string_view text, const Subject& subject,
                        const tlog::TlogResult<tlog::RekorLog>& log, LogEvidenceReport& report) {
   const std::string label = "Rekor entry " + decimal(number);

@@ -86,7 +86,7 @@ struct Statement {
   std::string_view algorithm;
 };
 
-// Step 8: the body's shape, with nothing judged yet about whose statement it is.
+// The body's shape, with nothing judged yet about whose statement it is.
 TlogResult<Statement> read_body(const Value& body) {
   const Value* spec = child(&body, "spec");
   const Value* hashed = child(spec, "hashedRekordV002");

@@ -251,7 +251,7 @@ TEST(KeyChain, LevelTwoNeedsBothInputs) {
   for (const Judge& judge : {no_expected, blank_snapshot, no_snapshot}) {
     const KeyChainReport report = judge(h.text());
     EXPECT_EQ(report.problems, missing);
-    EXPECT_EQ(report.outcome, Outcome::Refused);
+    EXPECT_EQ(report.outcome, Outcome::Invalid);
     EXPECT_FALSE(report.valid);
     EXPECT_EQ(report.length, 0u);
     EXPECT_FALSE(report.level2_checked);
