@@ -97,7 +97,25 @@ TEST(TcbInfoDocument, MembersAreTypedAndUniqueButUnknownOnesAreIgnored) {
   draft.levels[0].advisories = std::vector<std::string>{"A"};
   EXPECT_EQ(tcb_failure(with(draft.json(), "[\"A\"]", "[\"A\",1]")), "invalid type: integer `1`, expected a string");
   EXPECT_EQ(tcb_failure(with(good, "\"id\":\"TDX_03\",", "")), "missing field `id`");
+  // A string member holding anything else, and a sequence member holding a string.
+  EXPECT_EQ(tcb_failure(with(good, "\"tcbDate\":\"2024-03-13T00:00:00Z\"", "\"tcbDate\":5")),
+            "invalid type: integer `5`, expected a string");
+  EXPECT_EQ(tcb_failure(with(draft.json(), "[\"A\"]", "\"A\"")), "invalid type: string \"A\", expected a sequence");
   EXPECT_EQ(tcb_failure(good + " x"), "trailing characters at line 1 column " + std::to_string(good.size() + 2));
+}
+
+// The message quotes at most 80 bytes of a value and never ends inside a character: the text is
+// shown on terminals and written into JSON reports, which both need whole UTF-8.
+TEST(TcbInfoDocument, LongValuesAreCutAtACharacterBoundary) {
+  const std::string good = tdx_info().json();
+  const std::string ascii(80, 'a');
+  EXPECT_EQ(tcb_failure(with(good, "\"version\":3", "\"version\":\"" + ascii + "\"")),
+            "invalid type: string \"" + ascii + "\", expected u32");
+  EXPECT_EQ(tcb_failure(with(good, "\"version\":3", "\"version\":\"" + ascii + "b\"")),
+            "invalid type: string \"" + ascii + "\"..., expected u32");
+  const std::string before(79, 'a');
+  EXPECT_EQ(tcb_failure(with(good, "\"version\":3", "\"version\":\"" + before + "\u00e9\u20ac\"")),
+            "invalid type: string \"" + before + "\"..., expected u32");
 }
 
 TEST(TcbInfoDocument, SizeIsBoundedBeforeParsing) {
@@ -164,7 +182,8 @@ TEST(Rfc3339, RefusesEverythingElse) {
                            "2025-00-01T00:00:00Z", "2025-01-00T00:00:00Z", "2025-01-01T24:00:00Z", "2025-01-01T00:60:00Z",
                            "2016-12-31T23:59:60Z", "2025-01-01T00:00:00.Z", "2025-01-01T00:00:00+0100",
                            "2025-01-01T00:00:00+24:00", "2025-01-01T00:00:00+01:60", "2025-01-01T00:00:00ZZ",
-                           "+2025-01-01T00:00:00Z", "2025-01-01T00:00:00Z\n", "２025-01-01T00:00:00Z"}) {
+                           "+2025-01-01T00:00:00Z", "2025-01-01T00:00:00Z\n", "２025-01-01T00:00:00Z",
+                           "2025-01-01T00:00:00.5", "2025-01-01T00:00:00 Z", "2025-01-01T00:00:00UTC"}) {
     EXPECT_FALSE(parse_rfc3339(text).ok()) << text;
   }
   EXPECT_EQ(parse_rfc3339("x").error(), "invalid RFC 3339 date-time");

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
 #include "core/hex.h"
 #include "dcap/verify.h"
 #include "support/intel_pki.h"
@@ -351,6 +354,55 @@ std::vector<FailureCase> failure_cases() {
       {"PckLeafForClientsOnly", QuoteKind::TdxV4,
        [](DcapScenario& s) { s.pck_cert.extended_key_usage = {"clientAuth"}; }, keep,
        chain_failed + "RequiredEkuNotFound (unsuitable certificate purpose, at depth 0)"},
+      {"PckLeafIssuedByAnEndEntity", QuoteKind::TdxV4, none,
+       [](DcapScenario& s, Inputs& in) {
+         // The platform CA's name on a certificate the root issued without CA:TRUE.
+         test::P256TestKey key;
+         const X509Ptr issuer = test::make_certificate(
+             {"Test SGX PCK Platform CA", now_of(s) - kDay, now_of(s) + kDay, false, -1, 9, std::nullopt, false, {}},
+             key, s.pki.root.get(), s.pki.root_key);
+         CertDraft draft = s.pck_cert;
+         draft.sgx_extension = test::sgx_extension_value(s.pck);
+         const X509Ptr leaf = test::make_certificate(draft, s.pck_key, issuer.get(), key);
+         in.collateral.pck_certificate_chain = test::certificate_pem(leaf.get()) + test::certificate_pem(issuer.get()) +
+                                               test::certificate_pem(s.pki.root.get());
+       },
+       chain_failed + "CaUsedAsEndEntity (invalid CA certificate, at depth 1)"},
+      {"PckLeafWithAnUnknownCriticalExtension", QuoteKind::TdxV4, none,
+       [](DcapScenario& s, Inputs& in) {
+         CertDraft draft = s.pck_cert;
+         draft.sgx_extension = test::sgx_extension_value(s.pck);
+         X509Ptr leaf = test::make_certificate(draft, s.pck_key, s.pki.platform_ca.get(), s.pki.platform_ca_key);
+         const std::vector<uint8_t> der_null = {0x05, 0x00};
+         ASN1_OBJECT* oid = OBJ_txt2obj("1.2.3.4", 1);
+         ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
+         ASSERT_TRUE(oid && value && ASN1_OCTET_STRING_set(value, der_null.data(), 2) == 1);
+         X509_EXTENSION* extension = X509_EXTENSION_create_by_OBJ(nullptr, oid, 1, value);
+         ASSERT_TRUE(extension && X509_add_ext(leaf.get(), extension, -1) == 1);
+         X509_EXTENSION_free(extension);
+         ASN1_OCTET_STRING_free(value);
+         ASN1_OBJECT_free(oid);
+         ASSERT_GT(X509_sign(leaf.get(), s.pki.platform_ca_key.pkey(), EVP_sha256()), 0);
+         in.collateral.pck_certificate_chain = test::certificate_pem(leaf.get()) +
+                                               test::certificate_pem(s.pki.platform_ca.get()) +
+                                               test::certificate_pem(s.pki.root.get());
+       },
+       chain_failed + "InvalidCertificate (unhandled critical extension, at depth 0)"},
+      {"PckLeafBelowACaThePlatformCaMayNotIssue", QuoteKind::TdxV4, none,
+       [](DcapScenario& s, Inputs& in) {
+         // The platform CA carries pathLenConstraint 0: a CA under it may not issue PCK leaves.
+         test::P256TestKey key;
+         const X509Ptr sub_ca = test::make_certificate(
+             {"Test SGX PCK Sub CA", now_of(s) - kDay, now_of(s) + kDay, true, -1, 9, std::nullopt, false, {}}, key,
+             s.pki.platform_ca.get(), s.pki.platform_ca_key);
+         CertDraft draft = s.pck_cert;
+         draft.sgx_extension = test::sgx_extension_value(s.pck);
+         const X509Ptr leaf = test::make_certificate(draft, s.pck_key, sub_ca.get(), key);
+         in.collateral.pck_certificate_chain = test::certificate_pem(leaf.get()) + test::certificate_pem(sub_ca.get()) +
+                                               test::certificate_pem(s.pki.platform_ca.get()) +
+                                               test::certificate_pem(s.pki.root.get());
+       },
+       chain_failed + "PathLenConstraintViolated (path length constraint exceeded, at depth 2)"},
 
       // The QE report.
       {"QeReportSignedByAnotherKey", QuoteKind::TdxV4, none,
@@ -500,6 +552,40 @@ TEST_P(VerificationFailure, IsReportedExactly) {
 INSTANTIATE_TEST_SUITE_P(Dcap, VerificationFailure, testing::ValuesIn(failure_cases()),
                          [](const testing::TestParamInfo<FailureCase>& param) { return param.param.name; });
 
+
+// Collateral texts are bounded before they are decoded: one byte over is refused for its size,
+// and a text at the bound is still read.
+TEST(VerificationBounds, CollateralTextsAreBoundedBeforeDecoding) {
+  DcapScenario s(QuoteKind::TdxV4);
+  const auto with = [&s](const std::function<void(QuoteCollateralV3&)>& edit) {
+    Inputs in = inputs_of(s);
+    edit(in.collateral);
+    return outcome(in);
+  };
+  const size_t crl_hex_limit = 2 * size_t{kMaxDataLength};
+  EXPECT_EQ(with([&](QuoteCollateralV3& c) { c.root_ca_crl = std::string(crl_hex_limit + 2, '0'); }),
+            "Failed to parse CRL: root_ca_crl is larger than 1048576 bytes");
+  EXPECT_EQ(with([&](QuoteCollateralV3& c) { c.pck_crl = std::string(crl_hex_limit + 2, '0'); }),
+            "Failed to parse CRL: pck_crl is larger than 1048576 bytes");
+  EXPECT_EQ(with([&](QuoteCollateralV3& c) { c.pck_crl = std::string(crl_hex_limit, '0'); }),
+            "Failed to parse CRL: pck_crl is not one DER CRL");
+
+  const std::string chain_too_large = "chain is larger than 1048576 bytes";
+  EXPECT_EQ(with([](QuoteCollateralV3& c) { c.tcb_info_issuer_chain.resize(kMaxDataLength + 1, '\n'); }),
+            "Failed to parse certs: " + chain_too_large);
+  EXPECT_EQ(with([](QuoteCollateralV3& c) { c.qe_identity_issuer_chain.resize(kMaxDataLength + 1, '\n'); }),
+            "Failed to parse certs: " + chain_too_large);
+  EXPECT_EQ(with([](QuoteCollateralV3& c) {
+              c.tcb_info_issuer_chain.resize(kMaxDataLength, '\n');
+              c.qe_identity_issuer_chain.resize(kMaxDataLength, '\n');
+            }),
+            "valid");
+
+  s.chain_in_collateral = true;
+  EXPECT_EQ(with([](QuoteCollateralV3& c) { c.pck_certificate_chain->resize(kMaxDataLength + 1, '\n'); }),
+            "Failed to extract PCK certificates from collateral: " + chain_too_large);
+  EXPECT_EQ(with([](QuoteCollateralV3& c) { c.pck_certificate_chain->resize(kMaxDataLength, '\n'); }), "valid");
+}
 
 AcceptancePolicy level2_policy() {
   AcceptancePolicy policy;

@@ -43,6 +43,13 @@ TEST(Canonical, SortsMembersByUtf16CodeUnits) {
   EXPECT_EQ(canonical(R"({"z":{"y":1,"x":[{"d":1,"c":2}]},"a":{}})"), R"({"a":{},"z":{"x":[{"c":2,"d":1}],"y":1}})");
 }
 
+// Names are ordered by their code units, not by their escaped text (where every escaped name
+// would start with a backslash), and two names that differ only in an escape stay two members.
+TEST(Canonical, EscapedMemberNamesSortByWhatTheyDecodeTo) {
+  EXPECT_EQ(canonical(R"({"a":0,"]":1,"\\":2,"[":3,"#":4,"\"":5,"\f":6,"\t":7,"\b":8,"\u0007":9})"),
+            R"({"\u0007":9,"\b":8,"\t":7,"\f":6,"\"":5,"#":4,"[":3,"\\":2,"]":1,"a":0})");
+}
+
 TEST(Canonical, ARepeatedNameKeepsTheLastValue) {
   EXPECT_EQ(canonical(R"({"a":1,"b":2,"a":3})"), R"({"a":3,"b":2})");
   EXPECT_EQ(canonical(R"({"a":1,"\u0061":{"x":2}})"), R"({"a":{"x":2}})");

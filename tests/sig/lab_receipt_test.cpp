@@ -222,6 +222,17 @@ TEST_F(LabReceipt, UncanonicalisableCoreIsReportedAtEachStepThatNeedsIt) {
   EXPECT_EQ(codes(verdict), (std::vector<std::string>{"CANONICALIZATION", "CANONICALIZATION"}));
   EXPECT_EQ(verdict.problems[0].message.rfind("receipt core not canonicalizable: value is not JCS-serializable: ", 0), 0u);
   EXPECT_EQ(verdict.intermediate.count("signed_bytes_len"), 0u);
+
+  // The attestation's free-form lists can hold such a number too: its link step reports that
+  // instead of comparing a hash of bytes it could not produce.
+  LabReceiptBuilder a = builder();
+  a.finish();
+  a.part("attestation")["verdicts"].PushBack(rapidjson::Value(uint64_t{9007199254740993ull}), a.receipt.GetAllocator());
+  const ReceiptVerdict attestation = judge(a);
+  EXPECT_EQ(codes(attestation), (std::vector<std::string>{"CANONICALIZATION", "CANONICALIZATION", "CANONICALIZATION"}));
+  EXPECT_TRUE(attestation.problems[2].message.starts_with(
+      "attestation not canonicalizable: value is not JCS-serializable: "));
+  EXPECT_EQ(attestation.outcome, Outcome::Invalid);
 }
 
 }  // namespace

@@ -141,6 +141,28 @@ TEST(KeyChain, SchemasThatCannotChainOrGoBackwards) {
                       {2, "PARSE", "prev_receipt_sha256 is missing or malformed"}}));
 }
 
+// A v2 receipt naming log keys its binding does not cover, and a v3 receipt whose log key does
+// not read, are refused at their line before any binding is compared.
+TEST(KeyChain, LogKeysMustFitTheSchema) {
+  KeyHistory h;
+  h.append();
+  std::string v2_with_keys = h.receipt(kReceiptSchemaV3, KeyHistory::boot_key(2), h.link_to_last());
+  v2_with_keys.replace(v2_with_keys.find(kReceiptSchemaV3), kReceiptSchemaV3.size(), kReceiptSchemaV2);
+  h.lines.push_back(v2_with_keys);
+  EXPECT_EQ(Judge{}(h.text()).problems,
+            problems({{2, "UNSUPPORTED_SCHEMA",
+                       "receipt schema 'orvelant/live-key-receipt/v2' with these fields is not "
+                       "orvelant/live-key-receipt/v1, orvelant/live-key-receipt/v2 or orvelant/live-key-receipt/v3"}}));
+
+  KeyHistory v3;
+  v3.append(kReceiptSchemaV3);
+  std::string bad_key = v3.receipt(kReceiptSchemaV3, KeyHistory::boot_key(2), v3.link_to_last());
+  bad_key[bad_key.find("\"sigsum_chain_key_hex\":\"") + 24] = 'g';
+  v3.lines.push_back(bad_key);
+  EXPECT_EQ(Judge{}(v3.text()).problems,
+            problems({{2, "PARSE", "sigsum_chain_key_hex is missing or not 64 lowercase hex"}}));
+}
+
 TEST(KeyChain, EachQuoteMustBindItsOwnKeyAndLink) {
   // The quote of line 2 was made for another predecessor; only its link text was changed.
   KeyHistory h;

@@ -112,6 +112,28 @@ TEST(Level2, ReceiptAgainstThePins) {
   EXPECT_EQ(evaluate(s, "", 0, not_hex).report().problems, (std::vector<Problem>{{"PARSE", "quote_hex is not hex"}}));
 }
 
+// Which members a receipt carries is part of its schema, since the binding covers exactly those
+// of its schema: a link on a v1 receipt would be unproven, and a v3 log key must be read to bind.
+TEST(Level2, ReceiptMembersMustFitItsSchema) {
+  const Problem not_bound{"KEY_NOT_BOUND", "the quote's report_data does not bind the pinned live key"};
+  Level2Scenario v1;
+  std::string linked = v1.receipt_json();
+  linked.insert(linked.size() - 1, ",\"prev_receipt_sha256\":\"GENESIS\"");
+  const Evaluated run = evaluate(v1, "", 0, linked);
+  EXPECT_EQ(run.report().problems,
+            (std::vector<Problem>{{"UNSUPPORTED_SCHEMA",
+                                   "receipt schema 'orvelant/live-key-receipt/v1' with these fields is not "
+                                   "orvelant/live-key-receipt/v1, orvelant/live-key-receipt/v2 or "
+                                   "orvelant/live-key-receipt/v3"},
+                                  not_bound}));
+  EXPECT_EQ(run.report().outcome, Outcome::Invalid);
+
+  Level2Scenario v3(test::QuoteKind::TdxV4, std::string(kReceiptSchemaV3));
+  v3.sigsum_chain_key_hex = std::string(64, 'C');
+  EXPECT_EQ(evaluate(v3).report().problems,
+            (std::vector<Problem>{{"PARSE", "sigsum_chain_key_hex is missing or not 64 lowercase hex"}, not_bound}));
+}
+
 TEST(Level2, TrustDomainAgainstTheExpectedFile) {
   Level2Scenario s;
   std::string expected = s.expected_json();
@@ -186,6 +208,17 @@ TEST(Level2, KmsMeasurementIsObservedOrPinned) {
   const Evaluated run = evaluate(observed);
   EXPECT_EQ(run.report().outcome, Outcome::Valid);
   EXPECT_EQ(run.report().mr_kms_observed, "ab12");
+
+  // Two values for one measurement: neither is reported as what the TD ran.
+  Level2Scenario twice;
+  twice.event_log.push_back({3, 134217729, "", "mr-kms", "ab12"});
+  twice.event_log.push_back({3, 134217729, "", "mr-kms", "cd34"});
+  twice.fill_event_digests();
+  const Evaluated ambiguous = evaluate(twice);
+  EXPECT_EQ(ambiguous.report().problems,
+            (std::vector<Problem>{{"EVENT_LOG_MISMATCH", "RTMR3 event 'mr-kms' appears more than once"}}));
+  EXPECT_EQ(ambiguous.report().outcome, Outcome::Invalid);
+  EXPECT_FALSE(ambiguous.report().mr_kms_observed.has_value());
 
   Level2Scenario pinned_absent;
   pinned_absent.expected_mr_kms = "ab12";

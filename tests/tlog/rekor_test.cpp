@@ -76,6 +76,9 @@ TEST_F(RekorEntry, PinnedLogIdentity) {
   EXPECT_EQ(made("rekor.test.example", "MCowBQYDK2VwAyEAAgAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="), not_spki);  // y = 2
   EXPECT_EQ(made("rekor test", spki), "TLOG_PARSE: log origin is not a valid note key name");
   EXPECT_EQ(made("", spki), "TLOG_PARSE: log origin is not a valid note key name");
+  // Text that is not base64 is no key either, and the origin is still judged first.
+  EXPECT_EQ(made("rekor.test.example", spki + "="), not_spki);
+  EXPECT_EQ(made("rekor test", "not base64"), "TLOG_PARSE: log origin is not a valid note key name");
 
   const std::string file = "origin: rekor.test.example\nbase_url: https://x\nkey_spki_base64: " + spki + "\n";
   const TlogResult<RekorLog> read = read_rekor_log_file(file + "log_id_hex: " + hex_encode(pinned.log_id) + "\n");

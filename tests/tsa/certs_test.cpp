@@ -331,5 +331,61 @@ TEST(BuildPath, WhatIsNeverTakenAsAnIssuer) {
   EXPECT_EQ(std::get<Problem>(build_path(weak_token[0], weak_token, cert_of(weak_root), kGenTime)), no_chain);
 }
 
+// Every certificate signature a path may hold verifies under its issuer's key, and only there:
+// RSA PKCS #1 v1.5 and ECDSA, each with SHA-256, SHA-384 and SHA-512.
+TEST(IssuedBy, EachSignatureHashOfBothKeyKinds) {
+  for (const KeyKind kind : {KeyKind::Rsa2048, KeyKind::P384}) {
+    const TestKey& key = TestKey::get(kind);
+    const TestKey& other_key = TestKey::get(kind, 1);
+    const TestCert root = make_cert(ca_spec("Root"), key, nullptr, key);
+    const Cert issuer = cert_of(root);
+    const Cert same_name_other_key = cert_of(make_cert(ca_spec("Root"), other_key, nullptr, other_key));
+    for (const char* digest : {"SHA256", "SHA384", "SHA512"}) {
+      CertSpec spec = signer_spec();
+      spec.digest = digest;
+      const Cert child = cert_of(make_cert(spec, key, &root, key));
+      const std::string label = std::to_string(static_cast<int>(kind)) + " " + digest;
+      EXPECT_TRUE(issued_by(issuer.x509.get(), child.x509.get())) << label;
+      EXPECT_FALSE(issued_by(same_name_other_key.x509.get(), child.x509.get())) << label;
+    }
+  }
+}
+
+// Names are compared as written: the issuer of each path link, the ESS issuer and the token's TSA
+// name must be the certificate's own name, never one that a looser comparison would also match.
+TEST(SameName, EveryTypeGroupingAndValueMustAgree) {
+  struct Attribute {
+    const char* field;
+    const char* value;
+    int string_type = V_ASN1_UTF8STRING;
+    int set = 0;  // 0: a new RDN; -1: joins the RDN before it
+  };
+  const auto name = [](std::initializer_list<Attribute> attributes) {
+    X509NamePtr out(X509_NAME_new());
+    for (const Attribute& a : attributes) {
+      EXPECT_EQ(X509_NAME_add_entry_by_txt(out.get(), a.field, a.string_type,
+                                           reinterpret_cast<const unsigned char*>(a.value), -1, -1, a.set),
+                1);
+    }
+    return out;
+  };
+  const X509NamePtr reference = name({{"CN", "Test TSA"}, {"O", "Orvelant Test"}});
+  EXPECT_TRUE(same_name(reference.get(), name({{"CN", "Test TSA"}, {"O", "Orvelant Test"}}).get()));
+
+  const std::pair<const char*, X509NamePtr> others[] = {
+      {"one RDN holding both", name({{"CN", "Test TSA"}, {"O", "Orvelant Test", V_ASN1_UTF8STRING, -1}})},
+      {"another attribute type", name({{"CN", "Test TSA"}, {"OU", "Orvelant Test"}})},
+      {"another string type", name({{"CN", "Test TSA", V_ASN1_PRINTABLESTRING}, {"O", "Orvelant Test"}})},
+      {"another case", name({{"CN", "test tsa"}, {"O", "Orvelant Test"}})},
+      {"a longer value", name({{"CN", "Test TSA "}, {"O", "Orvelant Test"}})},
+      {"another order", name({{"O", "Orvelant Test"}, {"CN", "Test TSA"}})},
+      {"one attribute fewer", name({{"CN", "Test TSA"}})},
+  };
+  for (const auto& [label, other] : others) {
+    EXPECT_FALSE(same_name(reference.get(), other.get())) << label;
+    EXPECT_FALSE(same_name(other.get(), reference.get())) << label;
+  }
+}
+
 }  // namespace
 }  // namespace orv::tsa

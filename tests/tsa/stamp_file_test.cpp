@@ -108,6 +108,11 @@ TEST(StampFile, TextStrictnessAndShape) {
   expect_file_problem("{\"a\":\"\xed\xa0\x80\"}", "TIMESTAMP_PARSE",
                       "timestamp file: invalid UTF-8 sequence at byte 6");
   expect_file_problem("\xf4\x90\x80\x80", "TIMESTAMP_PARSE", "timestamp file: invalid UTF-8 sequence at byte 0");
+  // Characters of two, three and four bytes are stepped over whole; the offset stays exact.
+  expect_file_problem("{\"schema\":\"\u00e9\u20ac\U0001F600\xff\"}", "TIMESTAMP_PARSE",
+                      "timestamp file: invalid UTF-8 sequence at byte 20");
+  expect_file_problem("{\"schema\":\"\u00e9\"}", "TIMESTAMP_PARSE",
+                      "timestamp file does not parse: missing field `tokens`");
 
   const std::string good = stamp_file({{"Beta", token(authorities().ec)}});
   for (const std::string& text : {std::string("{\"schema\":1.0}"), good.substr(0, good.size() - 1),

@@ -174,9 +174,12 @@ TEST(TokenInput, SizeLimitIsExactly64KiB) {
       b.nonce = nonce ? der::integer(nonce) : "";
       for (size_t pad = start - 32; pad < start + 32; ++pad) {
         b.extensions = der::context(1, extension("1.2.3.4", false, der::octets(std::string(pad, 'p'))));
-        // ECDSA signatures vary in length, so the token measured is the token returned.
-        std::string token = b.build();
-        if (token.size() == target) return token;
+        // ECDSA signatures vary in length, so the token measured is the token returned; a size
+        // can step over the target, so each padding is signed a few times before the next.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+          std::string token = b.build();
+          if (token.size() == target) return token;
+        }
       }
     }
     return std::string();
@@ -394,6 +397,11 @@ TEST(TokenContent, AccuracyBounds) {
   EXPECT_EQ(with(4294967296, std::nullopt, std::nullopt).rfind("TIMESTAMP_PARSE: TSTInfo does not parse: ", 0), 0u);
   EXPECT_EQ(with(-1, std::nullopt, std::nullopt).rfind("TIMESTAMP_PARSE: TSTInfo does not parse: ", 0), 0u);
   EXPECT_EQ(with(std::nullopt, 65536, std::nullopt).rfind("TIMESTAMP_PARSE: TSTInfo does not parse: ", 0), 0u);
+  // Values that would wrap into range if narrowed to 16 bits unchecked (65537 -> 1, 66036 -> 500).
+  EXPECT_EQ(with(std::nullopt, 65537, std::nullopt),
+            "TIMESTAMP_PARSE: TSTInfo does not parse: accuracy millis do not fit 16 unsigned bits");
+  EXPECT_EQ(with(std::nullopt, std::nullopt, 66036),
+            "TIMESTAMP_PARSE: TSTInfo does not parse: accuracy micros do not fit 16 unsigned bits");
 }
 
 TEST(TokenContent, ImprintChecksComeBeforeTheSignature) {
