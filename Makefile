@@ -2,17 +2,21 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
+PREFIX ?= /usr/local
+FUZZ_LONG_SECONDS ?= 600
+FUZZ_LONG_JOBS ?= 1
 TSA_SAMPLES  := ../shared/testdata/rfc3161/digicert
 TDX_SAMPLES  := ../shared/testdata/tdx-real
 
 RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev python3 faketime
-TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev
+TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev strace dpkg-dev
+COVERAGE_PACKAGES := $(TEST_PACKAGES) gcovr
 FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain \
                  fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor \
                  fuzz_quote_decode fuzz_quote_verify fuzz_dcap_collateral fuzz_level2 \
                  fuzz_log_evidence fuzz_key_chain fuzz_attested_record
 
-.PHONY: demo test deps-run deps-test build release asan fuzz fuzz-build bench clean
+.PHONY: demo test deps-run deps-test deps-coverage build release asan fuzz fuzz-long fuzz-build bench coverage install deb clean
 
 # Installs the Debian packages that are missing when run as root; otherwise names them.
 define install_packages
@@ -31,6 +35,9 @@ deps-run:
 
 deps-test:
 	$(call install_packages,$(TEST_PACKAGES))
+
+deps-coverage:
+	$(call install_packages,$(COVERAGE_PACKAGES))
 
 # The verifier alone, run on the bundled examples: a live record and a tampered copy, a lab
 # receipt, a refusal, and a three-receipt chain with its signed head.
@@ -91,21 +98,12 @@ fuzz-build: deps-test
 
 # Each target runs FUZZ_SECONDS from the committed seeds; a finding fails the run.
 fuzz: fuzz-build
-	@for t in $(FUZZ_TARGETS); do \
-	  corpus=build/fuzz/corpus-$$t; mkdir -p $$corpus; \
-	  if [ -d fuzz/seeds/$$t ]; then cp -n fuzz/seeds/$$t/* $$corpus/ 2>/dev/null || true; fi; \
-	  case $$t in fuzz_receipt|fuzz_lab_receipt|fuzz_refusal) cp -n examples/*.json tests/data/live/*.json $$corpus/;; esac; \
-	  if [ $$t = fuzz_level2 ] && [ -d $(TDX_SAMPLES) ]; then \
-	    python3 examples/real-tdx/make_inputs.py ../shared build/fuzz/real-tdx && \
-	    (cd build/fuzz/real-tdx && cat receipt.json; printf '\0'; cat live-key.hex; printf '\0'; cat snapshot.json; \
-	     printf '\0'; cat expected-td.json) > $$corpus/real-quote; \
-	  fi; \
-	  echo "fuzzing $$t for $(FUZZ_SECONDS) s"; \
-	  UBSAN_OPTIONS=suppressions=fuzz/ubsan.supp:halt_on_error=1:print_stacktrace=1 \
-	  build/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -print_final_stats=0 \
-	    -artifact_prefix=build/fuzz/ $$corpus 2>build/fuzz/$$t.log || { tail -40 build/fuzz/$$t.log; exit 1; }; \
-	  tail -1 build/fuzz/$$t.log; \
-	done
+	fuzz/run.sh short build/fuzz $(FUZZ_SECONDS) 1 $(FUZZ_TARGETS)
+
+# Each target runs FUZZ_LONG_SECONDS (FUZZ_LONG_JOBS at a time); inputs that reach new coverage
+# are kept in fuzz/corpus/, and a table of executions and coverage is printed at the end.
+fuzz-long: fuzz-build
+	fuzz/run.sh long build/fuzz $(FUZZ_LONG_SECONDS) $(FUZZ_LONG_JOBS) $(FUZZ_TARGETS)
 
 # Every test: the release build, the sanitizer build, then the short fuzz runs.
 test: release asan fuzz
@@ -116,6 +114,33 @@ bench: deps-test
 	cmake --build build/bench -j$(JOBS) --target orvelant-verify $(patsubst bench/%.cpp,%,$(wildcard bench/*.cpp))
 	@for b in build/bench/*_bench; do $$b; done
 	bench/peak_memory.sh build/bench
+
+# Line and branch coverage of src/ by the unit and end-to-end tests: a text summary per file and
+# per folder, and an HTML report in build/coverage/html/. Counts start from zero on every run.
+coverage: deps-coverage
+	cmake -S . -B build/coverage -DCMAKE_BUILD_TYPE=Debug -DORV_COVERAGE=ON >/dev/null
+	@# The build runs each test binary once to list its tests; those counts are dropped too.
+	find build/coverage -name '*.gcda' -delete
+	cmake --build build/coverage -j$(JOBS)
+	find build/coverage -name '*.gcda' -delete
+	@# An instrumented program writes its counts to .gcda files when it exits, so the check that
+	@# the program opens only the files it is given cannot hold in this build.
+	cd build/coverage && ctest --output-on-failure -j$(JOBS) -E '^UnderStrace\.EveryFileOpenedIsANamedInputOrALibrary$$'
+	python3 tools/coverage_report.py build/coverage
+
+# The program, its man page and the problem codes under $(DESTDIR)$(PREFIX).
+install: deps-run
+	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
+	cmake --build build/demo -j$(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install build/demo --prefix "$(PREFIX)"
+
+# A Debian package of the same build; dpkg-shlibdeps (dpkg-dev) derives its Depends.
+deb: deps-run
+	$(call install_packages,dpkg-dev)
+	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
+	cmake --build build/demo -j$(JOBS)
+	cd build/demo && cpack -G DEB
+	@deb=$$(ls -t build/demo/orvelant-verify_*.deb | head -1); echo "$$deb"; dpkg-deb -f "$$deb" Package Version Depends
 
 clean:
 	rm -rf build

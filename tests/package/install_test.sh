@@ -1,0 +1,51 @@
+#!/bin/sh
+# The Debian package of the built program, unpacked into a scratch root (no root privilege, no
+# dpkg database touched), runs from there, carries its man page and depends on the system
+# libraries it links. Exit status 77 marks the test skipped where the packaging tools are absent.
+#
+# usage: install_test.sh BUILD_DIR VERSION CPACK
+set -eu
+build=$1
+version=$2
+cpack=$3
+
+for tool in "$cpack" dpkg-deb dpkg-shlibdeps gzip; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "skipped: $tool not found (dpkg-deb comes with dpkg, dpkg-shlibdeps with dpkg-dev)"
+    exit 77
+  fi
+done
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# The package and cpack's staging tree go to the scratch directory, not the build tree.
+if ! (cd "$build" && "$cpack" -G DEB -B "$tmp/out") >"$tmp/cpack.log" 2>&1; then
+  cat "$tmp/cpack.log" >&2
+  fail "cpack -G DEB failed"
+fi
+set -- "$tmp"/out/orvelant-verify_"$version"_*.deb
+[ -f "$1" ] || fail "no orvelant-verify_${version}_*.deb in $(ls "$tmp/out")"
+deb=$1
+
+dpkg-deb -x "$deb" "$tmp/root"
+out=$("$tmp/root/usr/bin/orvelant-verify" --version) || fail "the packaged program exits with status $?"
+[ "$out" = "orvelant-verify $version" ] || fail "--version printed '$out', expected 'orvelant-verify $version'"
+
+man="$tmp/root/usr/share/man/man1/orvelant-verify.1.gz"
+[ -f "$man" ] || fail "the package has no $man"
+gzip -dc "$man" | grep -q '^\.TH ORVELANT\\-VERIFY 1 ' || fail "the packaged man page is not the orvelant-verify(1) page"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in libc6 libssl3; do
+  case ", $depends," in
+    *", $library "* | *", $library,"*) ;;
+    *) fail "Depends '$depends' does not name $library" ;;
+  esac
+done
+echo "$(basename "$deb"): $out; Depends: $depends"
