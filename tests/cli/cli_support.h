@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,9 +62,19 @@ inline std::string read_fd(int fd) {
   return data;
 }
 
-// Runs the built program. With close_stdout the program starts with its standard output a
-// pipe whose reader is already gone.
-inline RunResult run_binary(const std::vector<std::string>& args, bool close_stdout = false) {
+// Runs argv[0] with the arguments after it and collects its status and output. With env the
+// program gets exactly that environment, else this one's. With close_stdout it starts with its
+// standard output a pipe whose reader is already gone.
+inline RunResult run_process(std::vector<std::string> argv, std::optional<std::vector<std::string>> env = std::nullopt,
+                             bool close_stdout = false) {
+  std::vector<char*> c_argv;
+  for (std::string& arg : argv) c_argv.push_back(arg.data());
+  c_argv.push_back(nullptr);
+  std::vector<char*> c_env;
+  if (env) {
+    for (std::string& entry : *env) c_env.push_back(entry.data());
+    c_env.push_back(nullptr);
+  }
   const int out_fd = ::memfd_create("out", 0);
   const int err_fd = ::memfd_create("err", 0);
   int broken[2] = {-1, -1};
@@ -73,10 +84,11 @@ inline RunResult run_binary(const std::vector<std::string>& args, bool close_std
     ::dup2(close_stdout ? broken[1] : out_fd, 1);
     ::dup2(err_fd, 2);
     if (close_stdout) ::close(broken[0]);
-    std::vector<char*> argv{const_cast<char*>(ORV_BINARY)};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(ORV_BINARY, argv.data());
+    if (env) {
+      ::execve(c_argv[0], c_argv.data(), c_env.data());
+    } else {
+      ::execv(c_argv[0], c_argv.data());
+    }
     ::_exit(127);
   }
   if (close_stdout) {
@@ -92,6 +104,13 @@ inline RunResult run_binary(const std::vector<std::string>& args, bool close_std
   ::close(out_fd);
   ::close(err_fd);
   return result;
+}
+
+// Runs the built program.
+inline RunResult run_binary(const std::vector<std::string>& args, bool close_stdout = false) {
+  std::vector<std::string> argv{ORV_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_process(std::move(argv), std::nullopt, close_stdout);
 }
 
 // Runs the command line in this process with the given verifiers and clock.

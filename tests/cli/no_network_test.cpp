@@ -45,11 +45,10 @@ struct Invocation {
   std::string shows;
 };
 
-struct Traced {
-  int status = -1;
-  std::vector<std::string> calls;  // one strace line per traced system call
-  std::string out;
-  std::string err;  // strace's and the program's
+// A run and the system calls strace saw it make, one strace line per traced call; err holds
+// strace's messages as well as the program's.
+struct Traced : RunResult {
+  std::vector<std::string> calls;
 };
 
 std::string on_path(const std::string& name) {
@@ -69,31 +68,7 @@ Traced traced(const std::string& strace, const std::string& filter, const std::s
   std::vector<std::string> argv{strace, "-f", "-qq", "-xx", "-s", "65536", "-o", log, "-e", "trace=" + filter, "--",
                                 program};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> c_argv;
-  for (std::string& a : argv) c_argv.push_back(a.data());
-  c_argv.push_back(nullptr);
-  std::vector<std::string> env_copy = env;
-  std::vector<char*> c_env;
-  for (std::string& e : env_copy) c_env.push_back(e.data());
-  c_env.push_back(nullptr);
-
-  const int out_fd = ::memfd_create("out", 0);
-  const int err_fd = ::memfd_create("err", 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out_fd, 1);
-    ::dup2(err_fd, 2);
-    ::execve(c_argv[0], c_argv.data(), c_env.data());
-    ::_exit(127);
-  }
-  int wstatus = 0;
-  ::waitpid(pid, &wstatus, 0);
-  Traced result;
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  result.err = read_fd(err_fd);
-  result.out = read_fd(out_fd);
-  ::close(out_fd);
-  ::close(err_fd);
+  Traced result{run_process(std::move(argv), env), {}};
   // Exit and signal notes are not calls; "PID name(" starts every line that is one.
   static const std::regex kCall(R"(^\d+ +\w+\()");
   std::ifstream trace(log);
