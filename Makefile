@@ -9,7 +9,7 @@ TSA_SAMPLES  := ../shared/testdata/rfc3161/digicert
 TDX_SAMPLES  := ../shared/testdata/tdx-real
 
 RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev python3 faketime
-TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev strace dpkg-dev
+TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev strace dpkg-dev file
 COVERAGE_PACKAGES := $(TEST_PACKAGES) gcovr
 FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain \
                  fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor \
@@ -136,7 +136,7 @@ install: deps-run
 
 # A Debian package of the same build; dpkg-shlibdeps (dpkg-dev) derives its Depends.
 deb: deps-run
-	$(call install_packages,dpkg-dev)
+	$(call install_packages,dpkg-dev file)
 	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
 	cmake --build build/demo -j$(JOBS)
 	cd build/demo && cpack -G DEB

@@ -9,9 +9,9 @@ build=$1
 version=$2
 cpack=$3
 
-for tool in "$cpack" dpkg-deb dpkg-shlibdeps gzip; do
+for tool in "$cpack" dpkg-deb dpkg-shlibdeps file gzip; do
   if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "skipped: $tool not found (dpkg-deb comes with dpkg, dpkg-shlibdeps with dpkg-dev)"
+    echo "skipped: $tool not found (dpkg-deb comes with dpkg, dpkg-shlibdeps with dpkg-dev; cpack reads binaries with file)"
     exit 77
   fi
 done
