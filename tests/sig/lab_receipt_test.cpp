@@ -135,6 +135,8 @@ TEST_F(LabReceipt, EachCheckReportsAloneOnAnOtherwiseValidReceipt) {
        {"LINKAGE", "execution.agent_id does not match the attested agent"}},
       {"job id", [](LabReceiptBuilder& b) { b.set(b.core(), "job_id", "job-x"); }, true,
        {"LINKAGE", "job_id disagrees across the receipt"}},
+      {"manifest job id", [](LabReceiptBuilder& b) { b.set(b.part("manifest"), "job_id", "job-x"); }, true,
+       {"LINKAGE", "job_id disagrees across the receipt"}},
       {"policy hash", [](LabReceiptBuilder& b) { b.set(b.part("attestation"), "policy_hash", " \t"); }, true,
        {"POLICY_HASH_MISSING", "attestation carries no policy_hash"}},
       {"enforcement hash", [](LabReceiptBuilder& b) { b.set(b.part("attestation"), "enforcement_profile_hash", ""); },

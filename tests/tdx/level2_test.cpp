@@ -101,6 +101,12 @@ TEST(Level2, ReceiptAgainstThePins) {
   unbound.bind_key = false;
   EXPECT_EQ(evaluate(unbound).report().problems,
             (std::vector<Problem>{{"KEY_NOT_BOUND", "the quote's report_data does not bind the pinned live key"}}));
+  // All 64 bytes bind: a quote that differs only in the second half is made for another key.
+  Level2Scenario second_half;
+  second_half.receipt_json();
+  second_half.td().report_data[63] ^= 1;
+  second_half.bind_key = false;
+  EXPECT_EQ(evaluate(second_half).codes(), std::vector<std::string>{"KEY_NOT_BOUND"});
 
   std::string alg = receipt;
   alg.replace(alg.find("\"ML-DSA-65\""), 11, "\"ML-DSA-87\"");
@@ -143,6 +149,12 @@ TEST(Level2, TrustDomainAgainstTheExpectedFile) {
   const Evaluated run = evaluate(s, "", 0, "", expected);
   EXPECT_EQ(run.report().problems, (std::vector<Problem>{{"MEASUREMENT_MISMATCH", "xfam is not the pinned value"}}));
   EXPECT_EQ(run.report().measurements.count("xfam"), 0u);
+  // A pin that is only the start of the value, or empty, pins nothing.
+  const size_t end = expected.find('"', at);
+  for (const size_t kept : {size_t{0}, (end - at) / 2}) {
+    const std::string prefix = s.expected_json().erase(at + kept, end - at - kept);
+    EXPECT_EQ(evaluate(s, "", 0, "", prefix).codes(), std::vector<std::string>{"MEASUREMENT_MISMATCH"}) << kept;
+  }
 
   // The quote's RTMR3 is the replay of the log in its first order; the receipt then lists two
   // RTMR3 events the other way round: every digest still matches, the replay does not.

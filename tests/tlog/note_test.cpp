@@ -172,6 +172,7 @@ TEST_F(NoteSignatureTest, OnlyALineOfThisNameKeyHashAndSignatureCounts) {
 
   EXPECT_FALSE(verifies(line("log.example", key, "log.example", "other body\n")));
   EXPECT_FALSE(verifies(line("other.example", key, "other.example", body)));   // another name
+  EXPECT_FALSE(verifies(line("other.example", key, "log.example", body)));     // another name, this key hash
   EXPECT_FALSE(verifies(line("log.example", key, "other.example", body)));     // key hash of another name
   EXPECT_FALSE(verifies(line("log.example", other, "log.example", body)));     // another key
   EXPECT_FALSE(verifies(line("log.example", key, "log.example", body, 67)));
