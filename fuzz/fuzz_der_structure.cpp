@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "core/byte_reader.h"
 #include "tsa/der.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -17,11 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> copy(data, data + size);
   if (orv::tsa::check_der_structure(copy) != verdict) std::abort();
 
-  orv::tsa::DerCursor cursor(bytes);
+  orv::ByteReader reader(bytes);
   size_t read = 0;
-  while (const auto element = cursor.next()) {
-    read += element->whole.size();
-    if (element->contents.size() > element->whole.size()) std::abort();
+  orv::DerElement element;
+  while (reader.read_der(element)) {
+    read += element.whole.size();
+    if (element.contents.size() > element.whole.size()) std::abort();
   }
   if (read > size) std::abort();
   return 0;

@@ -7,7 +7,7 @@
 
 #include "core/text.h"
 #include "crypto/openssl_ptr.h"
-#include "dcap/byte_cursor.h"
+#include "core/byte_reader.h"
 
 namespace orv::dcap {
 namespace {
@@ -29,55 +29,23 @@ const std::string kDynamicPlatform = kConfiguration + ".1";
 const std::string kCachedKeys = kConfiguration + ".2";
 const std::string kSmtEnabled = kConfiguration + ".3";
 
-struct Tlv {
-  uint8_t tag = 0;
-  std::span<const uint8_t> content;
-};
-
-// One DER element: low tag numbers only, definite minimal lengths.
-bool read_tlv(ByteCursor& cursor, Tlv& out) {
-  ByteCursor probe = cursor;
-  uint8_t tag = 0, first = 0;
-  if (!probe.read_u8(tag) || (tag & 0x1F) == 0x1F || !probe.read_u8(first)) return false;
-  size_t length = first;
-  if (first >= 0x80) {
-    const size_t count = first & 0x7F;
-    if (count == 0 || count > 4) return false;
-    length = 0;
-    for (size_t i = 0; i < count; ++i) {
-      uint8_t byte = 0;
-      if (!probe.read_u8(byte) || (i == 0 && byte == 0)) return false;
-      length = (length << 8) | byte;
-    }
-    if (length < 0x80) return false;
-  }
-  std::span<const uint8_t> content;
-  if (!probe.read_span(length, content)) return false;
-  out = {tag, content};
-  cursor = probe;
-  return true;
-}
-
 struct Entry {
   std::string oid;
-  Tlv value;
+  DerElement value;
 };
 
 // A SEQUENCE of SEQUENCE { OID, value }, each OID at most once.
 Checked<std::vector<Entry>> read_entries(std::span<const uint8_t> sequence_content) {
   std::vector<Entry> entries;
-  ByteCursor cursor(sequence_content);
-  while (!cursor.empty()) {
-    Tlv entry;
-    if (!read_tlv(cursor, entry) || entry.tag != kTagSequence) {
-      return failure("Failed to read entry inside Intel extension");
-    }
-    ByteCursor inner(entry.content);
-    Tlv oid, value;
-    if (!read_tlv(inner, oid) || oid.tag != kTagOid) return failure("Failed to read OID");
-    std::optional<std::string> name = oid_text(oid.content);
+  ByteReader reader(sequence_content);
+  while (!reader.empty()) {
+    ByteReader inner;
+    if (!reader.get_der(kTagSequence, inner)) return failure("Failed to read entry inside Intel extension");
+    DerElement oid, value;
+    if (!inner.read_der(kTagOid, oid)) return failure("Failed to read OID");
+    std::optional<std::string> name = oid_text(oid.contents);
     if (!name) return failure("Failed to read OID");
-    if (!read_tlv(inner, value)) return failure("Failed to read value");
+    if (!inner.read_der(value)) return failure("Failed to read value");
     if (!inner.empty()) return failure("Failed to read entry inside Intel extension");
     for (const Entry& seen : entries) {
       if (seen.oid == *name) return failure("extension " + *name + " appears more than once");
@@ -87,82 +55,59 @@ Checked<std::vector<Entry>> read_entries(std::span<const uint8_t> sequence_conte
   return entries;
 }
 
-const Tlv* find(const std::vector<Entry>& entries, const std::string& oid) {
+const DerElement* find(const std::vector<Entry>& entries, const std::string& oid) {
   for (const Entry& entry : entries) {
     if (entry.oid == oid) return &entry.value;
   }
   return nullptr;
 }
 
-Checked<std::vector<Entry>> nested(const Tlv& value) {
+Checked<std::vector<Entry>> nested(const DerElement& value) {
   if (value.tag != kTagSequence) return failure("Failed to load nested sequence");
-  return read_entries(value.content);
+  return read_entries(value.contents);
 }
 
 Failure missing(const std::string& oid) { return failure("Intel extension path " + oid + " is missing"); }
 
 // A DER BOOLEAN is one byte; any nonzero byte reads as true, which only ever forbids more.
 std::optional<Failure> read_flag(const std::vector<Entry>& entries, const std::string& oid, std::optional<bool>& out) {
-  const Tlv* value = find(entries, oid);
+  const DerElement* value = find(entries, oid);
   if (value == nullptr) return std::nullopt;
-  if (value->tag != kTagBoolean || value->content.size() != 1) {
-    return failure("Unexpected BOOLEAN length: " + decimal(value->content.size()));
+  if (value->tag != kTagBoolean || value->contents.size() != 1) {
+    return failure("Unexpected BOOLEAN length: " + decimal(value->contents.size()));
   }
-  out = value->content[0] != 0;
+  out = value->contents[0] != 0;
   return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<std::string> oid_text(std::span<const uint8_t> content) {
-  if (content.empty() || (content.back() & 0x80) != 0) return std::nullopt;
-  std::string text;
-  uint64_t arc = 0;
-  bool first = true, start = true;
-  for (const uint8_t byte : content) {
-    if (start && byte == 0x80) return std::nullopt;  // a leading zero group is not minimal
-    if (arc > (UINT64_MAX >> 7)) return std::nullopt;
-    arc = (arc << 7) | (byte & 0x7F);
-    start = (byte & 0x80) == 0;
-    if (!start) continue;
-    if (first) {
-      const uint64_t top = arc < 40 ? 0 : arc < 80 ? 1 : 2;
-      text = decimal(top) + "." + decimal(arc - top * 40);
-      first = false;
-    } else {
-      text += "." + decimal(arc);
-    }
-    arc = 0;
-  }
-  return text;
-}
-
 Checked<PckExtensions> parse_sgx_extension(std::span<const uint8_t> value) {
-  ByteCursor cursor(value);
-  Tlv outer;
-  if (!read_tlv(cursor, outer) || !cursor.empty()) return failure("Failed to decode DER object");
+  ByteReader reader(value);
+  DerElement outer;
+  if (!reader.read_der(outer) || !reader.empty()) return failure("Failed to decode DER object");
   if (outer.tag != kTagSequence) return failure("Failed to load sequence");
-  Checked<std::vector<Entry>> top = read_entries(outer.content);
+  Checked<std::vector<Entry>> top = read_entries(outer.contents);
   if (!top) return std::move(top).failure();
 
   PckExtensions out;
-  const Tlv* tcb_value = find(*top, kTcb);
+  const DerElement* tcb_value = find(*top, kTcb);
   if (tcb_value == nullptr) return missing(kTcb);
   Checked<std::vector<Entry>> tcb = nested(*tcb_value);
   if (!tcb) return std::move(tcb).failure();
 
-  const Tlv* cpusvn = find(*tcb, kCpuSvn);
+  const DerElement* cpusvn = find(*tcb, kCpuSvn);
   if (cpusvn == nullptr) return missing(kCpuSvn);
   if (cpusvn->tag != kTagOctetString) return failure("Failed to decode CpuSvn");
-  if (cpusvn->content.size() != out.cpusvn.size()) return failure("CpuSvn length mismatch");
-  std::copy(cpusvn->content.begin(), cpusvn->content.end(), out.cpusvn.begin());
+  if (cpusvn->contents.size() != out.cpusvn.size()) return failure("CpuSvn length mismatch");
+  std::copy(cpusvn->contents.begin(), cpusvn->contents.end(), out.cpusvn.begin());
 
-  const Tlv* pcesvn = find(*tcb, kPceSvn);
+  const DerElement* pcesvn = find(*tcb, kPceSvn);
   if (pcesvn == nullptr) return missing(kPceSvn);
   if (pcesvn->tag != kTagInteger) return failure("Failed to find PceSvn");
   {
     // A non-negative INTEGER that fits 16 bits: at most two value bytes after an optional 00.
-    std::span<const uint8_t> digits = pcesvn->content;
+    std::span<const uint8_t> digits = pcesvn->contents;
     if (digits.empty() || (digits[0] & 0x80) != 0) return failure("PceSvn length mismatch");
     if (digits.size() > 1 && digits[0] == 0x00) {
       if ((digits[1] & 0x80) == 0) return failure("PceSvn length mismatch");  // not minimal
@@ -174,21 +119,21 @@ Checked<PckExtensions> parse_sgx_extension(std::span<const uint8_t> value) {
     out.pcesvn = static_cast<uint16_t>(number);
   }
 
-  const Tlv* fmspc = find(*top, kFmspc);
+  const DerElement* fmspc = find(*top, kFmspc);
   if (fmspc == nullptr) return missing(kFmspc);
   if (fmspc->tag != kTagOctetString) return failure("Failed to find Fmspc");
-  if (fmspc->content.size() != out.fmspc.size()) return failure("Fmspc length mismatch");
-  std::copy(fmspc->content.begin(), fmspc->content.end(), out.fmspc.begin());
+  if (fmspc->contents.size() != out.fmspc.size()) return failure("Fmspc length mismatch");
+  std::copy(fmspc->contents.begin(), fmspc->contents.end(), out.fmspc.begin());
 
-  const Tlv* sgx_type = find(*top, kSgxType);
+  const DerElement* sgx_type = find(*top, kSgxType);
   if (sgx_type == nullptr) return missing(kSgxType);
   // The three defined types fit one byte; a longer or non-ENUMERATED value is not a type.
-  if (sgx_type->tag != kTagEnumerated || sgx_type->content.size() != 1 || (sgx_type->content[0] & 0x80) != 0) {
+  if (sgx_type->tag != kTagEnumerated || sgx_type->contents.size() != 1 || (sgx_type->contents[0] & 0x80) != 0) {
     return failure("Unexpected ENUMERATED length");
   }
-  out.sgx_type = sgx_type->content[0];
+  out.sgx_type = sgx_type->contents[0];
 
-  if (const Tlv* configuration = find(*top, kConfiguration)) {
+  if (const DerElement* configuration = find(*top, kConfiguration)) {
     Checked<std::vector<Entry>> flags = nested(*configuration);
     if (!flags) return std::move(flags).failure();
     if (auto bad = read_flag(*flags, kDynamicPlatform, out.dynamic_platform)) return std::move(*bad);

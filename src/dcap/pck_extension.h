@@ -37,7 +37,4 @@ Checked<PckExtensions> read_pck_extensions(const X509* leaf);
 // certificate.
 bool has_sgx_extension(const X509* cert);
 
-// Dotted-decimal text of an OID's content octets; nullopt unless minimally encoded.
-std::optional<std::string> oid_text(std::span<const uint8_t> content);
-
 }  // namespace orv::dcap

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/text.h"
-#include "dcap/byte_cursor.h"
+#include "core/byte_reader.h"
 
 namespace orv::dcap {
 namespace {
@@ -13,29 +13,26 @@ Failure cut(const char* field) { return failure(std::string("Could not decode `"
 // Reads one field and names it when the input ends first.
 class FieldReader {
  public:
-  explicit FieldReader(ByteCursor& cursor) : cursor_(cursor) {}
+  explicit FieldReader(ByteReader& reader) : reader_(reader) {}
 
   template <size_t N>
   std::optional<Failure> bytes(std::array<uint8_t, N>& out, const char* field) {
-    if (!cursor_.read_array(out)) return cut(field);
+    if (!reader_.read_array(out)) return cut(field);
     return std::nullopt;
   }
   std::optional<Failure> u16(uint16_t& out, const char* field) {
-    if (!cursor_.read_u16(out)) return cut(field);
+    if (!reader_.read_u16le(out)) return cut(field);
     return std::nullopt;
   }
   std::optional<Failure> u32(uint32_t& out, const char* field) {
-    if (!cursor_.read_u32(out)) return cut(field);
+    if (!reader_.read_u32le(out)) return cut(field);
     return std::nullopt;
   }
 
   // Data with a 16-bit length: at most 65,535 bytes, so no bound beyond the input's own.
   std::optional<Failure> data16(std::vector<uint8_t>& out, const char* field) {
-    uint16_t length = 0;
     std::span<const uint8_t> part;
-    ByteCursor probe = cursor_;
-    if (!probe.read_u16(length) || !probe.read_span(length, part)) return cut(field);
-    cursor_ = probe;
+    if (!reader_.read_u16le_prefixed(part)) return cut(field);
     out.assign(part.begin(), part.end());
     return std::nullopt;
   }
@@ -43,16 +40,16 @@ class FieldReader {
   // Data with a 32-bit length, refused above kMaxDataLength before anything is read or copied.
   std::optional<Failure> data32(std::span<const uint8_t>& out, const char* field) {
     uint32_t length = 0;
-    ByteCursor probe = cursor_;
-    if (!probe.read_u32(length)) return cut(field);
+    ByteReader probe = reader_;
+    if (!probe.read_u32le(length)) return cut(field);
     if (length > kMaxDataLength) return wrap(cut(field).message, failure("Data length exceeds maximum"));
-    if (!probe.read_span(length, out)) return cut(field);
-    cursor_ = probe;
+    if (!probe.read_bytes(length, out)) return cut(field);
+    reader_ = probe;
     return std::nullopt;
   }
 
  private:
-  ByteCursor& cursor_;
+  ByteReader& reader_;
 };
 
 #define ORV_READ(expr)                                    \
@@ -60,8 +57,8 @@ class FieldReader {
     if (std::optional<Failure> fault_ = (expr)) return *fault_; \
   } while (false)
 
-std::optional<Failure> read_header(ByteCursor& cursor, Header& h) {
-  FieldReader r(cursor);
+std::optional<Failure> read_header(ByteReader& reader, Header& h) {
+  FieldReader r(reader);
   ORV_READ(r.u16(h.version, "Header::version"));
   ORV_READ(r.u16(h.attestation_key_type, "Header::attestation_key_type"));
   ORV_READ(r.u32(h.tee_type, "Header::tee_type"));
@@ -72,8 +69,8 @@ std::optional<Failure> read_header(ByteCursor& cursor, Header& h) {
   return std::nullopt;
 }
 
-std::optional<Failure> read_enclave_report(ByteCursor& cursor, EnclaveReport& e) {
-  FieldReader r(cursor);
+std::optional<Failure> read_enclave_report(ByteReader& reader, EnclaveReport& e) {
+  FieldReader r(reader);
   ORV_READ(r.bytes(e.cpu_svn, "EnclaveReport::cpu_svn"));
   ORV_READ(r.u32(e.misc_select, "EnclaveReport::misc_select"));
   ORV_READ(r.bytes(e.reserved1, "EnclaveReport::reserved1"));
@@ -89,8 +86,8 @@ std::optional<Failure> read_enclave_report(ByteCursor& cursor, EnclaveReport& e)
   return std::nullopt;
 }
 
-std::optional<Failure> read_td_report10(ByteCursor& cursor, TdReport10& t) {
-  FieldReader r(cursor);
+std::optional<Failure> read_td_report10(ByteReader& reader, TdReport10& t) {
+  FieldReader r(reader);
   ORV_READ(r.bytes(t.tee_tcb_svn, "TDReport10::tee_tcb_svn"));
   ORV_READ(r.bytes(t.mr_seam, "TDReport10::mr_seam"));
   ORV_READ(r.bytes(t.mr_signer_seam, "TDReport10::mr_signer_seam"));
@@ -109,18 +106,18 @@ std::optional<Failure> read_td_report10(ByteCursor& cursor, TdReport10& t) {
   return std::nullopt;
 }
 
-std::optional<Failure> read_td_report15(ByteCursor& cursor, TdReport15& t) {
-  if (std::optional<Failure> fault = read_td_report10(cursor, t.base)) {
+std::optional<Failure> read_td_report15(ByteReader& reader, TdReport15& t) {
+  if (std::optional<Failure> fault = read_td_report10(reader, t.base)) {
     return wrap(cut("TDReport15::base").message, std::move(*fault));
   }
-  FieldReader r(cursor);
+  FieldReader r(reader);
   ORV_READ(r.bytes(t.tee_tcb_svn2, "TDReport15::tee_tcb_svn2"));
   ORV_READ(r.bytes(t.mr_service_td, "TDReport15::mr_service_td"));
   return std::nullopt;
 }
 
-std::optional<Failure> read_certification_data(ByteCursor& cursor, CertificationData& out) {
-  FieldReader r(cursor);
+std::optional<Failure> read_certification_data(ByteReader& reader, CertificationData& out) {
+  FieldReader r(reader);
   ORV_READ(r.u16(out.cert_type, "CertificationData::cert_type"));
   std::span<const uint8_t> body;
   ORV_READ(r.data32(body, "CertificationData::body"));
@@ -128,27 +125,27 @@ std::optional<Failure> read_certification_data(ByteCursor& cursor, Certification
   return std::nullopt;
 }
 
-std::optional<Failure> read_nested_certification_data(ByteCursor& cursor, CertificationData& out,
+std::optional<Failure> read_nested_certification_data(ByteReader& reader, CertificationData& out,
                                                       const char* field) {
-  if (std::optional<Failure> fault = read_certification_data(cursor, out)) {
+  if (std::optional<Failure> fault = read_certification_data(reader, out)) {
     return wrap(cut(field).message, std::move(*fault));
   }
   return std::nullopt;
 }
 
-std::optional<Failure> read_auth_data_v3(ByteCursor& cursor, AuthData& a) {
-  FieldReader r(cursor);
+std::optional<Failure> read_auth_data_v3(ByteReader& reader, AuthData& a) {
+  FieldReader r(reader);
   ORV_READ(r.bytes(a.ecdsa_signature, "AuthDataV3::ecdsa_signature"));
   ORV_READ(r.bytes(a.ecdsa_attestation_key, "AuthDataV3::ecdsa_attestation_key"));
   ORV_READ(r.bytes(a.qe_report, "AuthDataV3::qe_report"));
   ORV_READ(r.bytes(a.qe_report_signature, "AuthDataV3::qe_report_signature"));
   ORV_READ(r.data16(a.qe_auth_data, "AuthDataV3::qe_auth_data"));
-  ORV_READ(read_nested_certification_data(cursor, a.certification_data, "AuthDataV3::certification_data"));
+  ORV_READ(read_nested_certification_data(reader, a.certification_data, "AuthDataV3::certification_data"));
   return std::nullopt;
 }
 
-std::optional<Failure> read_auth_data_v4(ByteCursor& cursor, AuthData& a) {
-  FieldReader r(cursor);
+std::optional<Failure> read_auth_data_v4(ByteReader& reader, AuthData& a) {
+  FieldReader r(reader);
   ORV_READ(r.bytes(a.ecdsa_signature, "AuthDataV4::ecdsa_signature"));
   ORV_READ(r.bytes(a.ecdsa_attestation_key, "AuthDataV4::ecdsa_attestation_key"));
   // The outer certification data's type is not examined: its body is always read as the QE
@@ -156,14 +153,14 @@ std::optional<Failure> read_auth_data_v4(ByteCursor& cursor, AuthData& a) {
   uint16_t outer_type = 0;
   std::span<const uint8_t> outer_body;
   {
-    ByteCursor probe = cursor;
+    ByteReader probe = reader;
     FieldReader outer(probe);
     std::optional<Failure> fault = outer.u16(outer_type, "CertificationData::cert_type");
     if (!fault) fault = outer.data32(outer_body, "CertificationData::body");
     if (fault) return wrap(cut("AuthDataV4::certification_data").message, std::move(*fault));
-    cursor = probe;
+    reader = probe;
   }
-  ByteCursor inner(outer_body);
+  ByteReader inner(outer_body);
   FieldReader q(inner);
   ORV_READ(q.bytes(a.qe_report, "QEReportCertificationData::qe_report"));
   ORV_READ(q.bytes(a.qe_report_signature, "QEReportCertificationData::qe_report_signature"));
@@ -173,8 +170,8 @@ std::optional<Failure> read_auth_data_v4(ByteCursor& cursor, AuthData& a) {
   return std::nullopt;
 }
 
-std::optional<Failure> read_quote(ByteCursor& cursor, Quote& quote) {
-  ORV_READ(read_header(cursor, quote.header));
+std::optional<Failure> read_quote(ByteReader& reader, Quote& quote) {
+  ORV_READ(read_header(reader, quote.header));
   size_t report_bytes = 0;
   switch (quote.header.version) {
     case 3:
@@ -192,7 +189,7 @@ std::optional<Failure> read_quote(ByteCursor& cursor, Quote& quote) {
       break;
     case 5: {
       Body body;
-      FieldReader r(cursor);
+      FieldReader r(reader);
       ORV_READ(r.u16(body.body_type, "Body::body_type"));
       ORV_READ(r.u32(body.size, "Body::size"));
       quote.body = body;
@@ -211,26 +208,26 @@ std::optional<Failure> read_quote(ByteCursor& cursor, Quote& quote) {
       return failure("Unsupported quote version");
   }
   if (auto* enclave = std::get_if<EnclaveReport>(&quote.report)) {
-    ORV_READ(read_enclave_report(cursor, *enclave));
+    ORV_READ(read_enclave_report(reader, *enclave));
     report_bytes = kEnclaveReportBytes;
   } else if (auto* td10 = std::get_if<TdReport10>(&quote.report)) {
-    ORV_READ(read_td_report10(cursor, *td10));
+    ORV_READ(read_td_report10(reader, *td10));
     report_bytes = kTdReport10Bytes;
   } else {
-    ORV_READ(read_td_report15(cursor, std::get<TdReport15>(quote.report)));
+    ORV_READ(read_td_report15(reader, std::get<TdReport15>(quote.report)));
     report_bytes = kTdReport15Bytes;
   }
   quote.signed_length = kHeaderBytes + (quote.body ? kBodyBytes : 0) + report_bytes;
 
   // The authentication data is decoded inside its declared length only.
   std::span<const uint8_t> auth;
-  FieldReader r(cursor);
+  FieldReader r(reader);
   ORV_READ(r.data32(auth, "Quote::auth_data"));
-  ByteCursor auth_cursor(auth);
+  ByteReader auth_reader(auth);
   if (quote.header.version == 3) {
-    ORV_READ(read_auth_data_v3(auth_cursor, quote.auth_data));
+    ORV_READ(read_auth_data_v3(auth_reader, quote.auth_data));
   } else {
-    ORV_READ(read_auth_data_v4(auth_cursor, quote.auth_data));
+    ORV_READ(read_auth_data_v4(auth_reader, quote.auth_data));
   }
   return std::nullopt;
 }
@@ -251,15 +248,28 @@ const EnclaveReport* Quote::enclave_report() const { return std::get_if<EnclaveR
 
 Checked<Quote> decode_quote(std::span<const uint8_t> raw) {
   Quote quote{.header = {}, .body = std::nullopt, .report = EnclaveReport{}, .auth_data = {}, .signed_length = 0};
-  ByteCursor cursor(raw);
-  if (std::optional<Failure> fault = read_quote(cursor, quote)) return wrap("Failed to decode quote", std::move(*fault));
+  ByteReader reader(raw);
+  if (std::optional<Failure> fault = read_quote(reader, quote)) return wrap("Failed to decode quote", std::move(*fault));
   return quote;
+}
+
+std::optional<std::array<uint8_t, 64>> claimed_td_report_data(std::span<const uint8_t> raw) {
+  ByteReader reader(raw);
+  uint16_t version = 0;
+  uint32_t tee_type = 0;
+  std::array<uint8_t, 64> data{};
+  constexpr size_t kReportDataOffset = kHeaderBytes + kTdReport10Bytes - 64;
+  if (!reader.read_u16le(version) || !reader.skip(2) || !reader.read_u32le(tee_type) ||
+      !reader.skip(kReportDataOffset - 8) || !reader.read_array(data) || version != 4 || tee_type != kTeeTypeTdx) {
+    return std::nullopt;
+  }
+  return data;
 }
 
 Checked<EnclaveReport> decode_enclave_report(std::span<const uint8_t> bytes) {
   EnclaveReport report;
-  ByteCursor cursor(bytes);
-  if (std::optional<Failure> fault = read_enclave_report(cursor, report)) return std::move(*fault);
+  ByteReader reader(bytes);
+  if (std::optional<Failure> fault = read_enclave_report(reader, report)) return std::move(*fault);
   return report;
 }
 

@@ -122,6 +122,10 @@ struct Quote {
 // zero padding there.
 Checked<Quote> decode_quote(std::span<const uint8_t> raw);
 
+// The report_data of a version 4 TD quote, read straight from its bytes: what the quote claims
+// to bind, with nothing decoded or verified. Nothing for any other kind of quote.
+std::optional<std::array<uint8_t, 64>> claimed_td_report_data(std::span<const uint8_t> raw);
+
 // An EnclaveReport from exactly its 384 bytes (the QE report inside the authentication data).
 Checked<EnclaveReport> decode_enclave_report(std::span<const uint8_t> bytes);
 

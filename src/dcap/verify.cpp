@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "core/byte_reader.h"
 #include "core/hex.h"
 #include "core/text.h"
 #include "crypto/digest.h"
@@ -64,8 +65,9 @@ std::string hex_byte(uint8_t value) {
 }
 
 uint32_t big_endian32(const std::array<uint8_t, 4>& bytes) {
-  return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
-         (static_cast<uint32_t>(bytes[2]) << 8) | bytes[3];
+  uint32_t value = 0;
+  ByteReader reader(bytes);
+  return reader.read_u32be(value) ? value : 0;
 }
 
 // The pinned root and both CRLs.

@@ -1,5 +1,7 @@
 #include "tsa/der.h"
 
+#include "core/byte_reader.h"
+
 namespace orv::tsa {
 namespace {
 
@@ -7,32 +9,20 @@ constexpr uint8_t kConstructed = 0x20;
 constexpr uint8_t kSetTag = 0x31;
 constexpr uint8_t kBooleanTag = 0x01;
 
-struct Header {
-  size_t header_len = 0;
-  size_t length = 0;
-};
-
-// Reads the length octets of the element at `at` (tag already present); `end` bounds them.
-// Shared by the walk and by the SET member count, so both give the same messages.
-std::optional<std::string> read_length(std::span<const uint8_t> bytes, size_t at, Header& out) {
-  if (at + 1 >= bytes.size()) return std::string("truncated DER length");
-  const uint8_t first = bytes[at + 1];
-  if (first < 0x80) {
-    out = {2, first};
-    return std::nullopt;
+// The header of the element at `at`, with the walk's messages; the SET member count reads
+// lengths the same way, so both give the same messages.
+std::optional<std::string> read_header(std::span<const uint8_t> bytes, size_t at, DerHeader& out) {
+  switch (read_der_header(bytes.subspan(at), out)) {
+    case DerHeaderFault::None: return std::nullopt;
+    case DerHeaderFault::Truncated: return std::string("truncated DER length");
+    case DerHeaderFault::Unsupported: break;
   }
-  const size_t count = first - 0x80u;
-  if (count == 0 || count > 3) return std::string("indefinite or oversized DER length");
-  if (bytes.size() - (at + 2) < count) return std::string("truncated DER length");
-  size_t length = 0;
-  for (size_t i = 0; i < count; ++i) length = (length << 8) | bytes[at + 2 + i];
-  out = {2 + count, length};
-  return std::nullopt;
+  return std::string("indefinite or oversized DER length");
 }
 
 // The element's end relative to `bytes`, after checking that it stays inside.
-std::optional<std::string> element_end(std::span<const uint8_t> bytes, size_t at, const Header& header, size_t& end) {
-  const size_t header_end = at + header.header_len;
+std::optional<std::string> element_end(std::span<const uint8_t> bytes, size_t at, const DerHeader& header, size_t& end) {
+  const size_t header_end = at + header.header_bytes;
   // Three length octets keep the length below 2^24, so this only trips on 32-bit size_t.
   if (header.length > SIZE_MAX - header_end) return std::string("DER length overflow");
   end = header_end + header.length;
@@ -45,9 +35,9 @@ std::optional<std::string> count_set_members(std::span<const uint8_t> contents) 
   size_t at = 0;
   while (at < contents.size()) {
     if (members == kMaxSetMembers) return std::string("a DER SET has too many elements");
-    Header header;
-    if (auto error = read_length(contents, at, header)) return error;
-    const size_t header_end = at + header.header_len;
+    DerHeader header;
+    if (auto error = read_header(contents, at, header)) return error;
+    const size_t header_end = at + header.header_bytes;
     if (header.length > SIZE_MAX - header_end) return std::string("DER length overflow");
     // A member running past the SET is reported by the walk of the contents, with its own
     // message, exactly as for any other element.
@@ -66,12 +56,12 @@ class Walk {
       if (++elements_ > kMaxDerElements) return std::string("too many DER elements");
       const uint8_t tag = bytes[at];
       if ((tag & 0x1F) == 0x1F) return std::string("multi-byte DER tags are not used here");
-      Header header;
-      if (auto error = read_length(bytes, at, header)) return error;
+      DerHeader header;
+      if (auto error = read_header(bytes, at, header)) return error;
       size_t end = 0;
       if (auto error = element_end(bytes, at, header, end)) return error;
       if (tag & kConstructed) {
-        const auto contents = bytes.subspan(at + header.header_len, header.length);
+        const auto contents = bytes.subspan(at + header.header_bytes, header.length);
         if (tag == kSetTag) {
           if (auto error = count_set_members(contents)) return error;
         }
@@ -87,15 +77,15 @@ class Walk {
 };
 
 bool minimal_range(std::span<const uint8_t> bytes) {
-  DerCursor cursor(bytes);
-  while (!cursor.empty()) {
-    const std::optional<DerElement> element = cursor.next();
-    if (!element) return false;
-    if (element->tag == kBooleanTag) {
-      if (element->contents.size() != 1) return false;
-      if (element->contents[0] != 0x00 && element->contents[0] != 0xFF) return false;
+  ByteReader reader(bytes);
+  while (!reader.empty()) {
+    DerElement element;
+    if (!reader.read_der(element)) return false;
+    if (element.tag == kBooleanTag) {
+      if (element.contents.size() != 1) return false;
+      if (element.contents[0] != 0x00 && element.contents[0] != 0xFF) return false;
     }
-    if ((element->tag & kConstructed) && !minimal_range(element->contents)) return false;
+    if ((element.tag & kConstructed) && !minimal_range(element.contents)) return false;
   }
   return true;
 }
@@ -105,37 +95,5 @@ bool minimal_range(std::span<const uint8_t> bytes) {
 std::optional<std::string> check_der_structure(std::span<const uint8_t> bytes) { return Walk().range(bytes, 0); }
 
 bool has_minimal_encoding(std::span<const uint8_t> bytes) { return minimal_range(bytes); }
-
-std::optional<uint8_t> DerCursor::peek_tag() const {
-  if (rest_.empty()) return std::nullopt;
-  return rest_[0];
-}
-
-std::optional<DerElement> DerCursor::next() {
-  if (rest_.size() < 2) return std::nullopt;
-  const uint8_t tag = rest_[0];
-  if ((tag & 0x1F) == 0x1F) return std::nullopt;
-  const uint8_t first = rest_[1];
-  size_t header_len = 2;
-  size_t length = first;
-  if (first >= 0x80) {
-    const size_t count = first - 0x80u;
-    if (count == 0 || count > 3 || rest_.size() - 2 < count) return std::nullopt;
-    if (rest_[2] == 0) return std::nullopt;  // a leading zero octet is never minimal
-    length = 0;
-    for (size_t i = 0; i < count; ++i) length = (length << 8) | rest_[2 + i];
-    if (length < 0x80) return std::nullopt;  // the short form was required
-    header_len += count;
-  }
-  if (rest_.size() - header_len < length) return std::nullopt;
-  DerElement element{tag, rest_.first(header_len + length), rest_.subspan(header_len, length)};
-  rest_ = rest_.subspan(header_len + length);
-  return element;
-}
-
-std::optional<DerElement> DerCursor::next(uint8_t tag) {
-  if (peek_tag() != tag) return std::nullopt;
-  return next();
-}
 
 }  // namespace orv::tsa

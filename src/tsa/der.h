@@ -1,5 +1,5 @@
-// RFC 3161 timestamps: the strict DER reader that bounds a token before any decoder sees it,
-// and the byte cursor the module uses for every DER element it reads itself.
+// RFC 3161 timestamps: the strict DER structure walk that bounds a token before any decoder
+// sees it, and the canonical-form check of what a decode-and-encode cycle cannot see.
 #pragma once
 
 #include <cstddef>
@@ -25,29 +25,5 @@ std::optional<std::string> check_der_structure(std::span<const uint8_t> bytes);
 // in its shortest form and every BOOLEAN must be 00 or FF. Primitive contents are not entered.
 // Expects bytes that passed check_der_structure.
 bool has_minimal_encoding(std::span<const uint8_t> bytes);
-
-// One DER element as found: its tag octet, the whole element and its contents.
-struct DerElement {
-  uint8_t tag = 0;
-  std::span<const uint8_t> whole;
-  std::span<const uint8_t> contents;
-};
-
-// A non-owning bounded cursor over DER. Every read checks the remaining length in one place and
-// leaves the cursor where it was when it fails; lengths must be definite and minimal.
-class DerCursor {
- public:
-  explicit DerCursor(std::span<const uint8_t> bytes) : rest_(bytes) {}
-
-  bool empty() const { return rest_.empty(); }
-  std::optional<uint8_t> peek_tag() const;
-  // The next element, whatever its tag.
-  std::optional<DerElement> next();
-  // The next element only when its tag octet is `tag`.
-  std::optional<DerElement> next(uint8_t tag);
-
- private:
-  std::span<const uint8_t> rest_;
-};
 
 }  // namespace orv::tsa

@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 
+#include "core/byte_reader.h"
 #include "core/hex.h"
 #include "core/time_text.h"
 #include "crypto/digest.h"
@@ -385,40 +386,40 @@ class Verification {
   // SigningCertificateV2 ::= SEQUENCE { certs SEQUENCE OF ESSCertIDv2, policies ... OPTIONAL }
   // ESSCertIDv2 ::= SEQUENCE { hashAlgorithm DEFAULT sha256, certHash OCTET STRING, issuerSerial ... }
   std::optional<Problem> check_signing_certificate_v2(std::span<const uint8_t> der) const {
-    DerCursor outer(der);
-    const std::optional<DerElement> attribute = outer.next(kSequenceTag);
-    if (!attribute || !outer.empty()) return problem(kParse, "signing-certificate-v2 does not parse");
-    if (attribute->contents.empty()) return problem(kParse, "signing-certificate-v2 is empty");
+    ByteReader outer(der);
+    DerElement attribute;
+    if (!outer.read_der(kSequenceTag, attribute) || !outer.empty()) {
+      return problem(kParse, "signing-certificate-v2 does not parse");
+    }
+    if (attribute.contents.empty()) return problem(kParse, "signing-certificate-v2 is empty");
 
-    DerCursor members(attribute->contents);
-    const std::optional<DerElement> ids = members.next(kSequenceTag);
-    if (!ids) return problem(kParse, "signing-certificate-v2 ids do not parse");
-    if (ids->contents.empty()) return problem(kParse, "signing-certificate-v2 has no cert id");
+    ByteReader members(attribute.contents);
+    DerElement ids;
+    if (!members.read_der(kSequenceTag, ids)) return problem(kParse, "signing-certificate-v2 ids do not parse");
+    if (ids.contents.empty()) return problem(kParse, "signing-certificate-v2 has no cert id");
 
-    DerCursor id_list(ids->contents);
-    const std::optional<DerElement> id = id_list.next(kSequenceTag);
-    if (!id) return problem(kParse, "ESSCertIDv2 does not parse");
-    DerCursor fields(id->contents);
-    std::optional<DerElement> first = fields.next();
-    if (!first) return problem(kParse, "ESSCertIDv2 has no hash");
+    ByteReader id_list(ids.contents);
+    ByteReader fields;
+    if (!id_list.get_der(kSequenceTag, fields)) return problem(kParse, "ESSCertIDv2 does not parse");
+    DerElement first;
+    if (!fields.read_der(first)) return problem(kParse, "ESSCertIDv2 has no hash");
 
     Digest digest = Digest::Sha256;
-    std::optional<DerElement> cert_hash = first;
-    if (first->tag == kSequenceTag) {
-      const unsigned char* cursor = first->whole.data();
-      const AlgorPtr algorithm(d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(first->whole.size())));
+    DerElement cert_hash = first;
+    if (first.tag == kSequenceTag) {
+      const unsigned char* cursor = first.whole.data();
+      const AlgorPtr algorithm(d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(first.whole.size())));
       ERR_clear_error();
-      if (!algorithm || cursor != first->whole.data() + first->whole.size()) {
+      if (!algorithm || cursor != first.whole.data() + first.whole.size()) {
         return problem(kParse, "ESSCertIDv2 hash algorithm does not parse");
       }
       const std::optional<Digest> named = supported_digest(algorithm.get());
       if (!named) return problem(kUnsupported, "ESSCertIDv2 hash is not SHA-256/384/512");
       digest = *named;
-      cert_hash = fields.next();
-      if (!cert_hash) return problem(kParse, "ESSCertIDv2 has no hash");
+      if (!fields.read_der(cert_hash)) return problem(kParse, "ESSCertIDv2 has no hash");
     }
-    if (cert_hash->tag != kOctetStringTag) return problem(kParse, "ESSCertIDv2 hash is not an OCTET STRING");
-    if (!equal_bytes(digest_of(digest, signer_der_), cert_hash->contents)) {
+    if (cert_hash.tag != kOctetStringTag) return problem(kParse, "ESSCertIDv2 hash is not an OCTET STRING");
+    if (!equal_bytes(digest_of(digest, signer_der_), cert_hash.contents)) {
       return problem(kChain, "signed certificate id does not match the signer certificate");
     }
     return std::nullopt;

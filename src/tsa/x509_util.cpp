@@ -7,9 +7,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/byte_reader.h"
 #include "core/text.h"
 #include "tsa/cms.h"
-#include "tsa/der.h"
 
 namespace orv::tsa {
 namespace {
@@ -69,9 +69,9 @@ std::vector<uint8_t> integer_octets(const ASN1_INTEGER* value) {
   const int len = i2d_ASN1_INTEGER(value, &der);
   if (len <= 0 || der == nullptr) return {};
   std::vector<uint8_t> octets;
-  DerCursor cursor(std::span<const uint8_t>(der, static_cast<size_t>(len)));
-  if (const std::optional<DerElement> element = cursor.next(V_ASN1_INTEGER)) {
-    octets.assign(element->contents.begin(), element->contents.end());
+  ByteReader reader(std::span<const uint8_t>(der, static_cast<size_t>(len)));
+  if (DerElement element; reader.read_der(V_ASN1_INTEGER, element)) {
+    octets.assign(element.contents.begin(), element.contents.end());
   }
   OPENSSL_free(der);
   return octets;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/byte_reader.h"
 #include "core/hex.h"
 #include "dcap/pck_extension.h"
 #include "support/intel_pki.h"

@@ -96,20 +96,5 @@ TEST(DerMinimalEncoding, RefusesEveryNonMinimalLengthAndBoolean) {
   EXPECT_TRUE(has_minimal_encoding(as_bytes(der::octets(der::bytes({0x30, 0x81, 0x00})))));
 }
 
-TEST(DerCursor, ReadsElementsInOrderAndStopsOnBadOnes) {
-  const std::string bytes = der::integer(5) + der::seq({der::null()});
-  DerCursor cursor(as_bytes(bytes));
-  EXPECT_FALSE(cursor.next(0x30));  // wrong tag leaves the cursor in place
-  const auto first = cursor.next(0x02);
-  ASSERT_TRUE(first);
-  EXPECT_EQ(first->contents.size(), 1u);
-  const auto second = cursor.next();
-  ASSERT_TRUE(second);
-  EXPECT_EQ(second->whole.size(), 4u);
-  EXPECT_TRUE(cursor.empty());
-  const std::string truncated = der::bytes({0x04, 0x05, 0x00});
-  EXPECT_FALSE(DerCursor(as_bytes(truncated)).next());
-}
-
 }  // namespace
 }  // namespace orv::tsa
