@@ -40,15 +40,15 @@ Checked<std::vector<Entry>> read_entries(std::span<const uint8_t> sequence_conte
   ByteReader reader(sequence_content);
   while (!reader.empty()) {
     ByteReader inner;
-    if (!reader.get_der(kTagSequence, inner)) return failure("Failed to read entry inside Intel extension");
+    if (!reader.get_der(kTagSequence, inner)) return failure(Malformed, "Failed to read entry inside Intel extension");
     DerElement oid, value;
-    if (!inner.read_der(kTagOid, oid)) return failure("Failed to read OID");
+    if (!inner.read_der(kTagOid, oid)) return failure(Malformed, "Failed to read OID");
     std::optional<std::string> name = oid_text(oid.contents);
-    if (!name) return failure("Failed to read OID");
-    if (!inner.read_der(value)) return failure("Failed to read value");
-    if (!inner.empty()) return failure("Failed to read entry inside Intel extension");
+    if (!name) return failure(Malformed, "Failed to read OID");
+    if (!inner.read_der(value)) return failure(Malformed, "Failed to read value");
+    if (!inner.empty()) return failure(Malformed, "Failed to read entry inside Intel extension");
     for (const Entry& seen : entries) {
-      if (seen.oid == *name) return failure("extension " + *name + " appears more than once");
+      if (seen.oid == *name) return failure(Malformed, "extension " + *name + " appears more than once");
     }
     entries.push_back({std::move(*name), value});
   }
@@ -63,18 +63,18 @@ const DerElement* find(const std::vector<Entry>& entries, const std::string& oid
 }
 
 Checked<std::vector<Entry>> nested(const DerElement& value) {
-  if (value.tag != kTagSequence) return failure("Failed to load nested sequence");
+  if (value.tag != kTagSequence) return failure(Malformed, "Failed to load nested sequence");
   return read_entries(value.contents);
 }
 
-Failure missing(const std::string& oid) { return failure("Intel extension path " + oid + " is missing"); }
+Failure missing(const std::string& oid) { return failure(Malformed, "Intel extension path " + oid + " is missing"); }
 
 // A DER BOOLEAN is one byte; any nonzero byte reads as true, which only ever forbids more.
 std::optional<Failure> read_flag(const std::vector<Entry>& entries, const std::string& oid, std::optional<bool>& out) {
   const DerElement* value = find(entries, oid);
   if (value == nullptr) return std::nullopt;
   if (value->tag != kTagBoolean || value->contents.size() != 1) {
-    return failure("Unexpected BOOLEAN length: " + decimal(value->contents.size()));
+    return failure(Malformed, "Unexpected BOOLEAN length: " + decimal(value->contents.size()));
   }
   out = value->contents[0] != 0;
   return std::nullopt;
@@ -85,8 +85,8 @@ std::optional<Failure> read_flag(const std::vector<Entry>& entries, const std::s
 Checked<PckExtensions> parse_sgx_extension(std::span<const uint8_t> value) {
   ByteReader reader(value);
   DerElement outer;
-  if (!reader.read_der(outer) || !reader.empty()) return failure("Failed to decode DER object");
-  if (outer.tag != kTagSequence) return failure("Failed to load sequence");
+  if (!reader.read_der(outer) || !reader.empty()) return failure(Malformed, "Failed to decode DER object");
+  if (outer.tag != kTagSequence) return failure(Malformed, "Failed to load sequence");
   Checked<std::vector<Entry>> top = read_entries(outer.contents);
   if (!top) return std::move(top).failure();
 
@@ -98,22 +98,22 @@ Checked<PckExtensions> parse_sgx_extension(std::span<const uint8_t> value) {
 
   const DerElement* cpusvn = find(*tcb, kCpuSvn);
   if (cpusvn == nullptr) return missing(kCpuSvn);
-  if (cpusvn->tag != kTagOctetString) return failure("Failed to decode CpuSvn");
-  if (cpusvn->contents.size() != out.cpusvn.size()) return failure("CpuSvn length mismatch");
+  if (cpusvn->tag != kTagOctetString) return failure(Malformed, "Failed to decode CpuSvn");
+  if (cpusvn->contents.size() != out.cpusvn.size()) return failure(Malformed, "CpuSvn length mismatch");
   std::copy(cpusvn->contents.begin(), cpusvn->contents.end(), out.cpusvn.begin());
 
   const DerElement* pcesvn = find(*tcb, kPceSvn);
   if (pcesvn == nullptr) return missing(kPceSvn);
-  if (pcesvn->tag != kTagInteger) return failure("Failed to find PceSvn");
+  if (pcesvn->tag != kTagInteger) return failure(Malformed, "Failed to find PceSvn");
   {
     // A non-negative INTEGER that fits 16 bits: at most two value bytes after an optional 00.
     std::span<const uint8_t> digits = pcesvn->contents;
-    if (digits.empty() || (digits[0] & 0x80) != 0) return failure("PceSvn length mismatch");
+    if (digits.empty() || (digits[0] & 0x80) != 0) return failure(Malformed, "PceSvn length mismatch");
     if (digits.size() > 1 && digits[0] == 0x00) {
-      if ((digits[1] & 0x80) == 0) return failure("PceSvn length mismatch");  // not minimal
+      if ((digits[1] & 0x80) == 0) return failure(Malformed, "PceSvn length mismatch");  // not minimal
       digits = digits.subspan(1);
     }
-    if (digits.size() > 2) return failure("PceSvn length mismatch");
+    if (digits.size() > 2) return failure(Malformed, "PceSvn length mismatch");
     uint32_t number = 0;
     for (const uint8_t byte : digits) number = (number << 8) | byte;
     out.pcesvn = static_cast<uint16_t>(number);
@@ -121,15 +121,15 @@ Checked<PckExtensions> parse_sgx_extension(std::span<const uint8_t> value) {
 
   const DerElement* fmspc = find(*top, kFmspc);
   if (fmspc == nullptr) return missing(kFmspc);
-  if (fmspc->tag != kTagOctetString) return failure("Failed to find Fmspc");
-  if (fmspc->contents.size() != out.fmspc.size()) return failure("Fmspc length mismatch");
+  if (fmspc->tag != kTagOctetString) return failure(Malformed, "Failed to find Fmspc");
+  if (fmspc->contents.size() != out.fmspc.size()) return failure(Malformed, "Fmspc length mismatch");
   std::copy(fmspc->contents.begin(), fmspc->contents.end(), out.fmspc.begin());
 
   const DerElement* sgx_type = find(*top, kSgxType);
   if (sgx_type == nullptr) return missing(kSgxType);
   // The three defined types fit one byte; a longer or non-ENUMERATED value is not a type.
   if (sgx_type->tag != kTagEnumerated || sgx_type->contents.size() != 1 || (sgx_type->contents[0] & 0x80) != 0) {
-    return failure("Unexpected ENUMERATED length");
+    return failure(Malformed, "Unexpected ENUMERATED length");
   }
   out.sgx_type = sgx_type->contents[0];
 
@@ -152,14 +152,14 @@ bool has_sgx_extension(const X509* cert) {
 
 Checked<PckExtensions> read_pck_extensions(const X509* leaf) {
   crypto::OpenSslPtr<ASN1_OBJECT, ASN1_OBJECT_free> oid(OBJ_txt2obj(std::string(kSgxExtensionOid).c_str(), 1));
-  if (!oid) return failure("Intel extension not found");
+  if (!oid) return failure(Malformed, "Intel extension not found");
   const int first = X509_get_ext_by_OBJ(leaf, oid.get(), -1);
   const int second = first < 0 ? -1 : X509_get_ext_by_OBJ(leaf, oid.get(), first);
-  if (first < 0) return failure("Intel extension not found");
-  if (second >= 0) return failure("extension " + std::string(kSgxExtensionOid) + " appears more than once");
+  if (first < 0) return failure(Malformed, "Intel extension not found");
+  if (second >= 0) return failure(Malformed, "extension " + std::string(kSgxExtensionOid) + " appears more than once");
   X509_EXTENSION* extension = X509_get_ext(leaf, first);
   const ASN1_OCTET_STRING* data = X509_EXTENSION_get_data(extension);
-  if (data == nullptr) return failure("Failed to decode DER object");
+  if (data == nullptr) return failure(Malformed, "Failed to decode DER object");
   return parse_sgx_extension({ASN1_STRING_get0_data(data), static_cast<size_t>(ASN1_STRING_length(data))});
 }
 

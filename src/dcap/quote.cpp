@@ -8,7 +8,7 @@
 namespace orv::dcap {
 namespace {
 
-Failure cut(const char* field) { return failure(std::string("Could not decode `") + field + "`"); }
+Failure cut(const char* field) { return failure(Malformed, std::string("Could not decode `") + field + "`"); }
 
 // Reads one field and names it when the input ends first.
 class FieldReader {
@@ -42,7 +42,7 @@ class FieldReader {
     uint32_t length = 0;
     ByteReader probe = reader_;
     if (!probe.read_u32le(length)) return cut(field);
-    if (length > kMaxDataLength) return wrap(cut(field).message, failure("Data length exceeds maximum"));
+    if (length > kMaxDataLength) return wrap(cut(field).message, failure(Malformed, "Data length exceeds maximum"));
     if (!probe.read_bytes(length, out)) return cut(field);
     reader_ = probe;
     return std::nullopt;
@@ -175,7 +175,7 @@ std::optional<Failure> read_quote(ByteReader& reader, Quote& quote) {
   size_t report_bytes = 0;
   switch (quote.header.version) {
     case 3:
-      if (quote.header.tee_type != kTeeTypeSgx) return failure("Invalid TEE type");
+      if (quote.header.tee_type != kTeeTypeSgx) return failure(Unsupported, "Invalid TEE type");
       quote.report = EnclaveReport{};
       break;
     case 4:
@@ -184,7 +184,7 @@ std::optional<Failure> read_quote(ByteReader& reader, Quote& quote) {
       } else if (quote.header.tee_type == kTeeTypeTdx) {
         quote.report = TdReport10{};
       } else {
-        return failure("Invalid TEE type");
+        return failure(Unsupported, "Invalid TEE type");
       }
       break;
     case 5: {
@@ -200,12 +200,12 @@ std::optional<Failure> read_quote(ByteReader& reader, Quote& quote) {
       } else if (body.body_type == 3) {
         quote.report = TdReport15{};
       } else {
-        return failure("Unsupported body type");
+        return failure(Unsupported, "Unsupported body type");
       }
       break;
     }
     default:
-      return failure("Unsupported quote version");
+      return failure(Unsupported, "Unsupported quote version");
   }
   if (auto* enclave = std::get_if<EnclaveReport>(&quote.report)) {
     ORV_READ(read_enclave_report(reader, *enclave));
@@ -274,24 +274,24 @@ Checked<EnclaveReport> decode_enclave_report(std::span<const uint8_t> bytes) {
 }
 
 std::optional<Failure> check_header(const Header& header) {
-  if (header.qe_vendor_id != kIntelQeVendorId) return failure("Unknown QE vendor ID");
+  if (header.qe_vendor_id != kIntelQeVendorId) return failure(Unsupported, "Unknown QE vendor ID");
   if (header.tee_type == kTeeTypeSgx) {
-    if (header.version != 3) return failure("SGX TEE quote must have version 3");
+    if (header.version != 3) return failure(Unsupported, "SGX TEE quote must have version 3");
   } else if (header.tee_type != kTeeTypeTdx) {
-    return failure("Unsupported TEE type: " + decimal(header.tee_type));
+    return failure(Unsupported, "Unsupported TEE type: " + decimal(header.tee_type));
   }
-  if (header.attestation_key_type != kAttestationKeyEcdsaP256) return failure("Unsupported DCAP attestation key type");
+  if (header.attestation_key_type != kAttestationKeyEcdsaP256) return failure(Unsupported, "Unsupported DCAP attestation key type");
   return std::nullopt;
 }
 
 Checked<std::span<const uint8_t>> signed_scope(const Quote& quote, std::span<const uint8_t> raw) {
-  if (quote.signed_length == 0 || raw.size() < quote.signed_length) return failure("Failed to get signed quote scope");
+  if (quote.signed_length == 0 || raw.size() < quote.signed_length) return failure(Malformed, "Failed to get signed quote scope");
   return raw.first(quote.signed_length);
 }
 
 Checked<const TdReport10*> require_td_report(const Quote& quote) {
   const TdReport10* report = quote.td_report10();
-  if (!report) return failure("Failed to get TD10 report");
+  if (!report) return failure(Unsupported, "Failed to get TD10 report");
   return report;
 }
 
@@ -307,23 +307,23 @@ std::optional<Failure> check_td_attributes(uint64_t td_attributes, bool debug_al
   // Bits 8 to 27, bit 29 and bits 32 to 62; bits 30, 31 and 63 are features a TD may use.
   constexpr uint64_t kReservedHigh = (((uint64_t{1} << 28) - 1) & ~uint64_t{0xFF}) | (uint64_t{1} << 29) |
                                      (((uint64_t{1} << 63) - 1) & ~((uint64_t{1} << 32) - 1));
-  if ((td_attributes & 0xFF) > 1) return failure("Reserved bits in TD attributes are set");
-  if ((td_attributes & kDebug) != 0 && !debug_allowed) return failure("Debug mode is enabled");
-  if ((td_attributes & kReservedHigh) != 0) return failure("Reserved bits in TD attributes are set");
-  if ((td_attributes & kSeptVeDisable) == 0) return failure("SEPT_VE_DISABLE is not enabled");
+  if ((td_attributes & 0xFF) > 1) return failure(NotAccepted, "Reserved bits in TD attributes are set");
+  if ((td_attributes & kDebug) != 0 && !debug_allowed) return failure(NotAccepted, "Debug mode is enabled");
+  if ((td_attributes & kReservedHigh) != 0) return failure(NotAccepted, "Reserved bits in TD attributes are set");
+  if ((td_attributes & kSeptVeDisable) == 0) return failure(NotAccepted, "SEPT_VE_DISABLE is not enabled");
   return std::nullopt;
 }
 
 std::optional<Failure> check_report(const Quote& quote, bool debug_allowed, bool service_td_allowed) {
   if (const EnclaveReport* enclave = quote.enclave_report()) {
     // SGX attributes bit 1 marks a debug enclave, whose memory the host can read.
-    if ((enclave->attributes[0] & 0x02) != 0 && !debug_allowed) return failure("Debug mode is enabled");
+    if ((enclave->attributes[0] & 0x02) != 0 && !debug_allowed) return failure(NotAccepted, "Debug mode is enabled");
     return std::nullopt;
   }
   if (const TdReport15* td15 = quote.td_report15()) {
     bool zero = true;
     for (const uint8_t byte : td15->mr_service_td) zero = zero && byte == 0;
-    if (!zero && !service_td_allowed) return failure("Invalid MR service TD");
+    if (!zero && !service_td_allowed) return failure(NotAccepted, "Invalid MR service TD");
   }
   const TdReport10* td = quote.td_report10();
   return check_td_attributes(td_attributes_word(*td), debug_allowed);

@@ -42,9 +42,9 @@ std::string hex_fault(std::string_view text) {
 template <size_t N>
 std::optional<Failure> decode_fixed_hex(std::string_view text, std::string_view name, std::array<uint8_t, N>& out) {
   const std::optional<std::vector<uint8_t>> bytes = hex_decode(text);
-  if (!bytes) return failure("Failed to decode " + std::string(name) + " as hex: " + hex_fault(text));
+  if (!bytes) return failure(Malformed, "Failed to decode " + std::string(name) + " as hex: " + hex_fault(text));
   if (bytes->size() != N) {
-    return failure(std::string(name) + " has invalid length " + decimal(bytes->size()) + ", expected " + decimal(N));
+    return failure(Malformed, std::string(name) + " has invalid length " + decimal(bytes->size()) + ", expected " + decimal(N));
   }
   std::copy(bytes->begin(), bytes->end(), out.begin());
   return std::nullopt;
@@ -68,10 +68,10 @@ std::optional<Failure> decode_module_values(std::string_view prefix, const std::
 
 Checked<std::optional<ModuleLevel>> module_level(const Quote& quote, const TcbInfo& info) {
   const TdReport10* td = quote.td_report10();
-  if (td == nullptr) return failure("Failed to get TD10 report for TDX module identity");
+  if (td == nullptr) return failure(Unsupported, "Failed to get TD10 report for TDX module identity");
   const uint8_t module_svn = td->tee_tcb_svn[0];
   const uint8_t major = td->tee_tcb_svn[1];
-  if (!info.tdx_module) return failure("TDX TCB Info is missing tdxModule field");
+  if (!info.tdx_module) return failure(Malformed, "TDX TCB Info is missing tdxModule field");
   ModuleValues expected;
   if (auto bad = decode_module_values("tdxModule", info.tdx_module->mrsigner, info.tdx_module->attributes,
                                       info.tdx_module->attributes_mask, expected)) {
@@ -87,33 +87,33 @@ Checked<std::optional<ModuleLevel>> module_level(const Quote& quote, const TcbIn
         break;
       }
     }
-    if (identity == nullptr) return failure("No TDX module identity with id " + std::string(wanted) + " found in TCB Info");
+    if (identity == nullptr) return failure(Mismatch, "No TDX module identity with id " + std::string(wanted) + " found in TCB Info");
     if (auto bad = decode_module_values("tdxModuleIdentity", identity->mrsigner, identity->attributes,
                                         identity->attributes_mask, expected)) {
       return std::move(*bad);
     }
   }
   if (td->mr_signer_seam != expected.mrsigner) {
-    return failure("TDX module MRSIGNER mismatch: expected " + hex_encode(expected.mrsigner) + ", got " +
+    return failure(Mismatch, "TDX module MRSIGNER mismatch: expected " + hex_encode(expected.mrsigner) + ", got " +
                    hex_encode(td->mr_signer_seam));
   }
   for (size_t i = 0; i < expected.attributes.size(); ++i) {
     const uint8_t mask = expected.attributes_mask[i];
     const uint8_t got = td->seam_attributes[i];
     if ((got & mask) != (expected.attributes[i] & mask)) {
-      return failure("TDX module SEAMATTRIBUTES mismatch at byte " + decimal(i) + ": expected " +
+      return failure(Mismatch, "TDX module SEAMATTRIBUTES mismatch at byte " + decimal(i) + ": expected " +
                      hex_byte(expected.attributes[i] & mask) + " (masked), got " + hex_byte(got & mask) +
                      " (masked)");
     }
     if ((got & static_cast<uint8_t>(~mask)) != 0) {
-      return failure("TDX module SEAMATTRIBUTES has bits set outside mask at byte " + decimal(i));
+      return failure(Mismatch, "TDX module SEAMATTRIBUTES has bits set outside mask at byte " + decimal(i));
     }
   }
   if (identity == nullptr) return std::optional<ModuleLevel>();
   for (const TdxModuleTcbLevel& level : identity->tcb_levels) {
     if (level.isvsvn <= module_svn) return std::optional<ModuleLevel>(ModuleLevel{level.tcb_status, level.advisory_ids});
   }
-  return failure("TDX module ISVSVN " + decimal(module_svn) + " is below minimum required from TDX module TCB levels");
+  return failure(Mismatch, "TDX module ISVSVN " + decimal(module_svn) + " is below minimum required from TDX module TCB levels");
 }
 
 uint64_t saturating_add(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
@@ -163,7 +163,7 @@ Checked<const TcbLevel*> match_platform_tcb_level(const TcbInfo& info, const std
   for (const TcbLevel& level : info.tcb_levels) {
     if (pcesvn < level.pcesvn) continue;
     if (level.sgx_components.size() != kComponents) {
-      return failure("SGX component count mismatch: expected 16, got " + decimal(level.sgx_components.size()));
+      return failure(Malformed, "SGX component count mismatch: expected 16, got " + decimal(level.sgx_components.size()));
     }
     bool meets = true;
     for (size_t i = 0; i < kComponents && meets; ++i) meets = cpusvn[i] >= level.sgx_components[i];
@@ -172,13 +172,13 @@ Checked<const TcbLevel*> match_platform_tcb_level(const TcbInfo& info, const std
       Checked<const TdReport10*> td = require_td_report(quote);
       if (!td) return std::move(td).failure();
       const size_t count = level.tdx_components ? level.tdx_components->size() : 0;
-      if (count != kComponents) return failure("TDX component count mismatch: expected 16, got " + decimal(count));
+      if (count != kComponents) return failure(Malformed, "TDX component count mismatch: expected 16, got " + decimal(count));
       for (size_t i = 0; i < kComponents && meets; ++i) meets = (*td)->tee_tcb_svn[i] >= (*level.tdx_components)[i];
       if (!meets) continue;
     }
     return &level;
   }
-  return failure("No matching TCB level found");
+  return failure(Mismatch, "No matching TCB level found");
 }
 
 Checked<std::optional<ModuleLevel>> check_tdx_module(const Quote& quote, const TcbInfo& info) {
@@ -216,48 +216,48 @@ bool status_accepted(uint8_t accepted_statuses, TcbStatus status) {
 
 std::optional<Failure> apply_policy(const AcceptancePolicy& policy, const Supplemental& values, uint64_t now) {
   if (!status_accepted(policy.accepted_statuses, values.final_status)) {
-    return failure("TCB status " + std::string(tcb_status_name(values.final_status)) + " is not acceptable by policy");
+    return failure(NotAccepted, "TCB status " + std::string(tcb_status_name(values.final_status)) + " is not acceptable by policy");
   }
   if (values.earliest_expiration < now) {
-    return failure("Collateral expired: earliest_expiration " + decimal(values.earliest_expiration) + " < now " +
+    return failure(Expired, "Collateral expired: earliest_expiration " + decimal(values.earliest_expiration) + " < now " +
                    decimal(now));
   }
   if ((values.platform_status == TcbStatus::OutOfDateConfigurationNeeded ||
        values.platform_status == TcbStatus::OutOfDate) &&
       saturating_add(values.tcb_date_tag, policy.platform_grace_period) < now) {
-    return failure("Platform TCB too old: tcb_date_tag " + decimal(values.tcb_date_tag) + " + grace " +
+    return failure(NotAccepted, "Platform TCB too old: tcb_date_tag " + decimal(values.tcb_date_tag) + " + grace " +
                    decimal(policy.platform_grace_period) + " < now " + decimal(now));
   }
   const Result<DateTime> qe_date = parse_rfc3339(values.qe_tcb_date);
-  if (!qe_date) return failure("Failed to parse QE TCB date: " + qe_date.error());
-  if (qe_date->seconds < 0) return failure("Failed to parse QE TCB date: RFC3339 datetime is before Unix epoch");
+  if (!qe_date) return failure(Malformed, "Failed to parse QE TCB date: " + qe_date.error());
+  if (qe_date->seconds < 0) return failure(Malformed, "Failed to parse QE TCB date: RFC3339 datetime is before Unix epoch");
   const auto qe_seconds = static_cast<uint64_t>(qe_date->seconds);
   if (values.qe_status == TcbStatus::OutOfDate && saturating_add(qe_seconds, policy.qe_grace_period) < now) {
-    return failure("QE TCB too old: tcb_date_tag " + decimal(qe_seconds) + " + grace " +
+    return failure(NotAccepted, "QE TCB too old: tcb_date_tag " + decimal(qe_seconds) + " + grace " +
                    decimal(policy.qe_grace_period) + " < now " + decimal(now));
   }
   for (const std::vector<std::string>* list : {&values.platform_advisory_ids, &values.qe_advisory_ids}) {
     for (const std::string& id : *list) {
       if (std::find(policy.rejected_advisory_ids.begin(), policy.rejected_advisory_ids.end(), id) !=
           policy.rejected_advisory_ids.end()) {
-        return failure("Advisory ID " + id + " is rejected by policy");
+        return failure(NotAccepted, "Advisory ID " + id + " is rejected by policy");
       }
     }
   }
   if (policy.min_tcb_evaluation_data_number &&
       values.tcb_evaluation_data_number < *policy.min_tcb_evaluation_data_number) {
-    return failure("TCB eval data number " + decimal(values.tcb_evaluation_data_number) + " is below minimum " +
+    return failure(NotAccepted, "TCB eval data number " + decimal(values.tcb_evaluation_data_number) + " is below minimum " +
                    decimal(*policy.min_tcb_evaluation_data_number));
   }
   if (!policy.allow_dynamic_platform && values.dynamic_platform == true) {
-    return failure("Dynamic platform is not allowed by policy");
+    return failure(NotAccepted, "Dynamic platform is not allowed by policy");
   }
-  if (!policy.allow_cached_keys && values.cached_keys == true) return failure("Cached keys are not allowed by policy");
-  if (!policy.allow_smt && values.smt_enabled == true) return failure("SMT (hyperthreading) is not allowed by policy");
+  if (!policy.allow_cached_keys && values.cached_keys == true) return failure(NotAccepted, "Cached keys are not allowed by policy");
+  if (!policy.allow_smt && values.smt_enabled == true) return failure(NotAccepted, "SMT (hyperthreading) is not allowed by policy");
   if (policy.accepted_sgx_types &&
       std::find(policy.accepted_sgx_types->begin(), policy.accepted_sgx_types->end(), values.sgx_type) ==
           policy.accepted_sgx_types->end()) {
-    return failure("SGX type " + decimal(values.sgx_type) + " is not in accepted types " +
+    return failure(NotAccepted, "SGX type " + decimal(values.sgx_type) + " is not in accepted types " +
                    types_text(*policy.accepted_sgx_types));
   }
   return std::nullopt;

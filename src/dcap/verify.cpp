@@ -20,7 +20,7 @@ struct PckChain {
   std::string text;
   X509Ptr leaf;
   std::optional<crypto::P256PublicKey> leaf_key;
-  Checked<PckExtensions> extensions = failure("Intel extension not found");
+  Checked<PckExtensions> extensions = failure(Malformed, "Intel extension not found");
   int64_t earliest_not_after = 0;
 };
 
@@ -73,15 +73,15 @@ uint32_t big_endian32(const std::array<uint8_t, 4>& bytes) {
 // The pinned root and both CRLs.
 Checked<TrustAnchor> load_anchor(const QuoteCollateralV3& collateral, std::span<const uint8_t> root_der, uint64_t now) {
   X509Ptr root = parse_certificate(root_der);
-  if (!root) return failure("Failed to load root ca");
+  if (!root) return failure(Malformed, "Failed to load root ca");
   const auto load_crl = [](const std::string& hex, const char* name) -> Checked<X509CrlPtr> {
     if (hex.size() > kMaxCrlHexChars) {
-      return failure("Failed to parse CRL", std::string(name) + " is larger than " + decimal(kMaxDataLength) + " bytes");
+      return failure(Malformed, "Failed to parse CRL", std::string(name) + " is larger than " + decimal(kMaxDataLength) + " bytes");
     }
     const std::optional<std::vector<uint8_t>> der = hex_decode(hex);
-    if (!der) return failure("Failed to parse CRL", std::string(name) + " is not hex");
+    if (!der) return failure(Malformed, "Failed to parse CRL", std::string(name) + " is not hex");
     X509CrlPtr crl = parse_crl(*der);
-    if (!crl) return failure("Failed to parse CRL", std::string(name) + " is not one DER CRL");
+    if (!crl) return failure(Malformed, "Failed to parse CRL", std::string(name) + " is not one DER CRL");
     return crl;
   };
   Checked<X509CrlPtr> root_ca_crl = load_crl(collateral.root_ca_crl, "root_ca_crl");
@@ -90,7 +90,7 @@ Checked<TrustAnchor> load_anchor(const QuoteCollateralV3& collateral, std::span<
   if (!pck_crl) return std::move(pck_crl).failure();
   std::optional<TrustAnchor> anchor =
       TrustAnchor::create(std::move(root), std::move(*root_ca_crl), std::move(*pck_crl), now);
-  if (!anchor) return failure("Failed to load root ca", "out of memory");
+  if (!anchor) return failure(Internal, "Failed to load root ca", "out of memory");
   return std::move(*anchor);
 }
 
@@ -151,10 +151,10 @@ struct ParsedChain {
 Checked<ParsedChain> parse_chain(const std::vector<std::vector<uint8_t>>& ders, const char* leaf_message) {
   ParsedChain chain;
   chain.leaf = parse_certificate(ders.front());
-  if (!chain.leaf) return failure(leaf_message);
+  if (!chain.leaf) return failure(Malformed, leaf_message);
   for (size_t i = 1; i < ders.size(); ++i) {
     X509Ptr cert = parse_certificate(ders[i]);
-    if (!cert) return failure("Failed to verify certificate chain", "BadDer (certificate " + decimal(i) + " of the chain)");
+    if (!cert) return failure(Malformed, "Failed to verify certificate chain", "BadDer (certificate " + decimal(i) + " of the chain)");
     chain.intermediates.push_back(std::move(cert));
   }
   return chain;
@@ -167,9 +167,9 @@ std::optional<Failure> lower_to_windows(const ParsedChain& chain, int64_t& earli
     earliest = std::min(earliest, window->not_after);
     return true;
   };
-  if (!take(chain.leaf.get())) return failure("Failed to parse certificate for time window");
+  if (!take(chain.leaf.get())) return failure(Malformed, "Failed to parse certificate for time window");
   for (const X509Ptr& cert : chain.intermediates) {
-    if (!take(cert.get())) return failure("Failed to parse certificate for time window");
+    if (!take(cert.get())) return failure(Malformed, "Failed to parse certificate for time window");
   }
   return std::nullopt;
 }
@@ -180,27 +180,27 @@ Checked<DocumentDates> check_document(const TrustAnchor& anchor, const DocumentW
                                       const std::string& issuer_chain, const std::string& signature_hex) {
   const uint64_t now = anchor.now();
   const Result<DateTime> issue = parse_rfc3339(issue_date);
-  if (!issue) return failure(words.issue_unparsed, issue.error());
+  if (!issue) return failure(Malformed, words.issue_unparsed, issue.error());
   const Result<DateTime> next = parse_rfc3339(next_update);
-  if (!next) return failure(words.next_unparsed, next.error());
+  if (!next) return failure(Malformed, words.next_unparsed, next.error());
   // Whole-second evaluation times against dates that may carry fractions: the issue date counts
   // from the first whole second not before it, the next update until its own second ends.
-  if (before(now, issue->ceil_seconds())) return failure(words.issue_future);
-  if (after(now, next->seconds)) return failure(words.expired);
+  if (before(now, issue->ceil_seconds())) return failure(NotYetValid, words.issue_future);
+  if (after(now, next->seconds)) return failure(Expired, words.expired);
 
   if (issuer_chain.size() > kMaxDataLength) {
-    return failure("Failed to parse certs", "chain is larger than " + decimal(kMaxDataLength) + " bytes");
+    return failure(Malformed, "Failed to parse certs", "chain is larger than " + decimal(kMaxDataLength) + " bytes");
   }
   const Result<std::vector<std::vector<uint8_t>>> ders = split_pem_certificates(issuer_chain);
-  if (!ders) return failure("Failed to parse certs", ders.error());
-  if (ders->empty()) return failure(words.chain_too_short);
+  if (!ders) return failure(Malformed, "Failed to parse certs", ders.error());
+  if (ders->empty()) return failure(Malformed, words.chain_too_short);
   Checked<ParsedChain> chain = parse_chain(*ders, words.leaf_unparsed);
   if (!chain) return std::move(chain).failure();
   if (std::optional<Failure> broken = anchor.validate(chain->leaf.get(), chain->intermediates)) return std::move(*broken);
   // Every PCK certificate also chains to the root; a platform's key must never vouch for the
   // documents that judge platforms.
   if (has_sgx_extension(chain->leaf.get())) {
-    return failure("Failed to verify certificate chain",
+    return failure(Untrusted, "Failed to verify certificate chain",
                    "SignerIsPckCertificate (a platform's PCK certificate cannot sign collateral)");
   }
 
@@ -208,7 +208,7 @@ Checked<DocumentDates> check_document(const TrustAnchor& anchor, const DocumentW
   const std::optional<std::vector<uint8_t>> signature = hex_decode(signature_hex);
   const std::optional<crypto::P256PublicKey> key = crypto::P256PublicKey::from_pkey(X509_get0_pubkey(chain->leaf.get()));
   if (!signature || signature->size() != crypto::kP256SignatureBytes || !key || !key->verify(as_bytes(text), *signature)) {
-    return failure(words.signature_invalid);
+    return failure(BadSignature, words.signature_invalid);
   }
 
   DocumentDates dates;
@@ -221,7 +221,7 @@ Checked<DocumentDates> check_document(const TrustAnchor& anchor, const DocumentW
 // The claim values shown in reports are times since the epoch; an earlier date has none.
 std::optional<Failure> claim_time(int64_t seconds, const char* name) {
   if (seconds < 0) {
-    return failure("Failed to parse RFC3339 datetime: " + std::string(name), "RFC3339 datetime is before Unix epoch");
+    return failure(Malformed, "Failed to parse RFC3339 datetime: " + std::string(name), "RFC3339 datetime is before Unix epoch");
   }
   return std::nullopt;
 }
@@ -234,7 +234,7 @@ Checked<std::shared_ptr<CollateralState>> check_documents(TrustAnchor anchor, co
   state->pck_certificate_chain = collateral.pck_certificate_chain;
 
   Result<TcbInfo> tcb_info = parse_tcb_info(collateral.tcb_info);
-  if (!tcb_info) return failure(kTcbInfoWords.decode, tcb_info.error());
+  if (!tcb_info) return failure(Malformed, kTcbInfoWords.decode, tcb_info.error());
   state->tcb_info = std::move(*tcb_info);
   Checked<DocumentDates> tcb_dates =
       check_document(state->anchor, kTcbInfoWords, collateral.tcb_info, state->tcb_info.issue_date,
@@ -242,7 +242,7 @@ Checked<std::shared_ptr<CollateralState>> check_documents(TrustAnchor anchor, co
   if (!tcb_dates) return std::move(tcb_dates).failure();
 
   Result<QeIdentity> qe_identity = parse_qe_identity(collateral.qe_identity);
-  if (!qe_identity) return failure(kQeIdentityWords.decode, qe_identity.error());
+  if (!qe_identity) return failure(Malformed, kQeIdentityWords.decode, qe_identity.error());
   state->qe_identity = std::move(*qe_identity);
   Checked<DocumentDates> qe_dates = check_document(
       state->anchor, kQeIdentityWords, collateral.qe_identity, state->qe_identity.issue_date,
@@ -261,25 +261,25 @@ Checked<std::shared_ptr<CollateralState>> check_documents(TrustAnchor anchor, co
 
   const std::optional<Window> root_crl = crl_window(state->anchor.root_ca_crl());
   const std::optional<Window> pck_crl = crl_window(state->anchor.pck_crl());
-  if (!root_crl || !pck_crl) return failure("Failed to parse CRL for time window");
+  if (!root_crl || !pck_crl) return failure(Malformed, "Failed to parse CRL for time window");
   times.root_ca_crl_this_update = root_crl->not_before;
   times.root_ca_crl_next_update = root_crl->not_after;
   times.pck_crl_this_update = pck_crl->not_before;
   times.pck_crl_next_update = pck_crl->not_after;
   const CrlNumber root_number = crl_number(state->anchor.root_ca_crl());
   if (!root_number.value) {
-    return failure(root_number.error == CrlNumberError::TooLarge ? "CRL number too large for u32"
+    return failure(Malformed, root_number.error == CrlNumberError::TooLarge ? "CRL number too large for u32"
                                                                  : "Failed to extract root CA CRL number");
   }
   const CrlNumber pck_number = crl_number(state->anchor.pck_crl());
   if (!pck_number.value) {
-    return failure(pck_number.error == CrlNumberError::TooLarge ? "CRL number too large for u32"
+    return failure(Malformed, pck_number.error == CrlNumberError::TooLarge ? "CRL number too large for u32"
                                                                 : "Failed to extract PCK CRL number");
   }
   times.root_ca_crl_number = *root_number.value;
   times.pck_crl_number = *pck_number.value;
   const std::optional<Window> root = certificate_window(state->anchor.root());
-  if (!root) return failure("Failed to parse root CA certificate");
+  if (!root) return failure(Malformed, "Failed to parse root CA certificate");
   times.root_not_before = root->not_before;
   times.root_not_after = root->not_after;
   times.earliest_expiration = std::min({times.tcb_info_next_update, times.qe_identity_next_update,
@@ -302,7 +302,7 @@ std::optional<Failure> check_qe_identity_kind(const Quote& quote, const QeIdenti
   const char* expected_id = td ? "TD_QE" : "QE";
   const bool version_ok = td ? (identity.version == 2 || identity.version == 3) : identity.version == 2;
   if (identity.id == expected_id && version_ok) return std::nullopt;
-  return failure("Unsupported QE Identity id/version for the quote TEE type: " + identity.id + " version " +
+  return failure(Mismatch, "Unsupported QE Identity id/version for the quote TEE type: " + identity.id + " version " +
                  decimal(identity.version) + " (expected " + expected_id + " version " + (td ? "2 or 3" : "2") + ")");
 }
 
@@ -317,7 +317,7 @@ Checked<std::shared_ptr<const PckChain>> pck_chain(const Quote& quote, Collatera
   } else {
     const CertificationData& data = quote.auth_data.certification_data;
     if (data.cert_type != kCertTypePckChain) {
-      return failure("Unsupported DCAP PCK cert format: " + decimal(data.cert_type) +
+      return failure(Unsupported, "Unsupported DCAP PCK cert format: " + decimal(data.cert_type) +
                      ". Use get_collateral() to fetch PCK certificate.");
     }
     text = {reinterpret_cast<const char*>(data.body.data()), data.body.size()};
@@ -328,11 +328,11 @@ Checked<std::shared_ptr<const PckChain>> pck_chain(const Quote& quote, Collatera
   }
 
   if (text.size() > kMaxDataLength) {
-    return failure(extract_message, "chain is larger than " + decimal(kMaxDataLength) + " bytes");
+    return failure(Malformed, extract_message, "chain is larger than " + decimal(kMaxDataLength) + " bytes");
   }
   const Result<std::vector<std::vector<uint8_t>>> ders = split_pem_certificates(text);
-  if (!ders) return failure(extract_message, ders.error());
-  if (ders->empty()) return failure("Certificate chain is too short in quote");
+  if (!ders) return failure(Malformed, extract_message, ders.error());
+  if (ders->empty()) return failure(Malformed, "Certificate chain is too short in quote");
   Checked<ParsedChain> chain = parse_chain(*ders, "Failed to parse PCK certificate");
   if (!chain) return std::move(chain).failure();
   if (std::optional<Failure> broken = state.anchor.validate(chain->leaf.get(), chain->intermediates)) {
@@ -355,47 +355,47 @@ Checked<std::shared_ptr<const PckChain>> pck_chain(const Quote& quote, Collatera
 Checked<QeTcbLevel> check_qe_report(const Quote& quote, const PckChain& chain, const QeIdentity& identity) {
   const AuthData& auth = quote.auth_data;
   if (!chain.leaf_key || !chain.leaf_key->verify(auth.qe_report, auth.qe_report_signature)) {
-    return failure("Signature is invalid for qe_report in quote");
+    return failure(BadSignature, "Signature is invalid for qe_report in quote");
   }
   Checked<EnclaveReport> decoded = decode_enclave_report(auth.qe_report);
   if (!decoded) return wrap("Failed to decode QE report", std::move(decoded).failure());
   const EnclaveReport& report = *decoded;
 
-  if (auth.qe_auth_data.size() != 32) return failure("Invalid QE auth data length");
+  if (auth.qe_auth_data.size() != 32) return failure(Malformed, "Invalid QE auth data length");
   std::array<uint8_t, 64 + 32> bound{};
   std::copy(auth.ecdsa_attestation_key.begin(), auth.ecdsa_attestation_key.end(), bound.begin());
   std::copy(auth.qe_auth_data.begin(), auth.qe_auth_data.end(), bound.begin() + 64);
   const std::array<uint8_t, 32> digest = crypto::sha256(bound);
-  if (!std::equal(digest.begin(), digest.end(), report.report_data.begin())) return failure("QE report hash mismatch");
+  if (!std::equal(digest.begin(), digest.end(), report.report_data.begin())) return failure(Mismatch, "QE report hash mismatch");
 
   if (report.mr_signer != identity.mrsigner) {
-    return failure("QE MRSIGNER mismatch: expected " + hex_encode(identity.mrsigner) + ", got " +
+    return failure(Mismatch, "QE MRSIGNER mismatch: expected " + hex_encode(identity.mrsigner) + ", got " +
                    hex_encode(report.mr_signer));
   }
-  if ((report.attributes[0] & 0x02) != 0) return failure("QE report validation failed", "Debug mode is enabled");
+  if ((report.attributes[0] & 0x02) != 0) return failure(NotAccepted, "QE report validation failed", "Debug mode is enabled");
   if (report.isv_prod_id != identity.isvprodid) {
-    return failure("QE ISVPRODID mismatch: expected " + decimal(identity.isvprodid) + ", got " +
+    return failure(Mismatch, "QE ISVPRODID mismatch: expected " + decimal(identity.isvprodid) + ", got " +
                    decimal(report.isv_prod_id));
   }
   const uint32_t mask = big_endian32(identity.miscselect_mask);
   const uint32_t expected_misc = big_endian32(identity.miscselect) & mask;
   if ((report.misc_select & mask) != expected_misc) {
-    return failure("QE MISCSELECT mismatch: expected " + upper_hex32(expected_misc) + " (masked), got " +
+    return failure(Mismatch, "QE MISCSELECT mismatch: expected " + upper_hex32(expected_misc) + " (masked), got " +
                    upper_hex32(report.misc_select & mask) + " (masked)");
   }
   for (size_t i = 0; i < report.attributes.size(); ++i) {
     const uint8_t byte_mask = identity.attributes_mask[i];
     if ((report.attributes[i] & byte_mask) != (identity.attributes[i] & byte_mask)) {
-      return failure("QE ATTRIBUTES mismatch at byte " + decimal(i) + ": expected " +
+      return failure(Mismatch, "QE ATTRIBUTES mismatch at byte " + decimal(i) + ": expected " +
                      hex_byte(identity.attributes[i] & byte_mask) + " (masked), got " +
                      hex_byte(report.attributes[i] & byte_mask) + " (masked)");
     }
   }
-  if (identity.tcb_levels.empty()) return failure("No TCB levels found in QE Identity");
+  if (identity.tcb_levels.empty()) return failure(Malformed, "No TCB levels found in QE Identity");
   for (const QeTcbLevel& level : identity.tcb_levels) {
     if (level.isvsvn <= report.isv_svn) return level;
   }
-  return failure("QE ISVSVN " + decimal(report.isv_svn) + " is below minimum required " +
+  return failure(Mismatch, "QE ISVSVN " + decimal(report.isv_svn) + " is below minimum required " +
                  decimal(identity.tcb_levels.back().isvsvn) + " from QE Identity");
 }
 
@@ -405,7 +405,7 @@ std::optional<Failure> check_quote_signature(const Quote& quote, std::span<const
   if (!scope) return std::move(scope).failure();
   const std::optional<crypto::P256PublicKey> key = crypto::P256PublicKey::from_point(quote.auth_data.ecdsa_attestation_key);
   if (!key || !key->verify(*scope, quote.auth_data.ecdsa_signature)) {
-    return failure("ISV enclave report signature is invalid");
+    return failure(BadSignature, "ISV enclave report signature is invalid");
   }
   return std::nullopt;
 }
@@ -413,12 +413,12 @@ std::optional<Failure> check_quote_signature(const Quote& quote, std::span<const
 // The TCB info must describe this platform and this kind of TEE.
 std::optional<Failure> check_tcb_info_kind(const Quote& quote, const TcbInfo& info, const PckExtensions& pck) {
   const std::optional<std::vector<uint8_t>> fmspc = hex_decode(info.fmspc);
-  if (!fmspc) return failure("Failed to decode TCB FMSPC");
-  if (!std::equal(fmspc->begin(), fmspc->end(), pck.fmspc.begin(), pck.fmspc.end())) return failure("Fmspc mismatch");
+  if (!fmspc) return failure(Malformed, "Failed to decode TCB FMSPC");
+  if (!std::equal(fmspc->begin(), fmspc->end(), pck.fmspc.begin(), pck.fmspc.end())) return failure(Mismatch, "Fmspc mismatch");
   if (quote.header.tee_type == kTeeTypeTdx) {
-    if (info.version < 3 || info.id != "TDX") return failure("TDX quote with non-TDX TCB info in the collateral");
+    if (info.version < 3 || info.id != "TDX") return failure(Mismatch, "TDX quote with non-TDX TCB info in the collateral");
   } else if (info.version < 2 || info.id != "SGX") {
-    return failure("SGX quote with non-SGX TCB info in the collateral");
+    return failure(Mismatch, "SGX quote with non-SGX TCB info in the collateral");
   }
   return std::nullopt;
 }
@@ -459,10 +459,10 @@ Checked<VerifiedQuote> check_quote(Quote quote, std::span<const uint8_t> raw, Co
     }
   }
   out.tcb_status = merge_tcb_status(platform_status, out.qe_tcb_level.tcb_status);
-  if (out.tcb_status == TcbStatus::Revoked) return failure("TCB status is invalid: Revoked");
+  if (out.tcb_status == TcbStatus::Revoked) return failure(Revoked, "TCB status is invalid: Revoked");
   const Result<DateTime> tcb_date = parse_rfc3339(out.platform_tcb_level.tcb_date);
-  if (!tcb_date) return failure("Failed to parse platform TCB date", tcb_date.error());
-  if (tcb_date->seconds < 0) return failure("Failed to parse platform TCB date", "RFC3339 datetime is before Unix epoch");
+  if (!tcb_date) return failure(Malformed, "Failed to parse platform TCB date", tcb_date.error());
+  if (tcb_date->seconds < 0) return failure(Malformed, "Failed to parse platform TCB date", "RFC3339 datetime is before Unix epoch");
   if (auto bad = check_report(quote, options.debug_allowed, options.service_td_allowed)) return std::move(*bad);
 
   out.pck = pck;

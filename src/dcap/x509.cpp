@@ -27,43 +27,47 @@ constexpr std::string_view kEnd = "-----END CERTIFICATE-----";
 
 bool pem_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// The names a reader of the failure text can act on; the ones for expired material contain
-// "Expired", which is how Level 2 tells an old snapshot from a forged one.
-std::string_view reason_name(int error) {
+// The names a reader of the failure text can act on, and the kind each failure is.
+struct Reason {
+  std::string_view name;
+  FailureKind kind;
+};
+
+Reason reason_of(int error) {
   switch (error) {
     case X509_V_ERR_CERT_HAS_EXPIRED:
-      return "CertExpired";
+      return {"CertExpired", Expired};
     case X509_V_ERR_CERT_NOT_YET_VALID:
-      return "CertNotValidYet";
+      return {"CertNotValidYet", NotYetValid};
     case X509_V_ERR_CRL_HAS_EXPIRED:
-      return "CrlExpired";
+      return {"CrlExpired", Expired};
     case X509_V_ERR_CRL_NOT_YET_VALID:
-      return "CrlNotValidYet";
+      return {"CrlNotValidYet", NotYetValid};
     case X509_V_ERR_CERT_REVOKED:
-      return "CertRevoked";
+      return {"CertRevoked", Revoked};
     case X509_V_ERR_UNABLE_TO_GET_CRL:
-      return "UnknownRevocationStatus";
+      return {"UnknownRevocationStatus", Untrusted};
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-      return "UnknownIssuer";
+      return {"UnknownIssuer", Untrusted};
     case X509_V_ERR_CERT_SIGNATURE_FAILURE:
-      return "BadSignature";
+      return {"BadSignature", BadSignature};
     case X509_V_ERR_CRL_SIGNATURE_FAILURE:
-      return "BadCrlSignature";
+      return {"BadCrlSignature", BadSignature};
     case X509_V_ERR_INVALID_PURPOSE:
-      return "RequiredEkuNotFound";
+      return {"RequiredEkuNotFound", Untrusted};
     case X509_V_ERR_INVALID_CA:
     case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:
-      return "CaUsedAsEndEntity";
+      return {"CaUsedAsEndEntity", Untrusted};
     case X509_V_ERR_PATH_LENGTH_EXCEEDED:
-      return "PathLenConstraintViolated";
+      return {"PathLenConstraintViolated", Untrusted};
     case X509_V_ERR_CERT_CHAIN_TOO_LONG:
-      return "MaximumPathDepthExceeded";
+      return {"MaximumPathDepthExceeded", Untrusted};
     default:
-      return "InvalidCertificate";
+      return {"InvalidCertificate", Untrusted};
   }
 }
 
@@ -170,18 +174,20 @@ std::optional<TrustAnchor> TrustAnchor::create(X509Ptr root, X509CrlPtr root_ca_
 }
 
 std::optional<Failure> TrustAnchor::validate(X509* leaf, std::span<const X509Ptr> intermediates) const {
-  const auto broken = [](std::string cause) { return failure("Failed to verify certificate chain", std::move(cause)); };
+  const auto broken = [](FailureKind kind, std::string cause) {
+    return failure(kind, "Failed to verify certificate chain", std::move(cause));
+  };
   CertStackPtr untrusted(sk_X509_new_null());
   CrlStackPtr crls(sk_X509_CRL_new_null());
   X509StoreCtxPtr ctx(X509_STORE_CTX_new());
-  if (!untrusted || !crls || !ctx) return broken("out of memory");
+  if (!untrusted || !crls || !ctx) return broken(Internal, "out of memory");
   for (const X509Ptr& cert : intermediates) {
-    if (sk_X509_push(untrusted.get(), cert.get()) <= 0) return broken("out of memory");
+    if (sk_X509_push(untrusted.get(), cert.get()) <= 0) return broken(Internal, "out of memory");
   }
   if (sk_X509_CRL_push(crls.get(), root_ca_crl_.get()) <= 0 || sk_X509_CRL_push(crls.get(), pck_crl_.get()) <= 0) {
-    return broken("out of memory");
+    return broken(Internal, "out of memory");
   }
-  if (X509_STORE_CTX_init(ctx.get(), store_.get(), leaf, untrusted.get()) != 1) return broken("out of memory");
+  if (X509_STORE_CTX_init(ctx.get(), store_.get(), leaf, untrusted.get()) != 1) return broken(Internal, "out of memory");
   // The context borrows the CRL stack; both stacks are freed after it.
   X509_STORE_CTX_set0_crls(ctx.get(), crls.get());
   X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
@@ -201,8 +207,9 @@ std::optional<Failure> TrustAnchor::validate(X509* leaf, std::span<const X509Ptr
   const int depth = X509_STORE_CTX_get_error_depth(ctx.get());
   // An internal failure without a verification error is still a failure, never a pass.
   const int reason = error == X509_V_OK ? X509_V_ERR_UNSPECIFIED : error;
-  return broken(std::string(reason_name(reason)) + " (" + X509_verify_cert_error_string(reason) + ", at depth " +
-                std::to_string(depth) + ")");
+  const Reason found = reason_of(reason);
+  return broken(found.kind, std::string(found.name) + " (" + X509_verify_cert_error_string(reason) + ", at depth " +
+                                std::to_string(depth) + ")");
 }
 
 }  // namespace orv::dcap

@@ -166,11 +166,12 @@ class Evaluation {
             : dcap::verify_and_accept(quote, docs.snapshot.collateral, in_.intel_root_der, in_.now,
                                       policy, dcap::VerifyOptions{});
     if (!verified) {
-      const std::string text = verified.failure().text();
-      const bool expired = text.find("Expired") != std::string::npos || text.find("expired") != std::string::npos;
+      // Only expiry is told apart: a newer snapshot cures it, and nothing else.
+      const bool expired = verified.failure().kind == dcap::FailureKind::Expired;
       add(expired ? "COLLATERAL_EXPIRED" : "QUOTE_INVALID",
           "TDX quote does not verify against Intel's root at your time " + report_.evaluated_at + " (snapshot claims " +
-              docs.snapshot.fetched_at + "): " + text + (expired ? ". Obtain a newer Intel collateral snapshot." : ""));
+              docs.snapshot.fetched_at + "): " + verified.failure().text() +
+              (expired ? ". Obtain a newer Intel collateral snapshot." : ""));
       return nullptr;
     }
     verified_ = std::move(verified).value();

@@ -757,21 +757,34 @@ TEST(VerifiedCollateralReuse, RevokedLeafIsRefusedEveryTime) {
   }
 }
 
-TEST(FailureText, ExpiredMaterialSaysExpired) {
-  // Level 2 tells an old snapshot from a forged one by these words.
-  const std::vector<std::function<void(DcapScenario&)>> expired = {
-      [](DcapScenario& s) { s.tcb_info.next_update = test::date_text(now_of(s) - 1); },
-      [](DcapScenario& s) { s.qe_identity.next_update = test::date_text(now_of(s) - 1); },
-      [](DcapScenario& s) { s.pck_crl.next_update = now_of(s) - 1; },
-      [](DcapScenario& s) { s.root_crl.next_update = now_of(s); },
-      [](DcapScenario& s) { s.pck_cert.not_after = now_of(s) - 1; },
+TEST(FailureKind, IsSetWhereTheFailureIsRaised) {
+  const std::vector<std::pair<FailureKind, std::function<void(DcapScenario&)>>> cases = {
+      {Expired, [](DcapScenario& s) { s.tcb_info.next_update = test::date_text(now_of(s) - 1); }},
+      {Expired, [](DcapScenario& s) { s.qe_identity.next_update = test::date_text(now_of(s) - 1); }},
+      {Expired, [](DcapScenario& s) { s.pck_crl.next_update = now_of(s) - 1; }},
+      {Expired, [](DcapScenario& s) { s.root_crl.next_update = now_of(s); }},
+      {Expired, [](DcapScenario& s) { s.pck_cert.not_after = now_of(s) - 1; }},
+      {NotYetValid, [](DcapScenario& s) { s.tcb_info.issue_date = test::date_text(now_of(s) + 1); }},
+      {Revoked, [](DcapScenario& s) { s.pck_crl.revoked_serials = {0x0777, 0x1001}; }},
+      // Words are not kinds: a document naming itself "expired" is still only the wrong document.
+      {Mismatch, [](DcapScenario& s) { s.qe_identity.id = "expired"; }},
   };
-  for (const auto& change : expired) {
+  for (const auto& [kind, change] : cases) {
     DcapScenario s(QuoteKind::TdxV4);
     change(s);
-    const std::string text = outcome(inputs_of(s));
-    EXPECT_TRUE(text.find("Expired") != std::string::npos || text.find("expired") != std::string::npos) << text;
+    const Inputs in = inputs_of(s);
+    const Checked<VerifiedQuote> result = verify_and_accept(in.quote, in.collateral, in.root, in.now, AcceptancePolicy{});
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.failure().kind, kind) << result.failure().text();
   }
+  Inputs forged = inputs_of(DcapScenario(QuoteKind::TdxV4));
+  forged.quote[100] ^= 1;
+  EXPECT_EQ(verify_quote(forged.quote, forged.collateral, forged.root, forged.now).failure().kind, BadSignature);
+  // The policy's own expiry of the collateral.
+  Supplemental values;
+  values.final_status = TcbStatus::UpToDate;
+  values.earliest_expiration = 99;
+  EXPECT_EQ(apply_policy(AcceptancePolicy{}, values, 100)->kind, Expired);
 }
 
 }  // namespace

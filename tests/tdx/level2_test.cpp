@@ -64,6 +64,12 @@ TEST(Level2, ExpiredCollateralIsToldApart) {
   EXPECT_EQ(later.report().notes.size(), 2u);
 }
 
+TEST(Level2, OnlyExpiryIsToldApartNotTheWordExpired) {
+  Level2Scenario s;
+  s.dcap.qe_identity.id = "expired";
+  EXPECT_EQ(evaluate(s).codes(), std::vector<std::string>{"QUOTE_INVALID"});
+}
+
 TEST(Level2, RefusalsComeBeforeAnyParsing) {
   Level2Scenario s;
   EXPECT_EQ(evaluate(s, " \n").report().problems,
