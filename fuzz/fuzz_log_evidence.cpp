@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (r.outcome != (r.valid ? Outcome::Valid : Outcome::Invalid)) std::abort();
   if (r.scope != tdx::kLogEvidenceScope) std::abort();
   for (const Problem& problem : r.problems) {
-    if (!codes.contains(problem.code) || problem.message.empty()) std::abort();
+    if (!codes.contains(problem.code.text()) || problem.message.empty()) std::abort();
   }
   if (!r.key_id) {
     if (r.problems.size() != 1 || !r.sigsum.empty() || !r.rekor_log_indexes.empty()) std::abort();

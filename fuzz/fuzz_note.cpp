@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (line.name.empty() || line.name.find_first_of("+ \n") != std::string::npos) std::abort();
     }
     verify_note_signature(*note, orv::fuzz::kRekorOrigin, key);
-  } else if (note.error().code != kParse) {
+  } else if (note.error().code != "TLOG_PARSE") {
     std::abort();
   }
 

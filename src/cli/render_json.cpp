@@ -10,7 +10,7 @@ Json problems(const std::vector<Problem>& list, bool with_line) {
   for (const Problem& p : list) {
     Json::Object object;
     if (with_line) object.emplace_back("line", p.line);
-    object.emplace_back("code", p.code);
+    object.emplace_back("code", p.code.text());
     object.emplace_back("message", p.message);
     out.emplace_back(std::move(object));
   }

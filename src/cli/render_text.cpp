@@ -22,9 +22,9 @@ class TextReport {
   void problems(const std::vector<Problem>& list, bool numbered = false) {
     for (const Problem& p : list) {
       if (numbered && p.line != 0) {
-        line("  line " + decimal(p.line) + ": [" + p.code + "] " + terminal_safe(p.message));
+        line("  line " + decimal(p.line) + ": [" + std::string(p.code.text()) + "] " + terminal_safe(p.message));
       } else {
-        line("  [" + p.code + "] " + terminal_safe(p.message));
+        line("  [" + std::string(p.code.text()) + "] " + terminal_safe(p.message));
       }
     }
   }

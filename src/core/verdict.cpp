@@ -35,9 +35,9 @@ bool has_code(const std::vector<Problem>& problems, std::string_view code) {
   return std::any_of(problems.begin(), problems.end(), [&](const Problem& p) { return p.code == code; });
 }
 
-Outcome outcome_from(const std::vector<Problem>& problems, std::span<const std::string_view> refusing_codes) {
-  for (std::string_view code : refusing_codes) {
-    if (has_code(problems, code)) return Outcome::Refused;
+Outcome outcome_from(const std::vector<Problem>& problems) {
+  if (std::any_of(problems.begin(), problems.end(), [](const Problem& p) { return p.code.refuses(); })) {
+    return Outcome::Refused;
   }
   return problems.empty() ? Outcome::Valid : Outcome::Invalid;
 }

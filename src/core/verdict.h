@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/problem_codes.h"
+
 namespace orv {
 
 enum class Outcome { Valid, Invalid, Refused };
@@ -19,7 +21,7 @@ std::string_view outcome_json(Outcome outcome);  // "valid", "invalid", "refused
 int exit_status(Outcome outcome);                 // 0, 1, 2
 
 struct Problem {
-  std::string code;
+  ProblemCode code;
   std::string message;
   uint64_t line = 0;  // 1-based; only the chain and key-chain reports show it
 
@@ -29,9 +31,9 @@ struct Problem {
 // std::string compares as unsigned bytes, so this map iterates in byte order.
 using TextMap = std::map<std::string, std::string>;
 
-// REFUSED when any problem carries one of the refusing codes, else INVALID when there is
-// any problem, else VALID.
-Outcome outcome_from(const std::vector<Problem>& problems, std::span<const std::string_view> refusing_codes);
+// REFUSED when any problem carries a refusing code, else INVALID when there is any problem, else
+// VALID.
+Outcome outcome_from(const std::vector<Problem>& problems);
 
 bool has_code(const std::vector<Problem>& problems, std::string_view code);
 

@@ -96,8 +96,8 @@ class ChainCheck {
   }
 
  private:
-  void add(uint64_t line, std::string code, std::string message) {
-    report_.problems.push_back({std::move(code), std::move(message), line});
+  void add(uint64_t line, ProblemCode code, std::string message) {
+    report_.problems.push_back({code, std::move(message), line});
   }
 
   // False when the line ends the reading of the chain.
@@ -142,7 +142,7 @@ class ChainCheck {
 
   void check_head_into(uint64_t index, std::string_view text, HeadResult& result) {
     const std::string prefix = "head " + decimal(index) + ": ";
-    const auto add_head = [&](std::string code, std::string message) { add(0, std::move(code), prefix + message); };
+    const auto add_head = [&](ProblemCode code, std::string message) { add(0, code, prefix + message); };
 
     if (auto violation = json::strict_check(text)) {
       add_head("NON_CANONICAL_JSON", "not strict JSON: " + *violation);
@@ -223,7 +223,7 @@ std::optional<Problem> input_size_problem(std::string_view chain, std::span<cons
 }
 
 void settle(ChainReport& report) {
-  report.outcome = outcome_from(report.problems, kRefusingCodes);
+  report.outcome = outcome_from(report.problems);
   report.valid = report.outcome == Outcome::Valid;
 }
 

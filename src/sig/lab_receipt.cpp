@@ -120,7 +120,7 @@ class LabReceiptCheck {
   }
 
  private:
-  void add(std::string code, std::string message) { verdict_.problems.push_back({std::move(code), std::move(message)}); }
+  void add(ProblemCode code, std::string message) { verdict_.problems.push_back({code, std::move(message)}); }
 
   void check_schemas() {
     const std::array<std::pair<std::string_view, const json::Value*>, 4> parts = {{

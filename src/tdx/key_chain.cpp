@@ -88,8 +88,8 @@ class HistoryCheck {
   }
 
  private:
-  void add(uint64_t line, std::string code, std::string message) {
-    report_.problems.push_back({std::move(code), std::move(message), line});
+  void add(uint64_t line, ProblemCode code, std::string message) {
+    report_.problems.push_back({code, std::move(message), line});
   }
 
   KeyChainReport finish() {
@@ -185,7 +185,7 @@ class HistoryCheck {
       const Level2Result result = evaluate_level2(inputs);
       if (result.report.valid) return;
       if (i == 0) {
-        for (const Problem& problem : result.report.problems) first_codes.push_back(problem.code);
+        for (const Problem& problem : result.report.problems) first_codes.emplace_back(problem.code.text());
       }
     }
     add(number, "LEVEL2_FAILED",

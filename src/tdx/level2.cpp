@@ -16,8 +16,6 @@ namespace orv::tdx {
 namespace {
 
 constexpr uint64_t kDocumentLimit = 1048576;
-constexpr std::array<std::string_view, 4> kRefusingCodes = {"INPUT_TOO_LARGE", "PIN_MISSING", "PIN_INVALID",
-                                                            "EXPECTED_MISSING"};
 
 constexpr std::string_view kNoteYourClock =
     "Intel's material was evaluated at YOUR clock (evaluated_at). Revocation published after the snapshot was "
@@ -60,14 +58,14 @@ class Evaluation {
         if (const dcap::TdReport10* td = verify_quote(*quote, *docs)) check_trust_domain(*td, docs->expected);
       }
     }
-    report_.outcome = outcome_from(report_.problems, kRefusingCodes);
+    report_.outcome = outcome_from(report_.problems);
     report_.valid = report_.outcome == Outcome::Valid;
     return {std::move(report_), std::move(receipt_)};
   }
 
  private:
-  bool add(std::string code, std::string message) {
-    report_.problems.push_back({std::move(code), std::move(message)});
+  bool add(ProblemCode code, std::string message) {
+    report_.problems.push_back({code, std::move(message)});
     return false;
   }
 
@@ -168,7 +166,7 @@ class Evaluation {
     if (!verified) {
       // Only expiry is told apart: a newer snapshot cures it, and nothing else.
       const bool expired = verified.failure().kind == dcap::FailureKind::Expired;
-      add(expired ? "COLLATERAL_EXPIRED" : "QUOTE_INVALID",
+      add(expired ? ProblemCode("COLLATERAL_EXPIRED") : ProblemCode("QUOTE_INVALID"),
           "TDX quote does not verify against Intel's root at your time " + report_.evaluated_at + " (snapshot claims " +
               docs.snapshot.fetched_at + "): " + verified.failure().text() +
               (expired ? ". Obtain a newer Intel collateral snapshot." : ""));

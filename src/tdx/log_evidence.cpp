@@ -49,7 +49,7 @@ bool is_lowercase_hex(std::string_view text) {
 std::string_view text_of(const json::Value& value) { return {value.GetString(), value.GetStringLength()}; }
 
 std::string tlog_message(std::string_view label, const tlog::TlogError& error) {
-  return std::string(label) + ": [" + error.code + "] " + error.message;
+  return std::string(label) + ": [" + std::string(error.code.text()) + "] " + error.message;
 }
 
 struct SigsumDoc {

@@ -15,7 +15,7 @@ constexpr size_t kKeyHashBytes = 4;
 constexpr size_t kEd25519NoteBlobBytes = kKeyHashBytes + crypto::kEd25519SignatureBytes;
 constexpr uint8_t kEd25519SignatureType = 0x01;
 
-TlogError parse_error(std::string message) { return tlog_error(kParse, std::move(message)); }
+TlogError parse_error(std::string message) { return tlog_error("TLOG_PARSE", std::move(message)); }
 
 // C2SP signed-note forbids Unicode spaces and "+" in names; printable ASCII without "+" is the
 // stricter rule kept here, so a name never needs escaping when shown.

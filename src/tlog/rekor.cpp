@@ -21,7 +21,7 @@ using json::Value;
 constexpr std::array<uint8_t, 12> kEd25519SpkiPrefix = {0x30, 0x2a, 0x30, 0x05, 0x06, 0x03,
                                                         0x2b, 0x65, 0x70, 0x03, 0x21, 0x00};
 
-TlogError parse_error(std::string message) { return tlog_error(kParse, std::move(message)); }
+TlogError parse_error(std::string message) { return tlog_error("TLOG_PARSE", std::move(message)); }
 
 // Every object of an entry may hold only its listed members, each once: a second member of
 // the same name is refused too, since readers differ on which of the two they would use.
@@ -208,7 +208,7 @@ TlogResult<VerifiedRekorEntry> verify_rekor_entry(const json::Value& entry, cons
   if (!only_members(log_id, {"keyId"})) return unexpected_fields("logId");
   const std::optional<std::vector<uint8_t>> key_id = base64_of(child(log_id, "keyId"));
   if (!key_id) return missing_or_not_base64("logId");
-  if (!equals(*key_id, log.log_id)) return tlog_error(kUnknownLog, "the entry is from a different log");
+  if (!equals(*key_id, log.log_id)) return tlog_error("TLOG_UNKNOWN_LOG", "the entry is from a different log");
 
   // 4.
   const std::optional<uint64_t> log_index = canonical_integer(child(&entry, "logIndex"));
@@ -218,14 +218,14 @@ TlogResult<VerifiedRekorEntry> verify_rekor_entry(const json::Value& entry, cons
   // a tree head that the log signed.
   const Value* proof = child(&entry, "inclusionProof");
   if (proof == nullptr || !proof->IsObject()) {
-    return tlog_error(kInclusionProofInvalid, "the entry has no inclusion proof");
+    return tlog_error("TLOG_INCLUSION_PROOF_INVALID", "the entry has no inclusion proof");
   }
   if (!only_members(proof, {"logIndex", "rootHash", "treeSize", "hashes", "checkpoint"})) {
     return unexpected_fields("inclusionProof");
   }
   const std::optional<uint64_t> proof_index = canonical_integer(child(proof, "logIndex"));
   if (!proof_index) return missing_or_not_integer("inclusionProof.logIndex");
-  if (*proof_index != *log_index) return tlog_error(kInclusionProofInvalid, "inclusion proof is for another index");
+  if (*proof_index != *log_index) return tlog_error("TLOG_INCLUSION_PROOF_INVALID", "inclusion proof is for another index");
   const std::optional<uint64_t> tree_size = canonical_integer(child(proof, "treeSize"));
   if (!tree_size) return missing_or_not_integer("treeSize");
   const std::optional<std::vector<uint8_t>> root_bytes = base64_of(child(proof, "rootHash"));
@@ -235,7 +235,7 @@ TlogResult<VerifiedRekorEntry> verify_rekor_entry(const json::Value& entry, cons
   std::copy(root_bytes->begin(), root_bytes->end(), root.begin());
   const Value* hashes = child(proof, "hashes");
   if (hashes == nullptr || !hashes->IsArray() || hashes->Size() > kMaxRekorInclusionHashes) {
-    return tlog_error(kInclusionProofInvalid, "inclusion hashes missing or too many");
+    return tlog_error("TLOG_INCLUSION_PROOF_INVALID", "inclusion hashes missing or too many");
   }
   std::vector<Hash> path;
   for (const Value& element : hashes->GetArray()) {
@@ -253,19 +253,19 @@ TlogResult<VerifiedRekorEntry> verify_rekor_entry(const json::Value& entry, cons
   TlogResult<Note> note = read_note(*envelope);
   if (!note) return note.error();
   if (!verify_note_signature(*note, log.origin, log.key)) {
-    return tlog_error(kLogSignatureInvalid, "the checkpoint is not signed by the pinned log");
+    return tlog_error("TLOG_LOG_SIGNATURE_INVALID", "the checkpoint is not signed by the pinned log");
   }
   TlogResult<Checkpoint> signed_head = read_checkpoint_body(note->body);
   if (!signed_head) return signed_head.error();
   if (signed_head->origin != log.origin || signed_head->size != *tree_size || signed_head->root != root) {
-    return tlog_error(kInclusionProofInvalid, "the checkpoint does not match the inclusion proof");
+    return tlog_error("TLOG_INCLUSION_PROOF_INVALID", "the checkpoint does not match the inclusion proof");
   }
 
   // 7.
   const std::optional<std::vector<uint8_t>> body_bytes = base64_of(child(&entry, "canonicalizedBody"));
   if (!body_bytes) return missing_or_not_base64("canonicalizedBody");
   if (!verify_inclusion(leaf_hash(*body_bytes), *log_index, *tree_size, path, root)) {
-    return tlog_error(kInclusionProofInvalid, "the inclusion proof does not verify");
+    return tlog_error("TLOG_INCLUSION_PROOF_INVALID", "the inclusion proof does not verify");
   }
 
   // 8.
@@ -278,18 +278,18 @@ TlogResult<VerifiedRekorEntry> verify_rekor_entry(const json::Value& entry, cons
 
   // 9. The logged statement must be exactly the expected one.
   if (statement->certificate) {
-    return tlog_error(kLeafInvalid, "the entry is signed by a certificate, not the pinned key");
+    return tlog_error("TLOG_LEAF_INVALID", "the entry is signed by a certificate, not the pinned key");
   }
   if (!std::equal(statement->public_key.begin(), statement->public_key.end(), signer_spki.begin(), signer_spki.end())) {
-    return tlog_error(kLeafInvalid, "the entry is signed by a different key");
+    return tlog_error("TLOG_LEAF_INVALID", "the entry is signed by a different key");
   }
-  if (!equals(statement->digest, artifact_digest)) return tlog_error(kLeafInvalid, "the entry is for a different artifact");
+  if (!equals(statement->digest, artifact_digest)) return tlog_error("TLOG_LEAF_INVALID", "the entry is for a different artifact");
   if (statement->key_details != "PKIX_ECDSA_P256_SHA_256" || statement->algorithm != "SHA2_256") {
-    return tlog_error(kLeafInvalid, "unsupported entry key/digest combination");
+    return tlog_error("TLOG_LEAF_INVALID", "unsupported entry key/digest combination");
   }
   if (!crypto::is_p256_spki_key(signer_spki)) return parse_error("pinned key is not P-256");
   if (!crypto::p256_verify_der_over_digest(signer_spki, artifact_digest, statement->signature)) {
-    return tlog_error(kLeafInvalid, "the entry signature does not verify");
+    return tlog_error("TLOG_LEAF_INVALID", "the entry signature does not verify");
   }
   return VerifiedRekorEntry{*log_index};
 }

@@ -31,7 +31,7 @@ struct TreeHead {
   std::vector<Cosignature> cosignatures;
 };
 
-TlogError parse_error(std::string message) { return tlog_error(kParse, std::move(message)); }
+TlogError parse_error(std::string message) { return tlog_error("TLOG_PARSE", std::move(message)); }
 
 template <size_t N>
 std::optional<std::array<uint8_t, N>> fixed_hex(std::string_view text) {
@@ -176,7 +176,7 @@ TlogResult<VerifiedSigsumProof> verify_sigsum_proof(std::string_view proof, cons
   signed_data.append(checksum.begin(), checksum.end());
   if (*leaf_key_hash != crypto::sha256(submitter_key) ||
       !crypto::ed25519_verify(submitter_key, as_bytes(signed_data), *leaf_signature)) {
-    return tlog_error(kLeafInvalid, "the logged leaf is not the pinned submitter's signature over this message");
+    return tlog_error("TLOG_LEAF_INVALID", "the logged leaf is not the pinned submitter's signature over this message");
   }
 
   // 5: tree head.
@@ -189,7 +189,7 @@ TlogResult<VerifiedSigsumProof> verify_sigsum_proof(std::string_view proof, cons
     return candidate.key_hash == *log_hash && crypto::ed25519_verify(candidate.key, as_bytes(body), head->signature);
   });
   if (log == policy.logs.end()) {
-    return tlog_error(kLogSignatureInvalid, "the tree head is not signed by a log in the pinned policy");
+    return tlog_error("TLOG_LOG_SIGNATURE_INVALID", "the tree head is not signed by a log in the pinned policy");
   }
 
   // 7: witnesses. Lines of unknown witnesses are ignored; a witness counts once however many
@@ -211,19 +211,19 @@ TlogResult<VerifiedSigsumProof> verify_sigsum_proof(std::string_view proof, cons
     result.witnesses.push_back(SigsumCosignature{witness->name, line.timestamp});
   }
   if (!quorum_satisfied(policy, cosigned)) {
-    return tlog_error(kWitnessQuorumNotMet, "witness quorum not met (" + decimal(cosigned_count) + " of " +
+    return tlog_error("TLOG_WITNESS_QUORUM_NOT_MET", "witness quorum not met (" + decimal(cosigned_count) + " of " +
                                                 decimal(policy.witnesses.size()) + " policy witnesses cosigned)");
   }
 
   // 8: inclusion of the leaf in the signed tree.
   const Hash leaf = leaf_hash(leaf_bytes(checksum, *leaf_signature, *leaf_key_hash));
   uint64_t leaf_index = 0;
-  if (head->size == 0) return tlog_error(kInclusionProofInvalid, "a proof for an empty tree is invalid");
+  if (head->size == 0) return tlog_error("TLOG_INCLUSION_PROOF_INVALID", "a proof for an empty tree is invalid");
   if (head->size == 1) {
-    if (blocks.size() == 3) return tlog_error(kInclusionProofInvalid, "unexpected inclusion block for size 1");
-    if (head->root != leaf) return tlog_error(kInclusionProofInvalid, "single-leaf tree root is not this leaf");
+    if (blocks.size() == 3) return tlog_error("TLOG_INCLUSION_PROOF_INVALID", "unexpected inclusion block for size 1");
+    if (head->root != leaf) return tlog_error("TLOG_INCLUSION_PROOF_INVALID", "single-leaf tree root is not this leaf");
   } else {
-    if (blocks.size() != 3) return tlog_error(kInclusionProofInvalid, "missing inclusion proof");
+    if (blocks.size() != 3) return tlog_error("TLOG_INCLUSION_PROOF_INVALID", "missing inclusion proof");
     const Block& inclusion = blocks[2];
     if (inclusion.empty() || inclusion[0].key != "leaf_index") {
       return parse_error("inclusion block must start with leaf_index");
@@ -240,7 +240,7 @@ TlogResult<VerifiedSigsumProof> verify_sigsum_proof(std::string_view proof, cons
       path.push_back(*node);
     }
     if (!verify_inclusion(leaf, leaf_index, head->size, path, head->root)) {
-      return tlog_error(kInclusionProofInvalid, "the inclusion proof does not verify");
+      return tlog_error("TLOG_INCLUSION_PROOF_INVALID", "the inclusion proof does not verify");
     }
   }
 

@@ -51,7 +51,7 @@ class Parser {
 
  private:
   TlogError refuse(std::string_view reason) const {
-    return tlog_error(kPolicyInvalid, "policy line " + decimal(line_number_) + ": " + std::string(reason));
+    return tlog_error("TLOG_POLICY_INVALID", "policy line " + decimal(line_number_) + ": " + std::string(reason));
   }
 
   std::optional<std::string> read_line(std::string_view line) {

@@ -14,16 +14,13 @@
 namespace orv::tsa {
 namespace {
 
-constexpr const char* kParse = "TIMESTAMP_PARSE";
-constexpr const char* kUnsupported = "TIMESTAMP_UNSUPPORTED";
-constexpr const char* kChain = "TIMESTAMP_CHAIN_INVALID";
 
 using BasicConstraintsPtr = crypto::OpenSslPtr<BASIC_CONSTRAINTS, BASIC_CONSTRAINTS_free>;
 using BitStringPtr = crypto::OpenSslPtr<ASN1_BIT_STRING, ASN1_BIT_STRING_free>;
 using ExtKeyUsagePtr = crypto::OpenSslPtr<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
 using PkeyCtxPtr = crypto::OpenSslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
 
-Problem problem(const char* code, std::string message) { return Problem{code, std::move(message), 0}; }
+Problem problem(ProblemCode code, std::string message) { return Problem{code, std::move(message), 0}; }
 
 const EVP_MD* evp_md(Digest digest) {
   switch (digest) {
@@ -73,7 +70,7 @@ std::optional<Problem> check_critical_extensions(const X509* cert) {
     if (!X509_EXTENSION_get_critical(ext)) continue;
     const int nid = OBJ_obj2nid(X509_EXTENSION_get_object(ext));
     if (nid == NID_basic_constraints || nid == NID_key_usage || nid == NID_ext_key_usage) continue;
-    return problem(kChain,
+    return problem("TIMESTAMP_CHAIN_INVALID",
                    "certificate '" + subject_text(cert) + "' has a critical extension this verifier does not process");
   }
   return std::nullopt;
@@ -89,7 +86,7 @@ std::variant<BasicConstraintsPtr, Problem> basic_constraints(const X509* cert) {
   // pathLenConstraint is INTEGER (0..MAX); a negative one is not a constraint anyone can meet.
   if (!bc || (bc->pathlen && ASN1_INTEGER_get_int64(&path_len, bc->pathlen) == 1 && path_len < 0)) {
     ERR_clear_error();
-    return problem(kParse, "basic constraints do not parse");
+    return problem("TIMESTAMP_PARSE", "basic constraints do not parse");
   }
   return bc;
 }
@@ -99,7 +96,7 @@ std::variant<BitStringPtr, Problem> key_usage(const X509* cert) {
   if (!ext.found) return BitStringPtr();
   BitStringPtr bits;
   if (!ext.repeated) bits = decode_value<ASN1_BIT_STRING, d2i_ASN1_BIT_STRING, ASN1_BIT_STRING_free>(ext.found);
-  if (!bits) return problem(kParse, "key usage does not parse");
+  if (!bits) return problem("TIMESTAMP_PARSE", "key usage does not parse");
   return bits;
 }
 
@@ -203,7 +200,7 @@ bool scheme_parameters_ok(const X509_ALGOR* algorithm, SchemeKind kind) {
 std::variant<SigningKey, Problem> extract_signing_key(const X509* cert) {
   const ASN1_BIT_STRING* bits = X509_get0_pubkey_bitstr(cert);
   if (bits == nullptr || ((bits->flags & ASN1_STRING_FLAG_BITS_LEFT) && (bits->flags & 0x07))) {
-    return problem(kParse, "public key has unused bits");
+    return problem("TIMESTAMP_PARSE", "public key has unused bits");
   }
   ASN1_OBJECT* algorithm = nullptr;
   const unsigned char* point = nullptr;
@@ -211,7 +208,7 @@ std::variant<SigningKey, Problem> extract_signing_key(const X509* cert) {
   X509_ALGOR* parameters = nullptr;
   if (X509_PUBKEY_get0_param(&algorithm, &point, &point_len, &parameters, X509_get_X509_PUBKEY(cert)) != 1) {
     ERR_clear_error();
-    return problem(kUnsupported, "certificate key is not RSA or ECDSA");
+    return problem("TIMESTAMP_UNSUPPORTED", "certificate key is not RSA or ECDSA");
   }
   EVP_PKEY* key = X509_get0_pubkey(cert);
   ERR_clear_error();
@@ -220,30 +217,30 @@ std::variant<SigningKey, Problem> extract_signing_key(const X509* cert) {
     int type = V_ASN1_UNDEF;
     const void* curve = nullptr;
     if (parameters) X509_ALGOR_get0(nullptr, &type, &curve, parameters);
-    if (type != V_ASN1_OBJECT) return problem(kParse, "EC key has no named curve");
+    if (type != V_ASN1_OBJECT) return problem("TIMESTAMP_PARSE", "EC key has no named curve");
     const int curve_nid = OBJ_obj2nid(static_cast<const ASN1_OBJECT*>(curve));
     const char* bad = curve_nid == NID_X9_62_prime256v1 ? "P-256 key does not parse"
                       : curve_nid == NID_secp384r1      ? "P-384 key does not parse"
                                                         : nullptr;
-    if (!bad) return problem(kUnsupported, "EC curve is not P-256 or P-384");
+    if (!bad) return problem("TIMESTAMP_UNSUPPORTED", "EC curve is not P-256 or P-384");
     // The point at infinity (a lone 00) decodes but is no key; the check also rejects points
     // off the curve.
-    if (key == nullptr || point_len < 2) return problem(kParse, bad);
+    if (key == nullptr || point_len < 2) return problem("TIMESTAMP_PARSE", bad);
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
     const bool sound = ctx && EVP_PKEY_public_check(ctx.get()) == 1;
     ERR_clear_error();
-    if (!sound) return problem(kParse, bad);
+    if (!sound) return problem("TIMESTAMP_PARSE", bad);
     EVP_PKEY_up_ref(key);
     return SigningKey{crypto::PkeyPtr(key), SchemeKind::Ecdsa};
   }
   if (nid == NID_rsaEncryption) {
     if (key == nullptr || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA)
-      return problem(kParse, "RSA public key does not parse");
-    if (EVP_PKEY_get_bits(key) < 2048) return problem(kUnsupported, "RSA key is shorter than 2048 bits");
+      return problem("TIMESTAMP_PARSE", "RSA public key does not parse");
+    if (EVP_PKEY_get_bits(key) < 2048) return problem("TIMESTAMP_UNSUPPORTED", "RSA key is shorter than 2048 bits");
     EVP_PKEY_up_ref(key);
     return SigningKey{crypto::PkeyPtr(key), SchemeKind::RsaPkcs1};
   }
-  return problem(kUnsupported, "certificate key is not RSA or ECDSA");
+  return problem("TIMESTAMP_UNSUPPORTED", "certificate key is not RSA or ECDSA");
 }
 
 bool verify_signature(const SigningKey& key, SchemeKind scheme, Digest hash, std::span<const uint8_t> message,
@@ -267,27 +264,27 @@ std::optional<Problem> check_signer_certificate(const X509* cert) {
   auto bc = basic_constraints(cert);
   if (auto* found = std::get_if<Problem>(&bc)) return *found;
   if (const auto& value = std::get<BasicConstraintsPtr>(bc); value && value->ca) {
-    return problem(kChain, "signer certificate is a CA certificate");
+    return problem("TIMESTAMP_CHAIN_INVALID", "signer certificate is a CA certificate");
   }
 
   auto usage = key_usage(cert);
   if (auto* found = std::get_if<Problem>(&usage)) return *found;
   if (const auto& bits = std::get<BitStringPtr>(usage);
       bits && !ASN1_BIT_STRING_get_bit(bits.get(), 0) && !ASN1_BIT_STRING_get_bit(bits.get(), 1)) {
-    return problem(kChain, "signer certificate may not sign");
+    return problem("TIMESTAMP_CHAIN_INVALID", "signer certificate may not sign");
   }
 
   const Extension eku = find_extension(cert, NID_ext_key_usage);
-  if (!eku.found) return problem(kChain, "signer certificate has no extended key usage");
-  if (!X509_EXTENSION_get_critical(eku.found)) return problem(kChain, "signer extended key usage is not critical");
+  if (!eku.found) return problem("TIMESTAMP_CHAIN_INVALID", "signer certificate has no extended key usage");
+  if (!X509_EXTENSION_get_critical(eku.found)) return problem("TIMESTAMP_CHAIN_INVALID", "signer extended key usage is not critical");
   ExtKeyUsagePtr purposes;
   if (!eku.repeated) {
     purposes = decode_value<EXTENDED_KEY_USAGE, d2i_EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>(eku.found);
   }
-  if (!purposes) return problem(kParse, "extended key usage does not parse");
+  if (!purposes) return problem("TIMESTAMP_PARSE", "extended key usage does not parse");
   if (sk_ASN1_OBJECT_num(purposes.get()) != 1 ||
       OBJ_obj2nid(sk_ASN1_OBJECT_value(purposes.get(), 0)) != NID_time_stamp) {
-    return problem(kChain, "signer certificate is not exclusively for time-stamping");
+    return problem("TIMESTAMP_CHAIN_INVALID", "signer certificate is not exclusively for time-stamping");
   }
   return std::nullopt;
 }
@@ -324,12 +321,12 @@ std::optional<Problem> check_issuer(const X509* issuer, size_t below) {
   auto bc = basic_constraints(issuer);
   if (auto* found = std::get_if<Problem>(&bc)) return *found;
   const auto& constraints = std::get<BasicConstraintsPtr>(bc);
-  if (!constraints || !constraints->ca) return problem(kChain, "issuer certificate is not a CA");
+  if (!constraints || !constraints->ca) return problem("TIMESTAMP_CHAIN_INVALID", "issuer certificate is not a CA");
   if (constraints->pathlen) {
     int64_t limit = 0;
     // A limit too large for 64 bits limits nothing that five intermediates could reach.
     if (ASN1_INTEGER_get_int64(&limit, constraints->pathlen) == 1 && static_cast<uint64_t>(limit) < below) {
-      return problem(kChain, "certificate path is longer than a CA allows");
+      return problem("TIMESTAMP_CHAIN_INVALID", "certificate path is longer than a CA allows");
     }
     ERR_clear_error();
   }
@@ -337,7 +334,7 @@ std::optional<Problem> check_issuer(const X509* issuer, size_t below) {
   auto usage = key_usage(issuer);
   if (auto* found = std::get_if<Problem>(&usage)) return *found;
   if (const auto& bits = std::get<BitStringPtr>(usage); bits && !ASN1_BIT_STRING_get_bit(bits.get(), 5)) {
-    return problem(kChain, "issuer certificate may not sign certificates");
+    return problem("TIMESTAMP_CHAIN_INVALID", "issuer certificate may not sign certificates");
   }
   return std::nullopt;
 }
@@ -347,22 +344,22 @@ std::variant<Path, Problem> build_path(const Cert& signer, std::span<const Cert>
   Path path{&signer};
   size_t below = 0;
   while (true) {
-    if (below == kMaxIntermediates) return problem(kChain, "certificate chain is too long");
+    if (below == kMaxIntermediates) return problem("TIMESTAMP_CHAIN_INVALID", "certificate chain is too long");
     const Cert& current = *path.back();
     if (!validity_covers(current.x509.get(), gen_time)) {
-      return problem(kChain, "certificate '" + subject_text(current.x509.get()) + "' was not valid at the stamp time");
+      return problem("TIMESTAMP_CHAIN_INVALID", "certificate '" + subject_text(current.x509.get()) + "' was not valid at the stamp time");
     }
     if (issued_by(root.x509.get(), current.x509.get())) {
       if (auto found = check_issuer(root.x509.get(), below)) return *found;
       if (!validity_covers(root.x509.get(), gen_time)) {
-        return problem(kChain, "the pinned root was not valid at the stamp time");
+        return problem("TIMESTAMP_CHAIN_INVALID", "the pinned root was not valid at the stamp time");
       }
       return path;
     }
     const auto next = std::find_if(token_certs.begin(), token_certs.end(), [&](const Cert& candidate) {
       return !(candidate == current) && issued_by(candidate.x509.get(), current.x509.get());
     });
-    if (next == token_certs.end()) return problem(kChain, "the signer does not chain to the pinned TSA root");
+    if (next == token_certs.end()) return problem("TIMESTAMP_CHAIN_INVALID", "the signer does not chain to the pinned TSA root");
     if (auto found = check_issuer(next->x509.get(), below)) return *found;
     path.push_back(&*next);
     ++below;
@@ -372,7 +369,7 @@ std::variant<Path, Problem> build_path(const Cert& signer, std::span<const Cert>
 std::optional<Problem> check_all_on_path(std::span<const Cert> token_certs, const Path& path) {
   for (const Cert& cert : token_certs) {
     const bool on_path = std::any_of(path.begin(), path.end(), [&](const Cert* member) { return *member == cert; });
-    if (!on_path) return problem(kChain, "token carries a certificate that is not on the verified path");
+    if (!on_path) return problem("TIMESTAMP_CHAIN_INVALID", "token carries a certificate that is not on the verified path");
   }
   return std::nullopt;
 }

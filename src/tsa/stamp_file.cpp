@@ -111,7 +111,7 @@ Result<StampFile> decode_stamp_file(std::string_view text) {
 
 void conclude(TimestampReport& report) {
   report.valid = report.problems.empty();
-  report.outcome = report.valid ? Outcome::Valid : Outcome::Invalid;
+  report.outcome = outcome_from(report.problems);
   report.no_later_than.reset();
   if (report.valid && !report.stamps.empty()) {
     const auto latest = std::max_element(report.stamps.begin(), report.stamps.end(), [](const auto& a, const auto& b) {
@@ -121,7 +121,7 @@ void conclude(TimestampReport& report) {
   }
 }
 
-TimestampReport file_failure(TimestampReport report, const char* code, std::string message) {
+TimestampReport file_failure(TimestampReport report, ProblemCode code, std::string message) {
   report.problems.push_back({code, std::move(message), 0});
   conclude(report);
   return report;
@@ -135,12 +135,7 @@ TimestampReport verify_stamp_file(std::string_view document, std::optional<std::
   report.evaluated_at = utc_time_text(now);
   report.scope = std::string(kTimestampScope);
 
-  if (!stamp_file) {
-    report.problems.push_back({"TIMESTAMP_MISSING", "no timestamp file given", 0});
-    report.outcome = Outcome::Refused;
-    report.valid = false;
-    return report;
-  }
+  if (!stamp_file) return file_failure(std::move(report), "TIMESTAMP_MISSING", "no timestamp file given");
   const std::string_view text = *stamp_file;
   if (text.size() > kMaxStampFileBytes) {
     return file_failure(std::move(report), "TIMESTAMP_PARSE", "timestamp file is larger than 1 MiB");

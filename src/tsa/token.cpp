@@ -20,10 +20,6 @@
 namespace orv::tsa {
 namespace {
 
-constexpr const char* kParse = "TIMESTAMP_PARSE";
-constexpr const char* kUnsupported = "TIMESTAMP_UNSUPPORTED";
-constexpr const char* kChain = "TIMESTAMP_CHAIN_INVALID";
-constexpr const char* kSignature = "TIMESTAMP_SIGNATURE_INVALID";
 
 constexpr uint8_t kSequenceTag = 0x30;
 constexpr uint8_t kOctetStringTag = 0x04;
@@ -31,7 +27,7 @@ constexpr uint8_t kOctetStringTag = 0x04;
 using TstInfoPtr = crypto::OpenSslPtr<TS_TST_INFO, TS_TST_INFO_free>;
 using OctetStringPtr = crypto::OpenSslPtr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
 
-Problem problem(const char* code, std::string message) { return Problem{code, std::move(message), 0}; }
+Problem problem(ProblemCode code, std::string message) { return Problem{code, std::move(message), 0}; }
 
 std::span<const uint8_t> bytes_of(const ASN1_STRING* value) {
   return {ASN1_STRING_get0_data(value), static_cast<size_t>(ASN1_STRING_length(value))};
@@ -96,13 +92,13 @@ class Verification {
  private:
   // The token's size, then the trust anchor itself.
   std::optional<Problem> input_and_anchor() {
-    if (token_.size() > kMaxTokenBytes) return problem(kParse, "timestamp token is larger than 64 KiB");
+    if (token_.size() > kMaxTokenBytes) return problem("TIMESTAMP_PARSE", "timestamp token is larger than 64 KiB");
     if (crypto::sha256_hex(authority_.root_der) != authority_.root_fingerprint) {
-      return problem(kChain, "the compiled-in TSA root does not match its fingerprint");
+      return problem("TIMESTAMP_CHAIN_INVALID", "the compiled-in TSA root does not match its fingerprint");
     }
     std::string error;
     root_ = decode_cert(authority_.root_der, &error);
-    if (!root_) return problem(kChain, "compiled-in TSA root does not parse: " + error);
+    if (!root_) return problem("TIMESTAMP_CHAIN_INVALID", "compiled-in TSA root does not parse: " + error);
     return std::nullopt;
   }
 
@@ -110,14 +106,14 @@ class Verification {
   // canonical DER.
   std::optional<Problem> structure() {
     if (std::optional<std::string> error = check_der_structure(token_)) {
-      return problem(kParse, "token structure: " + *error);
+      return problem("TIMESTAMP_PARSE", "token structure: " + *error);
     }
 
     Result<cms::ContentInfoPtr> info = cms::decode_content_info(token_);
-    if (!info) return problem(kParse, "token is not DER CMS: " + info.error());
+    if (!info) return problem("TIMESTAMP_PARSE", "token is not DER CMS: " + info.error());
     content_info_ = std::move(*info);
 
-    if (!has_nid(content_info_->type, NID_pkcs7_signed)) return problem(kParse, "token is not CMS SignedData");
+    if (!has_nid(content_info_->type, NID_pkcs7_signed)) return problem("TIMESTAMP_PARSE", "token is not CMS SignedData");
 
     // A SEQUENCE held as ANY keeps its whole element as found, which is what the canonical
     // comparison needs; any other content is encoded only so that the decoder can refuse it.
@@ -129,11 +125,11 @@ class Verification {
       signed_data_der_ = non_sequence_content_;
     }
     Result<cms::SignedDataPtr> decoded = cms::decode_signed_data(signed_data_der_);
-    if (!decoded) return problem(kParse, "SignedData does not parse: " + decoded.error());
+    if (!decoded) return problem("TIMESTAMP_PARSE", "SignedData does not parse: " + decoded.error());
     signed_data_ = std::move(*decoded);
     if (std::optional<Problem> found = decode_certificates()) return found;
 
-    if (!canonical()) return problem(kParse, "token is not in canonical DER form");
+    if (!canonical()) return problem("TIMESTAMP_PARSE", "token is not in canonical DER form");
     return std::nullopt;
   }
 
@@ -147,7 +143,7 @@ class Verification {
       const std::optional<std::vector<uint8_t>> der = cms::encode(*choice->d.certificate);
       std::string error = "certificate does not encode";
       std::optional<Cert> cert = der ? decode_cert(*der, &error) : std::nullopt;
-      if (!cert) return problem(kParse, "SignedData does not parse: " + error);
+      if (!cert) return problem("TIMESTAMP_PARSE", "SignedData does not parse: " + error);
       certs_.push_back(std::move(*cert));
     }
     return std::nullopt;
@@ -174,26 +170,26 @@ class Verification {
   // The encapsulated TSTInfo and what it says, ending with the file's hash, which is told before
   // anything about signatures so that a token for another file is reported as exactly that.
   std::optional<Problem> tst_info() {
-    if (integer_value(signed_data_->version) != 3) return problem(kParse, "SignedData version is not 3");
+    if (integer_value(signed_data_->version) != 3) return problem("TIMESTAMP_PARSE", "SignedData version is not 3");
     const cms::EncapsulatedContent* encap = signed_data_->encap;
-    if (!has_nid(encap->type, NID_id_smime_ct_TSTInfo)) return problem(kParse, "token content is not a TSTInfo");
-    if (encap->content == nullptr) return problem(kParse, "token carries no TSTInfo");
+    if (!has_nid(encap->type, NID_id_smime_ct_TSTInfo)) return problem("TIMESTAMP_PARSE", "token content is not a TSTInfo");
+    if (encap->content == nullptr) return problem("TIMESTAMP_PARSE", "token carries no TSTInfo");
     if (encap->content->type != V_ASN1_OCTET_STRING) {
-      return problem(kParse, "TSTInfo is not an OCTET STRING: " + octet_string_error(encap->content));
+      return problem("TIMESTAMP_PARSE", "TSTInfo is not an OCTET STRING: " + octet_string_error(encap->content));
     }
     tst_der_ = bytes_of(encap->content->value.octet_string);
 
     ERR_clear_error();
     const unsigned char* cursor = tst_der_.data();
     tst_.reset(d2i_TS_TST_INFO(nullptr, &cursor, static_cast<long>(tst_der_.size())));
-    if (!tst_) return problem(kParse, "TSTInfo does not parse: " + cms::library_error("decoding failed"));
+    if (!tst_) return problem("TIMESTAMP_PARSE", "TSTInfo does not parse: " + cms::library_error("decoding failed"));
     if (cursor != tst_der_.data() + tst_der_.size()) {
-      return problem(kParse, "TSTInfo does not parse: trailing data after the TSTInfo");
+      return problem("TIMESTAMP_PARSE", "TSTInfo does not parse: trailing data after the TSTInfo");
     }
     if (std::optional<std::string> error = read_tst_values())
-      return problem(kParse, "TSTInfo does not parse: " + *error);
+      return problem("TIMESTAMP_PARSE", "TSTInfo does not parse: " + *error);
 
-    if (TS_TST_INFO_get_version(tst_.get()) != 1) return problem(kUnsupported, "TSTInfo version is not 1");
+    if (TS_TST_INFO_get_version(tst_.get()) != 1) return problem("TIMESTAMP_UNSUPPORTED", "TSTInfo version is not 1");
     policy_ = oid_text(TS_TST_INFO_get_policy_id(tst_.get()));
     if (policy_ != authority_.policy) {
       return problem("TIMESTAMP_POLICY", "TSA policy " + policy_ + " is not the pinned " + authority_.name + " policy");
@@ -201,22 +197,22 @@ class Verification {
     const STACK_OF(X509_EXTENSION)* extensions = TS_TST_INFO_get_exts(tst_.get());
     for (int i = 0; i < sk_X509_EXTENSION_num(extensions); ++i) {
       if (X509_EXTENSION_get_critical(sk_X509_EXTENSION_value(extensions, i))) {
-        return problem(kUnsupported, "TSTInfo has a critical extension");
+        return problem("TIMESTAMP_UNSUPPORTED", "TSTInfo has a critical extension");
       }
     }
     if (accuracy_) {
       const auto in_range = [](const std::optional<uint16_t>& part) { return !part || (*part >= 1 && *part <= 999); };
       if (!in_range(accuracy_->millis) || !in_range(accuracy_->micros)) {
-        return problem(kParse, "TSTInfo accuracy is out of range");
+        return problem("TIMESTAMP_PARSE", "TSTInfo accuracy is out of range");
       }
     }
 
     const TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(tst_.get());
     const X509_ALGOR* algorithm = TS_MSG_IMPRINT_get_algo(const_cast<TS_MSG_IMPRINT*>(imprint));
     const std::optional<Digest> digest = supported_digest(algorithm);
-    if (!digest) return problem(kUnsupported, "imprint hash is not SHA-256/384/512");
+    if (!digest) return problem("TIMESTAMP_UNSUPPORTED", "imprint hash is not SHA-256/384/512");
     if (!parameters_absent_or_null(algorithm)) {
-      return problem(kParse, "imprint hash algorithm has unexpected parameters");
+      return problem("TIMESTAMP_PARSE", "imprint hash algorithm has unexpected parameters");
     }
     imprint_digest_ = *digest;
     const ASN1_OCTET_STRING* hashed = TS_MSG_IMPRINT_get_msg(const_cast<TS_MSG_IMPRINT*>(imprint));
@@ -274,29 +270,29 @@ class Verification {
 
   // The SignedData's shape and the signer's algorithms.
   std::optional<Problem> shape_and_algorithms() {
-    if (cms::signer_count(*signed_data_) != 1) return problem(kParse, "token must have exactly one signer");
+    if (cms::signer_count(*signed_data_) != 1) return problem("TIMESTAMP_PARSE", "token must have exactly one signer");
     signer_ = cms::signer_at(*signed_data_, 0);
-    if (signer_->unsigned_attrs != nullptr) return problem(kParse, "token carries unsigned attributes");
-    if (signed_data_->crls != nullptr) return problem(kParse, "token carries revocation lists");
-    if (other_certificate_) return problem(kParse, "token carries a non-X.509 certificate");
-    if (integer_value(signer_->version) != 1) return problem(kParse, "SignerInfo version is not 1");
+    if (signer_->unsigned_attrs != nullptr) return problem("TIMESTAMP_PARSE", "token carries unsigned attributes");
+    if (signed_data_->crls != nullptr) return problem("TIMESTAMP_PARSE", "token carries revocation lists");
+    if (other_certificate_) return problem("TIMESTAMP_PARSE", "token carries a non-X.509 certificate");
+    if (integer_value(signer_->version) != 1) return problem("TIMESTAMP_PARSE", "SignerInfo version is not 1");
 
     const X509_ALGOR* signer_digest = signer_->digest_algorithm;
     const STACK_OF(X509_ALGOR)* digests = signed_data_->digest_algorithms;
     if (sk_X509_ALGOR_num(digests) != 1 || !same_digest_oid(sk_X509_ALGOR_value(digests, 0), signer_digest) ||
         !parameters_absent_or_null(sk_X509_ALGOR_value(digests, 0)) || !parameters_absent_or_null(signer_digest)) {
-      return problem(kParse, "SignedData digest algorithms do not match the signer");
+      return problem("TIMESTAMP_PARSE", "SignedData digest algorithms do not match the signer");
     }
     const std::optional<Digest> digest = supported_digest(signer_digest);
-    if (!digest) return problem(kUnsupported, "signer digest is not SHA-256/384/512");
+    if (!digest) return problem("TIMESTAMP_UNSUPPORTED", "signer digest is not SHA-256/384/512");
     signer_digest_ = *digest;
 
     const std::optional<Scheme> scheme = signature_scheme(signer_->signature_algorithm, signer_digest_);
-    if (!scheme) return problem(kUnsupported, "signature algorithm is not RSA PKCS#1 v1.5 or ECDSA");
+    if (!scheme) return problem("TIMESTAMP_UNSUPPORTED", "signature algorithm is not RSA PKCS#1 v1.5 or ECDSA");
     if (!scheme_parameters_ok(signer_->signature_algorithm, scheme->kind)) {
-      return problem(kParse, "signature algorithm has unexpected parameters");
+      return problem("TIMESTAMP_PARSE", "signature algorithm has unexpected parameters");
     }
-    if (scheme->hash != signer_digest_) return problem(kUnsupported, "signature and digest algorithms disagree");
+    if (scheme->hash != signer_digest_) return problem("TIMESTAMP_UNSUPPORTED", "signature and digest algorithms disagree");
     scheme_ = *scheme;
     return std::nullopt;
   }
@@ -321,29 +317,29 @@ class Verification {
       found = candidate;
     }
     if (count != 1 || X509_ATTRIBUTE_count(found) != 1) {
-      return problem(kParse, "signed attribute " + oid_text(type) + " must appear exactly once");
+      return problem("TIMESTAMP_PARSE", "signed attribute " + oid_text(type) + " must appear exactly once");
     }
     return X509_ATTRIBUTE_get0_type(const_cast<X509_ATTRIBUTE*>(found), 0);
   }
 
   // Content type and message digest, the two signed attributes that bind the TSTInfo.
   std::optional<Problem> signed_attributes() {
-    if (signer_->signed_attrs == nullptr) return problem(kParse, "token has no signed attributes");
+    if (signer_->signed_attrs == nullptr) return problem("TIMESTAMP_PARSE", "token has no signed attributes");
 
     auto content_type = attribute(NID_pkcs9_contentType);
     if (auto* found = std::get_if<Problem>(&content_type)) return *found;
     const ASN1_TYPE* type_value = std::get<const ASN1_TYPE*>(content_type);
-    if (type_value->type != V_ASN1_OBJECT) return problem(kParse, "content-type attribute does not parse");
+    if (type_value->type != V_ASN1_OBJECT) return problem("TIMESTAMP_PARSE", "content-type attribute does not parse");
     if (!has_nid(type_value->value.object, NID_id_smime_ct_TSTInfo)) {
-      return problem(kParse, "signed content-type is not TSTInfo");
+      return problem("TIMESTAMP_PARSE", "signed content-type is not TSTInfo");
     }
 
     auto message_digest = attribute(NID_pkcs9_messageDigest);
     if (auto* found = std::get_if<Problem>(&message_digest)) return *found;
     const ASN1_TYPE* digest_value = std::get<const ASN1_TYPE*>(message_digest);
-    if (digest_value->type != V_ASN1_OCTET_STRING) return problem(kParse, "message-digest attribute does not parse");
+    if (digest_value->type != V_ASN1_OCTET_STRING) return problem("TIMESTAMP_PARSE", "message-digest attribute does not parse");
     if (!equal_bytes(digest_of(signer_digest_, tst_der_), bytes_of(digest_value->value.octet_string))) {
-      return problem(kSignature, "signed digest does not match the TSTInfo");
+      return problem("TIMESTAMP_SIGNATURE_INVALID", "signed digest does not match the TSTInfo");
     }
     return std::nullopt;
   }
@@ -351,10 +347,10 @@ class Verification {
   // The signer certificate, found by issuer and serial, and pinned by signing-certificate-v2.
   std::optional<Problem> signer_certificate() {
     signer_cert_ = find_signer();
-    if (!signer_cert_) return problem(kChain, "the signer certificate is not in the token");
+    if (!signer_cert_) return problem("TIMESTAMP_CHAIN_INVALID", "the signer certificate is not in the token");
     unsigned char* der = nullptr;
     const int len = i2d_X509(signer_cert_->x509.get(), &der);
-    if (len <= 0 || der == nullptr) return problem(kParse, "signer certificate does not re-encode");
+    if (len <= 0 || der == nullptr) return problem("TIMESTAMP_PARSE", "signer certificate does not re-encode");
     signer_der_.assign(der, der + len);
     OPENSSL_free(der);
 
@@ -389,20 +385,20 @@ class Verification {
     ByteReader outer(der);
     DerElement attribute;
     if (!outer.read_der(kSequenceTag, attribute) || !outer.empty()) {
-      return problem(kParse, "signing-certificate-v2 does not parse");
+      return problem("TIMESTAMP_PARSE", "signing-certificate-v2 does not parse");
     }
-    if (attribute.contents.empty()) return problem(kParse, "signing-certificate-v2 is empty");
+    if (attribute.contents.empty()) return problem("TIMESTAMP_PARSE", "signing-certificate-v2 is empty");
 
     ByteReader members(attribute.contents);
     DerElement ids;
-    if (!members.read_der(kSequenceTag, ids)) return problem(kParse, "signing-certificate-v2 ids do not parse");
-    if (ids.contents.empty()) return problem(kParse, "signing-certificate-v2 has no cert id");
+    if (!members.read_der(kSequenceTag, ids)) return problem("TIMESTAMP_PARSE", "signing-certificate-v2 ids do not parse");
+    if (ids.contents.empty()) return problem("TIMESTAMP_PARSE", "signing-certificate-v2 has no cert id");
 
     ByteReader id_list(ids.contents);
     ByteReader fields;
-    if (!id_list.get_der(kSequenceTag, fields)) return problem(kParse, "ESSCertIDv2 does not parse");
+    if (!id_list.get_der(kSequenceTag, fields)) return problem("TIMESTAMP_PARSE", "ESSCertIDv2 does not parse");
     DerElement first;
-    if (!fields.read_der(first)) return problem(kParse, "ESSCertIDv2 has no hash");
+    if (!fields.read_der(first)) return problem("TIMESTAMP_PARSE", "ESSCertIDv2 has no hash");
 
     Digest digest = Digest::Sha256;
     DerElement cert_hash = first;
@@ -411,16 +407,16 @@ class Verification {
       const AlgorPtr algorithm(d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(first.whole.size())));
       ERR_clear_error();
       if (!algorithm || cursor != first.whole.data() + first.whole.size()) {
-        return problem(kParse, "ESSCertIDv2 hash algorithm does not parse");
+        return problem("TIMESTAMP_PARSE", "ESSCertIDv2 hash algorithm does not parse");
       }
       const std::optional<Digest> named = supported_digest(algorithm.get());
-      if (!named) return problem(kUnsupported, "ESSCertIDv2 hash is not SHA-256/384/512");
+      if (!named) return problem("TIMESTAMP_UNSUPPORTED", "ESSCertIDv2 hash is not SHA-256/384/512");
       digest = *named;
-      if (!fields.read_der(cert_hash)) return problem(kParse, "ESSCertIDv2 has no hash");
+      if (!fields.read_der(cert_hash)) return problem("TIMESTAMP_PARSE", "ESSCertIDv2 has no hash");
     }
-    if (cert_hash.tag != kOctetStringTag) return problem(kParse, "ESSCertIDv2 hash is not an OCTET STRING");
+    if (cert_hash.tag != kOctetStringTag) return problem("TIMESTAMP_PARSE", "ESSCertIDv2 hash is not an OCTET STRING");
     if (!equal_bytes(digest_of(digest, signer_der_), cert_hash.contents)) {
-      return problem(kChain, "signed certificate id does not match the signer certificate");
+      return problem("TIMESTAMP_CHAIN_INVALID", "signed certificate id does not match the signer certificate");
     }
     return std::nullopt;
   }
@@ -428,12 +424,12 @@ class Verification {
   // The signature over the signed attributes, encoded afresh as a DER SET OF.
   std::optional<Problem> signature() {
     const std::optional<std::vector<uint8_t>> signed_attrs = cms::encode_attribute_set(signer_->signed_attrs);
-    if (!signed_attrs) return problem(kParse, "signed attributes do not re-encode");
+    if (!signed_attrs) return problem("TIMESTAMP_PARSE", "signed attributes do not re-encode");
     auto key = extract_signing_key(signer_cert_->x509.get());
     if (auto* found = std::get_if<Problem>(&key)) return *found;
     if (!verify_signature(std::get<SigningKey>(key), scheme_.kind, signer_digest_, *signed_attrs,
                           bytes_of(signer_->signature))) {
-      return problem(kSignature, "the TSA signature does not verify");
+      return problem("TIMESTAMP_SIGNATURE_INVALID", "the TSA signature does not verify");
     }
     return std::nullopt;
   }
@@ -442,7 +438,7 @@ class Verification {
   std::optional<Problem> signer_rules() {
     if (std::optional<Problem> found = check_signer_certificate(signer_cert_->x509.get())) return found;
     const GENERAL_NAME* tsa = TS_TST_INFO_get_tsa(tst_.get());
-    if (tsa != nullptr && !tsa_is_signer(tsa)) return problem(kChain, "the TSA named in the token is not the signer");
+    if (tsa != nullptr && !tsa_is_signer(tsa)) return problem("TIMESTAMP_CHAIN_INVALID", "the TSA named in the token is not the signer");
     return std::nullopt;
   }
 

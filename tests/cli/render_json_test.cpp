@@ -81,7 +81,7 @@ TEST(RenderJson, ChainHasHeadsOnlyWhenGiven) {
   r.outcome = Outcome::Valid;
   r.valid = true;
   r.length = 1;
-  r.problems = {{"A", "m", 0}, {"B", "n", 3}};
+  r.problems = {{"PARSE", "m", 0}, {"LINKAGE", "n", 3}};
   r.entries = {invalid_live_record()};
   r.scope = "S";
   const std::string start =
@@ -93,12 +93,12 @@ TEST(RenderJson, ChainHasHeadsOnlyWhenGiven) {
       "  \"problems\": [\n"
       "    {\n"
       "      \"line\": 0,\n"
-      "      \"code\": \"A\",\n"
+      "      \"code\": \"PARSE\",\n"
       "      \"message\": \"m\"\n"
       "    },\n"
       "    {\n"
       "      \"line\": 3,\n"
-      "      \"code\": \"B\",\n"
+      "      \"code\": \"LINKAGE\",\n"
       "      \"message\": \"n\"\n"
       "    }\n"
       "  ],\n"
@@ -243,7 +243,7 @@ TEST(RenderJson, TimestampStampWithoutAccuracy) {
 
 TEST(RenderJson, KeyChain) {
   KeyChainReport r;
-  r.problems = {{"L", "m", 2}};
+  r.problems = {{"CHAIN_BROKEN", "m", 2}};
   r.length = 2;
   r.head_receipt_sha256 = "h";
   r.key_ids = {"a", "b"};
@@ -257,7 +257,7 @@ TEST(RenderJson, KeyChain) {
             "  \"problems\": [\n"
             "    {\n"
             "      \"line\": 2,\n"
-            "      \"code\": \"L\",\n"
+            "      \"code\": \"CHAIN_BROKEN\",\n"
             "      \"message\": \"m\"\n"
             "    }\n"
             "  ],\n"

@@ -11,7 +11,7 @@ ReceiptVerdict lab_receipt(bool valid) {
   v.format = ReceiptFormat::LabReceipt;
   v.outcome = valid ? Outcome::Valid : Outcome::Invalid;
   v.valid = valid;
-  if (!valid) v.problems = {{"SIGNATURE_INVALID", "model \u202egpt\u202c is signed by someone else"}, {"B", "two"}};
+  if (!valid) v.problems = {{"SIGNATURE_INVALID", "model \u202egpt\u202c is signed by someone else"}, {"LINKAGE", "two"}};
   v.facts = {{"receipt_hash", "ab12"}, {"model", "caf\u00e9\x1b[1m"}};
   v.intermediate = {{"signed_at", "2025-01-31T08:05:09Z"}, {"key_id", "\u2066x"}};
   v.scope = "Scope: lab.";
@@ -34,7 +34,7 @@ TEST(RenderText, InvalidReceiptHidesFactsAndEscapesMessages) {
   EXPECT_EQ(render_text(lab_receipt(false), "dir/r\n.json"),
             "INVALID  dir/r\\u{000a}.json  (lab-receipt)\n"
             "  [SIGNATURE_INVALID] model \\u{202e}gpt\\u{202c} is signed by someone else\n"
-            "  [B] two\n"
+            "  [LINKAGE] two\n"
             "  \u00b7 key_id: \\u{2066}x\n"
             "  \u00b7 signed_at: 2025-01-31T08:05:09Z\n"
             "\n"
@@ -168,7 +168,7 @@ TEST(RenderText, KeyChainWordFollowsValidAlone) {
   r.outcome = Outcome::Refused;  // never produced, but the word must not depend on it
   r.valid = false;
   r.length = 2;
-  r.problems = {{"KEY_CHAIN_LINK", "broken", 2}, {"CONTAINS", "kept receipt missing", 0}};
+  r.problems = {{"CHAIN_BROKEN", "broken", 2}, {"RECEIPT_MISSING", "kept receipt missing", 0}};
   r.head_receipt_sha256 = "cc";
   r.key_ids = {"k1", "k2\u200f"};
   r.sigsum_chain_keys = {"hidden"};
@@ -176,8 +176,8 @@ TEST(RenderText, KeyChainWordFollowsValidAlone) {
   r.scope = "S";
   EXPECT_EQ(render_text(r, "h.jsonl"),
             "INVALID  h.jsonl  (key-receipt history, 2 boots, hash links only)\n"
-            "  line 2: [KEY_CHAIN_LINK] broken\n"
-            "  [CONTAINS] kept receipt missing\n"
+            "  line 2: [CHAIN_BROKEN] broken\n"
+            "  [RECEIPT_MISSING] kept receipt missing\n"
             "  newest receipt sha256: cc\n"
             "  boot 1: key id k1\n"
             "  boot 2: key id k2\\u{200f}\n"
@@ -196,13 +196,13 @@ TEST(RenderText, KeyChainWordFollowsValidAlone) {
 TEST(RenderText, AttestedRecordWithoutStamp) {
   AttestedRecordReport r;
   r.outcome = Outcome::Invalid;
-  r.problems = {{"RECORD_INVALID", "record: bad \u2066"}};
+  r.problems = {{"SIGNATURE_INVALID", "record: bad \u2066"}};
   r.record = lab_receipt(false);
   r.level2 = full_level2();
   r.scope = "S";
   EXPECT_EQ(render_text(r, "rec\tord.json"),
             "INVALID  rec\\u{0009}ord.json  (attested live record)\n"
-            "  [RECORD_INVALID] record: bad \\u{2066}\n"
+            "  [SIGNATURE_INVALID] record: bad \\u{2066}\n"
             "  record signature: NOT valid\n"
             "  Intel TDX binding: valid against your expected TD\n"
             "  TCB status (as found): SWHardeningNeeded\n"
@@ -261,8 +261,8 @@ TEST(RenderText, LogEvidenceShowsLogsWitnessesAndRekor) {
             "RESULT: VALID\n");
   LogEvidenceReport bad;
   bad.outcome = Outcome::Refused;
-  bad.problems = {{"TLOG_X", "m"}};
-  EXPECT_EQ(render_text(bad, "e"), "INVALID  e  (public-log evidence)\n  [TLOG_X] m\n\n\nRESULT: INVALID\n");
+  bad.problems = {{"TLOG_PARSE", "m"}};
+  EXPECT_EQ(render_text(bad, "e"), "INVALID  e  (public-log evidence)\n  [TLOG_PARSE] m\n\n\nRESULT: INVALID\n");
   EXPECT_EQ(report_status(bad), 1);
 }
 

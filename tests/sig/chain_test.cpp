@@ -95,7 +95,7 @@ TEST_F(Chain, LinksAreJudgedEntryByEntryWithoutCascade) {
   tampered.replace(tampered.find("summarise"), 9, "summarize");
   const ChainReport bad = judge(chain_->lines[0] + "\n" + tampered + "\n" + lines({2, 3}));
   std::vector<std::string> codes;
-  for (const Problem& p : bad.problems) codes.push_back(p.code + "@" + std::to_string(p.line));
+  for (const Problem& p : bad.problems) codes.push_back(std::string(p.code.text()) + "@" + std::to_string(p.line));
   EXPECT_EQ(codes, (std::vector<std::string>{"HASH_MISMATCH@2", "COUNTERSIGNATURE_INVALID@2", "LINKAGE@2", "LINKAGE@2"}));
   EXPECT_EQ(bad.length, 4u);
 }

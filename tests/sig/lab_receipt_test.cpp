@@ -17,7 +17,7 @@ using test::P384TestKey;
 
 std::vector<std::string> codes(const ReceiptVerdict& verdict) {
   std::vector<std::string> out;
-  for (const Problem& p : verdict.problems) out.push_back(p.code);
+  for (const Problem& p : verdict.problems) out.emplace_back(p.code.text());
   return out;
 }
 

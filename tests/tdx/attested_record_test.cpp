@@ -53,7 +53,7 @@ class AttestedRecord : public ::testing::Test {
 
   static std::vector<std::string> codes(const std::vector<Problem>& problems) {
     std::vector<std::string> out;
-    for (const Problem& p : problems) out.push_back(p.code);
+    for (const Problem& p : problems) out.emplace_back(p.code.text());
     return out;
   }
 

@@ -29,9 +29,9 @@ LiveKeyReceipt receipt(const std::string& schema, const std::string& extra = "")
   return std::holds_alternative<LiveKeyReceipt>(result) ? std::get<LiveKeyReceipt>(result) : LiveKeyReceipt{};
 }
 
-Problem binding_problem(const LiveKeyReceipt& r) {
+std::optional<Problem> binding_problem(const LiveKeyReceipt& r) {
   auto result = key_binding(r, std::vector<uint8_t>(1952, 7));
-  return std::holds_alternative<Problem>(result) ? std::get<Problem>(result) : Problem{"none", ""};
+  return std::holds_alternative<Problem>(result) ? std::optional(std::get<Problem>(result)) : std::nullopt;
 }
 
 // A P-256 key in SubjectPublicKeyInfo DER, 91 bytes, and the same bytes claiming a compressed point.
@@ -94,7 +94,7 @@ TEST(KeyBinding, SchemaFixesTheFieldsAndTheBoundBytes) {
                                   "orvelant/live-key-receipt/v2 or orvelant/live-key-receipt/v3";
   EXPECT_EQ(binding_problem(receipt(std::string(kReceiptSchemaV1), R"(,"prev_receipt_sha256":"GENESIS")")),
             (Problem{"UNSUPPORTED_SCHEMA", unsupported}));
-  EXPECT_EQ(binding_problem(receipt("orvelant/live-key-receipt/v4")).code, "UNSUPPORTED_SCHEMA");
+  EXPECT_EQ(binding_problem(receipt("orvelant/live-key-receipt/v4"))->code, "UNSUPPORTED_SCHEMA");
   EXPECT_EQ(binding_problem(receipt(std::string(kReceiptSchemaV3),
                                     R"(,"prev_receipt_sha256":"GENESIS","sigsum_chain_key_hex":")" + std::string(64, 'a') + "\"")),
             (Problem{"UNSUPPORTED_SCHEMA", unsupported.substr(0, 16) + "orvelant/live-key-receipt/v3" + unsupported.substr(44)}));

@@ -40,9 +40,15 @@ Judge with_level2(const KeyHistory& h) {
   return Judge{{}, h.scenario.snapshot_json(), {h.scenario.expected_json()}, h.scenario.now(), h.scenario.dcap.root_der()};
 }
 
-std::vector<Problem> problems(std::initializer_list<std::tuple<uint64_t, std::string_view, std::string_view>> list) {
+struct Line {
+  uint64_t line;
+  ProblemCode code;
+  std::string_view message;
+};
+
+std::vector<Problem> problems(std::initializer_list<Line> list) {
   std::vector<Problem> out;
-  for (const auto& [line, code, message] : list) out.push_back({std::string(code), std::string(message), line});
+  for (const auto& [line, code, message] : list) out.push_back({code, std::string(message), line});
   return out;
 }
 

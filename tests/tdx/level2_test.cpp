@@ -17,7 +17,7 @@ struct Evaluated {
   Level2Result result;
   std::vector<std::string> codes() const {
     std::vector<std::string> out;
-    for (const Problem& p : result.report.problems) out.push_back(p.code);
+    for (const Problem& p : result.report.problems) out.emplace_back(p.code.text());
     return out;
   }
   const Level2Report& report() const { return result.report; }

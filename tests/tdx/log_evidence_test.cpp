@@ -38,7 +38,7 @@ void expect_stopped(const LogEvidenceReport& r, const Problem& problem) {
 }
 
 void expect_valid(const LogEvidenceReport& r) {
-  EXPECT_TRUE(r.problems.empty()) << r.problems.front().code << " " << r.problems.front().message;
+  EXPECT_TRUE(r.problems.empty()) << r.problems.front().code.text() << " " << r.problems.front().message;
   EXPECT_TRUE(r.valid);
   EXPECT_EQ(r.outcome, Outcome::Valid);
 }

@@ -27,7 +27,7 @@ std::array<uint8_t, N> hex_file(const fs::path& path) {
 }
 
 std::string outcome_of(const TlogResult<VerifiedSigsumProof>& result) {
-  return result ? "ok" : result.error().code + ": " + result.error().message;
+  return result ? "ok" : std::string(result.error().code.text()) + ": " + result.error().message;
 }
 
 class RealSigsum : public ::testing::Test {
@@ -156,7 +156,7 @@ class RealRekor : public ::testing::Test {
   std::string outcome(const std::string& text, const Hash& expected_digest, const std::vector<uint8_t>& key,
                       const RekorLog& under) const {
     const TlogResult<VerifiedRekorEntry> result = verify_rekor_entry(text, expected_digest, key, under);
-    return result ? "ok " + std::to_string(result->log_index) : result.error().code + ": " + result.error().message;
+    return result ? "ok " + std::to_string(result->log_index) : std::string(result.error().code.text()) + ": " + result.error().message;
   }
 
   fs::path vectors, realdata;

@@ -27,7 +27,7 @@ class RekorEntry : public ::testing::Test {
   std::string outcome(const std::string& text) const { return outcome(text, digest, signer.spki_der()); }
   std::string outcome(const std::string& text, const Hash& expected_digest, const std::vector<uint8_t>& key) const {
     const TlogResult<VerifiedRekorEntry> result = verify_rekor_entry(text, expected_digest, key, pinned);
-    return result ? "ok " + std::to_string(result->log_index) : result.error().code + ": " + result.error().message;
+    return result ? "ok " + std::to_string(result->log_index) : std::string(result.error().code.text()) + ": " + result.error().message;
   }
   // The body edited by `edit`, then sealed so that everything before the body still verifies.
   template <class Edit>
@@ -67,7 +67,7 @@ TEST_F(RekorEntry, PinnedLogIdentity) {
   const std::string not_spki = "TLOG_PARSE: log key is not an Ed25519 SPKI";
   auto made = [](std::string_view origin, std::string_view spki) {
     const TlogResult<RekorLog> result = make_rekor_log(origin, spki);
-    return result ? std::string("ok") : result.error().code + ": " + result.error().message;
+    return result ? std::string("ok") : std::string(result.error().code.text()) + ": " + result.error().message;
   };
   const std::string spki = log.spki_base64();
   EXPECT_EQ(made("rekor.test.example", spki), "ok");
@@ -376,7 +376,7 @@ TEST_F(RekorEntry, StatementMustBeTheExpectedSignerOverTheExpectedDigest) {
               set_string(b.body, verifier_of(b)["publicKey"], "rawBytes", test::base64_of(ed25519_spki));
               b.seal();
               const TlogResult<VerifiedRekorEntry> result = verify_rekor_entry(b.text(), digest, ed25519_spki, pinned);
-              EXPECT_EQ(result.error().code + ": " + result.error().message, parse("pinned key is not P-256"));
+              EXPECT_EQ(std::string(result.error().code.text()) + ": " + result.error().message, parse("pinned key is not P-256"));
             }),
             leaf("the entry is signed by a different key"));
 

@@ -32,7 +32,7 @@ class SigsumProof : public ::testing::Test {
   // "ok", or "CODE: message".
   std::string outcome(const std::string& text) const {
     const TlogResult<VerifiedSigsumProof> result = verify(text);
-    return result ? "ok" : result.error().code + ": " + result.error().message;
+    return result ? "ok" : std::string(result.error().code.text()) + ": " + result.error().message;
   }
 };
 
@@ -182,7 +182,7 @@ TEST_F(SigsumProof, LeafMustBeTheSubmittersSignatureOverThisMessage) {
   const TlogResult<VerifiedSigsumProof> other_message =
       verify_sigsum_proof(text, test::sha256_of("other receipt"), submitter.public_key(), policy);
   ASSERT_FALSE(other_message.ok());
-  EXPECT_EQ(other_message.error().code + ": " + other_message.error().message, leaf_invalid);
+  EXPECT_EQ(std::string(other_message.error().code.text()) + ": " + other_message.error().message, leaf_invalid);
 
   // The submitter's key hash with a stranger's signature, and a signature with one bit changed.
   SigsumProofBuilder forged = proof();

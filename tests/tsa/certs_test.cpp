@@ -43,7 +43,7 @@ Cert with_spki(const TestCert& cert, const std::function<void(der::Node&)>& edit
   return cert_of(der::write(node));
 }
 
-Problem problem(std::string code, std::string message) { return Problem{std::move(code), std::move(message), 0}; }
+Problem problem(ProblemCode code, std::string message) { return Problem{code, std::move(message), 0}; }
 
 TEST(SigningKey, AcceptsRsaFrom2048BitsAndTheTwoCurves) {
   const TestKey& root = TestKey::get(KeyKind::P256);

@@ -113,7 +113,7 @@ TEST(RealTokens, AsIssuedTokensAreRefusedByDesign) {
     const TimestampReport report = judge(shared, sample);
     EXPECT_EQ(report.outcome, Outcome::Invalid);
     EXPECT_TRUE(report.stamps.empty());
-    return report.problems.size() == 1 ? report.problems[0] : Problem{};
+    return report.problems.size() == 1 ? std::optional<Problem>(report.problems[0]) : std::nullopt;
   };
   // DigiCert lists its certificates out of DER order and adds a cross-signed root.
   for (const Sample& sample : {Sample{"digicert/ysimonx-20230304T154859Z.stamp.json", kYsimonx.stamped},

@@ -38,7 +38,7 @@ std::variant<Stamp, Problem> verify(const std::string& token, const Hierarchy& h
 std::string outcome(const std::string& token, const Hierarchy& h, uint64_t now = kNow,
                     const std::string& subject = kSubject) {
   auto result = verify(token, h, now, subject);
-  if (auto* found = std::get_if<Problem>(&result)) return found->code + ": " + found->message;
+  if (auto* found = std::get_if<Problem>(&result)) return std::string(found->code.text()) + ": " + found->message;
   return "VALID";
 }
 
