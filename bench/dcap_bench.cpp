@@ -40,9 +40,9 @@ const Fixture& fixture() {
     out.root.assign(root.begin(), root.end());
     out.quote.assign(quote.begin(), quote.end());
     const std::string text = orv::bench::read_or_exit(dir / "quote_collateral.json");
-    const orv::Result<orv::json::Document> doc = orv::json::parse(text);
-    orv::Result<orv::dcap::QuoteCollateralV3> parsed =
-        doc ? orv::dcap::read_collateral(doc->root()) : orv::Result<orv::dcap::QuoteCollateralV3>(orv::fail(doc.error()));
+    const orv::Expected<orv::json::Document, std::string> doc = orv::json::parse(text);
+    orv::Expected<orv::dcap::QuoteCollateralV3, std::string> parsed =
+        doc ? orv::dcap::read_collateral(doc->root()) : orv::Expected<orv::dcap::QuoteCollateralV3, std::string>(orv::fail(doc.error()));
     if (!parsed) {
       std::fprintf(stderr, "cannot read the sample collateral: %s\n", parsed.error().c_str());
       std::exit(1);
@@ -57,7 +57,7 @@ const Fixture& fixture() {
 // The two signature checks of a quote, with their keys already parsed.
 void BM_TwoP256Verifications(benchmark::State& state) {
   const Fixture& f = fixture();
-  const orv::dcap::Checked<orv::dcap::Quote> quote = orv::dcap::decode_quote(f.quote);
+  const orv::Expected<orv::dcap::Quote, orv::dcap::Failure> quote = orv::dcap::decode_quote(f.quote);
   const orv::dcap::AuthData& auth = quote->auth_data;
   const auto attestation = orv::crypto::P256PublicKey::from_point(auth.ecdsa_attestation_key);
   const std::string_view chain(reinterpret_cast<const char*>(auth.certification_data.body.data()),
@@ -82,7 +82,7 @@ void BM_FullQuoteVerification(benchmark::State& state) {
   for (auto _ : state) {
     auto result = orv::dcap::verify_and_accept(f.quote, f.collateral, f.root, kNow, f.policy);
     if (!result) {
-      state.SkipWithError(result.failure().text().c_str());
+      state.SkipWithError(result.error().text().c_str());
       return;
     }
     benchmark::DoNotOptimize(result);
@@ -93,13 +93,13 @@ void BM_QuoteWithVerifiedCollateral(benchmark::State& state) {
   const Fixture& f = fixture();
   const auto collateral = orv::dcap::verify_collateral(f.collateral, f.root, kNow);
   if (!collateral) {
-    state.SkipWithError(collateral.failure().text().c_str());
+    state.SkipWithError(collateral.error().text().c_str());
     return;
   }
   for (auto _ : state) {
     auto result = orv::dcap::verify_and_accept(f.quote, *collateral, f.policy);
     if (!result) {
-      state.SkipWithError(result.failure().text().c_str());
+      state.SkipWithError(result.error().text().c_str());
       return;
     }
     benchmark::DoNotOptimize(result);

@@ -11,13 +11,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const orv::Result<orv::json::Document> parsed = orv::json::parse(text);
+  const orv::Expected<orv::json::Document, std::string> parsed = orv::json::parse(text);
   if (!parsed) return 0;
-  const orv::Result<std::string> first = orv::json::canonicalize(parsed->root());
+  const orv::Expected<std::string, std::string> first = orv::json::canonicalize(parsed->root());
   if (!first) return 0;
-  const orv::Result<orv::json::Document> reparsed = orv::json::parse(*first);
+  const orv::Expected<orv::json::Document, std::string> reparsed = orv::json::parse(*first);
   if (!reparsed) std::abort();
-  const orv::Result<std::string> second = orv::json::canonicalize(reparsed->root());
+  const orv::Expected<std::string, std::string> second = orv::json::canonicalize(reparsed->root());
   if (!second || *second != *first) std::abort();
   return 0;
 }

@@ -44,9 +44,9 @@ inline std::optional<RealDcap> load_real_dcap() {
     std::fprintf(stderr, "shared DCAP test data not found; this target judges nothing\n");
     return std::nullopt;
   }
-  const Result<json::Document> doc = json::parse(*collateral);
+  const Expected<json::Document, std::string> doc = json::parse(*collateral);
   if (!doc) return std::nullopt;
-  Result<dcap::QuoteCollateralV3> parsed = dcap::read_collateral(doc->root());
+  Expected<dcap::QuoteCollateralV3, std::string> parsed = dcap::read_collateral(doc->root());
   if (!parsed) return std::nullopt;
   RealDcap out;
   out.root.assign(root->begin(), root->end());

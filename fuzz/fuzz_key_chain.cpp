@@ -53,9 +53,7 @@ std::string receipt(std::string_view schema, uint8_t boot, const std::string& li
   quote[0] = 4;
   quote[4] = 0x81;
   const auto binding = orv::tdx::key_binding(r, key);
-  if (const auto* value = std::get_if<std::array<uint8_t, 64>>(&binding)) {
-    std::copy(value->begin(), value->end(), quote.begin() + 568);
-  }
+  if (binding) std::copy(binding->begin(), binding->end(), quote.begin() + 568);
   std::string out = "{\"schema\":\"" + r.schema + "\",\"alg\":\"ML-DSA-65\",\"public_key_hex\":\"" + r.public_key_hex +
                     "\",\"quote_hex\":\"" + orv::hex_encode(quote) + "\",\"event_log\":[],\"issued_at\":\"" +
                     r.issued_at + "\",\"prev_receipt_sha256\":\"" + link + "\"";

@@ -8,9 +8,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> raw(data, size);
-  const orv::dcap::Checked<orv::dcap::Quote> quote = orv::dcap::decode_quote(raw);
+  const orv::Expected<orv::dcap::Quote, orv::dcap::Failure> quote = orv::dcap::decode_quote(raw);
   if (!quote) {
-    if (quote.failure().message != "Failed to decode quote" || quote.failure().causes.empty()) std::abort();
+    if (quote.error().message != "Failed to decode quote" || quote.error().causes.empty()) std::abort();
     return 0;
   }
   const orv::dcap::Quote& q = *quote;

@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> token(data, size);
   const auto result = orv::tsa::verify_timestamp_token(token, orv::as_bytes(orv::fuzz::kTimestampSubject), authority(),
                                                        orv::fuzz::kTimestampNow);
-  if (const auto* problem = std::get_if<orv::Problem>(&result)) {
-    if (problem->code.rfind("TIMESTAMP_", 0) != 0 || problem->message.empty()) std::abort();
+  if (!result) {
+    if (!result.error().code.text().starts_with("TIMESTAMP_") || result.error().message.empty()) std::abort();
     return 0;
   }
   const std::string digest = orv::crypto::sha256_hex(token);

@@ -23,7 +23,7 @@ std::optional<std::string>* single_option(CommandLine& line, std::string_view ar
 
 }  // namespace
 
-Result<Scan> scan_arguments(const std::vector<std::string>& args) {
+Expected<Scan, std::string> scan_arguments(const std::vector<std::string>& args) {
   // Help is honoured wherever it stands, even as an option's value: someone who typed it
   // wants the usage text, not a verdict.
   if (any_equals(args, "--help", "-h")) return Scan{Action::Help, {}};

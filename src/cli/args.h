@@ -40,6 +40,6 @@ struct Scan {
 
 // A failure is a usage error; its message already has every inserted argument made
 // terminal-safe.
-Result<Scan> scan_arguments(const std::vector<std::string>& args);
+Expected<Scan, std::string> scan_arguments(const std::vector<std::string>& args);
 
 }  // namespace orv::cli

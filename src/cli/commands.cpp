@@ -18,7 +18,7 @@ constexpr uint64_t kEvidenceLimit = 4 * kMiB;
 // A read failure ends the run like a usage error.
 #define ORV_READ(target, read_call)                             \
   do {                                                          \
-    Result<std::string> read_result_ = (read_call);             \
+    Expected<std::string, std::string> read_result_ = (read_call);             \
     if (!read_result_) return UsageError{read_result_.error()}; \
     (target) = std::move(read_result_).value();                 \
   } while (0)

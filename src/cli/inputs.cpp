@@ -41,7 +41,7 @@ std::optional<std::filesystem::path> canonical(const std::string& path) {
 
 }  // namespace
 
-Result<std::string> read_bytes(const std::string& path, std::string_view label, uint64_t limit) {
+Expected<std::string, std::string> read_bytes(const std::string& path, std::string_view label, uint64_t limit) {
   // O_NOCTTY: a path naming a terminal must not become our controlling terminal.
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) return fail(cannot_read(label, path, errno));
@@ -73,8 +73,8 @@ Result<std::string> read_bytes(const std::string& path, std::string_view label, 
   return data;
 }
 
-Result<std::string> read_text(const std::string& path, std::string_view label, uint64_t limit) {
-  Result<std::string> bytes = read_bytes(path, label, limit);
+Expected<std::string, std::string> read_text(const std::string& path, std::string_view label, uint64_t limit) {
+  Expected<std::string, std::string> bytes = read_bytes(path, label, limit);
   if (!bytes) return bytes;
   if (!is_valid_utf8(*bytes)) return fail(std::string(label) + " " + terminal_safe(path) + " is not UTF-8 text");
   return bytes;

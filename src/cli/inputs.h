@@ -14,10 +14,10 @@ namespace orv::cli {
 
 // Reads at most limit + 1 bytes and never asks the file system for the size, so an endless
 // or growing file costs at most that much. `label` names the input's role in messages.
-Result<std::string> read_bytes(const std::string& path, std::string_view label, uint64_t limit);
+Expected<std::string, std::string> read_bytes(const std::string& path, std::string_view label, uint64_t limit);
 
 // read_bytes, then the content must be UTF-8; it is returned unchanged (BOM, CRs and all).
-Result<std::string> read_text(const std::string& path, std::string_view label, uint64_t limit);
+Expected<std::string, std::string> read_text(const std::string& path, std::string_view label, uint64_t limit);
 
 // True when both paths resolve (symbolic links, "." and "..") to the same canonical path.
 // A path that cannot be resolved is never the same file: its read reports the problem.

@@ -24,7 +24,7 @@ int usage_error(std::FILE* err, std::string_view message) {
 
 int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const Verifiers& verifiers,
              const Clock& clock) {
-  Result<Scan> scan = scan_arguments(args);
+  Expected<Scan, std::string> scan = scan_arguments(args);
   if (!scan) return usage_error(err, scan.error());
   switch (scan->action) {
     case Action::Help:

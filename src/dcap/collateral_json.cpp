@@ -28,8 +28,8 @@ constexpr json::Record kQuoteCollateralV3{"QuoteCollateralV3", kCollateralFields
 
 std::span<const json::Field> collateral_fields() { return kCollateralFields; }
 
-Result<QuoteCollateralV3> read_collateral(const json::Value& object) {
-  if (auto error = json::check_record(object, kQuoteCollateralV3)) return fail(*error);
+Expected<QuoteCollateralV3, std::string> read_collateral(const json::Value& object) {
+  if (auto mapped = json::check_record(object, kQuoteCollateralV3); !mapped.ok()) return fail(mapped.error());
   const auto text = [&](std::string_view name) { return std::string(json::string_member(object, name)); };
   std::optional<std::string> chain;
   if (json::member(object, "pck_certificate_chain") != nullptr) chain = text("pck_certificate_chain");

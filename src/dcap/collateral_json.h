@@ -15,6 +15,6 @@ namespace orv::dcap {
 std::span<const json::Field> collateral_fields();
 
 // The collateral, or the mapping message (unknown, missing or mistyped members).
-Result<QuoteCollateralV3> read_collateral(const json::Value& object);
+Expected<QuoteCollateralV3, std::string> read_collateral(const json::Value& object);
 
 }  // namespace orv::dcap

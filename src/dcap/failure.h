@@ -59,13 +59,4 @@ inline Failure wrap(std::string message, Failure inner) {
   return outer;
 }
 
-// A value or the failure that prevented it.
-template <class T>
-class Checked : public Expected<T, Failure> {
- public:
-  using Expected<T, Failure>::Expected;
-  const Failure& failure() const& { return Expected<T, Failure>::error(); }
-  Failure&& failure() && { return std::move(*this).Expected<T, Failure>::error(); }
-};
-
 }  // namespace orv::dcap

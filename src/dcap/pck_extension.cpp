@@ -35,7 +35,7 @@ struct Entry {
 };
 
 // A SEQUENCE of SEQUENCE { OID, value }, each OID at most once.
-Checked<std::vector<Entry>> read_entries(std::span<const uint8_t> sequence_content) {
+Expected<std::vector<Entry>, Failure> read_entries(std::span<const uint8_t> sequence_content) {
   std::vector<Entry> entries;
   ByteReader reader(sequence_content);
   while (!reader.empty()) {
@@ -62,7 +62,7 @@ const DerElement* find(const std::vector<Entry>& entries, const std::string& oid
   return nullptr;
 }
 
-Checked<std::vector<Entry>> nested(const DerElement& value) {
+Expected<std::vector<Entry>, Failure> nested(const DerElement& value) {
   if (value.tag != kTagSequence) return failure(Malformed, "Failed to load nested sequence");
   return read_entries(value.contents);
 }
@@ -82,19 +82,19 @@ std::optional<Failure> read_flag(const std::vector<Entry>& entries, const std::s
 
 }  // namespace
 
-Checked<PckExtensions> parse_sgx_extension(std::span<const uint8_t> value) {
+Expected<PckExtensions, Failure> parse_sgx_extension(std::span<const uint8_t> value) {
   ByteReader reader(value);
   DerElement outer;
   if (!reader.read_der(outer) || !reader.empty()) return failure(Malformed, "Failed to decode DER object");
   if (outer.tag != kTagSequence) return failure(Malformed, "Failed to load sequence");
-  Checked<std::vector<Entry>> top = read_entries(outer.contents);
-  if (!top) return std::move(top).failure();
+  Expected<std::vector<Entry>, Failure> top = read_entries(outer.contents);
+  if (!top) return std::move(top).error();
 
   PckExtensions out;
   const DerElement* tcb_value = find(*top, kTcb);
   if (tcb_value == nullptr) return missing(kTcb);
-  Checked<std::vector<Entry>> tcb = nested(*tcb_value);
-  if (!tcb) return std::move(tcb).failure();
+  Expected<std::vector<Entry>, Failure> tcb = nested(*tcb_value);
+  if (!tcb) return std::move(tcb).error();
 
   const DerElement* cpusvn = find(*tcb, kCpuSvn);
   if (cpusvn == nullptr) return missing(kCpuSvn);
@@ -134,8 +134,8 @@ Checked<PckExtensions> parse_sgx_extension(std::span<const uint8_t> value) {
   out.sgx_type = sgx_type->contents[0];
 
   if (const DerElement* configuration = find(*top, kConfiguration)) {
-    Checked<std::vector<Entry>> flags = nested(*configuration);
-    if (!flags) return std::move(flags).failure();
+    Expected<std::vector<Entry>, Failure> flags = nested(*configuration);
+    if (!flags) return std::move(flags).error();
     if (auto bad = read_flag(*flags, kDynamicPlatform, out.dynamic_platform)) return std::move(*bad);
     if (auto bad = read_flag(*flags, kCachedKeys, out.cached_keys)) return std::move(*bad);
     if (auto bad = read_flag(*flags, kSmtEnabled, out.smt_enabled)) return std::move(*bad);
@@ -150,7 +150,7 @@ bool has_sgx_extension(const X509* cert) {
   return !oid || X509_get_ext_by_OBJ(cert, oid.get(), -1) >= 0;
 }
 
-Checked<PckExtensions> read_pck_extensions(const X509* leaf) {
+Expected<PckExtensions, Failure> read_pck_extensions(const X509* leaf) {
   crypto::OpenSslPtr<ASN1_OBJECT, ASN1_OBJECT_free> oid(OBJ_txt2obj(std::string(kSgxExtensionOid).c_str(), 1));
   if (!oid) return failure(Malformed, "Intel extension not found");
   const int first = X509_get_ext_by_OBJ(leaf, oid.get(), -1);

@@ -28,10 +28,10 @@ struct PckExtensions {
 };
 
 // From the extension's value (the content of its OCTET STRING).
-Checked<PckExtensions> parse_sgx_extension(std::span<const uint8_t> value);
+Expected<PckExtensions, Failure> parse_sgx_extension(std::span<const uint8_t> value);
 // From the PCK leaf: "Intel extension not found" when it carries none; two of them is a
 // duplicate like any other.
-Checked<PckExtensions> read_pck_extensions(const X509* leaf);
+Expected<PckExtensions, Failure> read_pck_extensions(const X509* leaf);
 
 // Whether the certificate carries the SGX extension at all, which marks a platform's PCK
 // certificate.

@@ -246,7 +246,7 @@ const TdReport15* Quote::td_report15() const { return std::get_if<TdReport15>(&r
 
 const EnclaveReport* Quote::enclave_report() const { return std::get_if<EnclaveReport>(&report); }
 
-Checked<Quote> decode_quote(std::span<const uint8_t> raw) {
+Expected<Quote, Failure> decode_quote(std::span<const uint8_t> raw) {
   Quote quote{.header = {}, .body = std::nullopt, .report = EnclaveReport{}, .auth_data = {}, .signed_length = 0};
   ByteReader reader(raw);
   if (std::optional<Failure> fault = read_quote(reader, quote)) return wrap("Failed to decode quote", std::move(*fault));
@@ -266,7 +266,7 @@ std::optional<std::array<uint8_t, 64>> claimed_td_report_data(std::span<const ui
   return data;
 }
 
-Checked<EnclaveReport> decode_enclave_report(std::span<const uint8_t> bytes) {
+Expected<EnclaveReport, Failure> decode_enclave_report(std::span<const uint8_t> bytes) {
   EnclaveReport report;
   ByteReader reader(bytes);
   if (std::optional<Failure> fault = read_enclave_report(reader, report)) return std::move(*fault);
@@ -284,12 +284,12 @@ std::optional<Failure> check_header(const Header& header) {
   return std::nullopt;
 }
 
-Checked<std::span<const uint8_t>> signed_scope(const Quote& quote, std::span<const uint8_t> raw) {
+Expected<std::span<const uint8_t>, Failure> signed_scope(const Quote& quote, std::span<const uint8_t> raw) {
   if (quote.signed_length == 0 || raw.size() < quote.signed_length) return failure(Malformed, "Failed to get signed quote scope");
   return raw.first(quote.signed_length);
 }
 
-Checked<const TdReport10*> require_td_report(const Quote& quote) {
+Expected<const TdReport10*, Failure> require_td_report(const Quote& quote) {
   const TdReport10* report = quote.td_report10();
   if (!report) return failure(Unsupported, "Failed to get TD10 report");
   return report;

@@ -120,24 +120,24 @@ struct Quote {
 // "Failed to decode quote" with the field that cut short (and its enclosing fields) as causes.
 // Bytes after the authentication data are ignored: nothing signs them, and real quotes carry
 // zero padding there.
-Checked<Quote> decode_quote(std::span<const uint8_t> raw);
+Expected<Quote, Failure> decode_quote(std::span<const uint8_t> raw);
 
 // The report_data of a version 4 TD quote, read straight from its bytes: what the quote claims
 // to bind, with nothing decoded or verified. Nothing for any other kind of quote.
 std::optional<std::array<uint8_t, 64>> claimed_td_report_data(std::span<const uint8_t> raw);
 
 // An EnclaveReport from exactly its 384 bytes (the QE report inside the authentication data).
-Checked<EnclaveReport> decode_enclave_report(std::span<const uint8_t> bytes);
+Expected<EnclaveReport, Failure> decode_enclave_report(std::span<const uint8_t> bytes);
 
 // The vendor, TEE type and attestation key checks made right after decoding.
 std::optional<Failure> check_header(const Header& header);
 
 // The bytes of raw that the quote signature covers: the header, the version 5 body descriptor
 // and the report.
-Checked<std::span<const uint8_t>> signed_scope(const Quote& quote, std::span<const uint8_t> raw);
+Expected<std::span<const uint8_t>, Failure> signed_scope(const Quote& quote, std::span<const uint8_t> raw);
 
 // The TD 1.0 view, or "Failed to get TD10 report" for an SGX enclave report.
-Checked<const TdReport10*> require_td_report(const Quote& quote);
+Expected<const TdReport10*, Failure> require_td_report(const Quote& quote);
 
 // td_attributes as the platform reports them; the checks read it as one little-endian word.
 uint64_t td_attributes_word(const TdReport10& report);

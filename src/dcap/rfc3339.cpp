@@ -33,8 +33,8 @@ int64_t days_from_civil(int64_t year, unsigned month, unsigned day) {
   return era * 146097 + doe - 719468;
 }
 
-Result<DateTime> parse_rfc3339(std::string_view text) {
-  const Error bad = fail("invalid RFC 3339 date-time");
+Expected<DateTime, std::string> parse_rfc3339(std::string_view text) {
+  const auto bad = fail("invalid RFC 3339 date-time");
   unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   if (!digits(text, 0, 4, year) || text.size() < 20 || text[4] != '-' || !digits(text, 5, 2, month) ||
       text[7] != '-' || !digits(text, 8, 2, day) || (text[10] != 'T' && text[10] != 't') ||

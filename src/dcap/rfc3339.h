@@ -17,7 +17,7 @@ struct DateTime {
 };
 
 // Refuses anything outside the grammar, impossible calendar days and leap seconds.
-Result<DateTime> parse_rfc3339(std::string_view text);
+Expected<DateTime, std::string> parse_rfc3339(std::string_view text);
 
 // Days since 1970-01-01 of a proleptic Gregorian date (negative before).
 int64_t days_from_civil(int64_t year, unsigned month, unsigned day);

@@ -66,7 +66,7 @@ std::optional<Failure> decode_module_values(std::string_view prefix, const std::
   return std::nullopt;
 }
 
-Checked<std::optional<ModuleLevel>> module_level(const Quote& quote, const TcbInfo& info) {
+Expected<std::optional<ModuleLevel>, Failure> module_level(const Quote& quote, const TcbInfo& info) {
   const TdReport10* td = quote.td_report10();
   if (td == nullptr) return failure(Unsupported, "Failed to get TD10 report for TDX module identity");
   const uint8_t module_svn = td->tee_tcb_svn[0];
@@ -157,7 +157,7 @@ TcbStatus merge_tcb_status(TcbStatus a, TcbStatus b) {
   return severity_rank(b) > severity_rank(a) ? b : a;
 }
 
-Checked<const TcbLevel*> match_platform_tcb_level(const TcbInfo& info, const std::array<uint8_t, 16>& cpusvn,
+Expected<const TcbLevel*, Failure> match_platform_tcb_level(const TcbInfo& info, const std::array<uint8_t, 16>& cpusvn,
                                                    uint16_t pcesvn, const Quote& quote) {
   const bool td_quote = quote.header.tee_type == kTeeTypeTdx;
   for (const TcbLevel& level : info.tcb_levels) {
@@ -169,8 +169,8 @@ Checked<const TcbLevel*> match_platform_tcb_level(const TcbInfo& info, const std
     for (size_t i = 0; i < kComponents && meets; ++i) meets = cpusvn[i] >= level.sgx_components[i];
     if (!meets) continue;
     if (td_quote) {
-      Checked<const TdReport10*> td = require_td_report(quote);
-      if (!td) return std::move(td).failure();
+      Expected<const TdReport10*, Failure> td = require_td_report(quote);
+      if (!td) return std::move(td).error();
       const size_t count = level.tdx_components ? level.tdx_components->size() : 0;
       if (count != kComponents) return failure(Malformed, "TDX component count mismatch: expected 16, got " + decimal(count));
       for (size_t i = 0; i < kComponents && meets; ++i) meets = (*td)->tee_tcb_svn[i] >= (*level.tdx_components)[i];
@@ -181,9 +181,9 @@ Checked<const TcbLevel*> match_platform_tcb_level(const TcbInfo& info, const std
   return failure(Mismatch, "No matching TCB level found");
 }
 
-Checked<std::optional<ModuleLevel>> check_tdx_module(const Quote& quote, const TcbInfo& info) {
-  Checked<std::optional<ModuleLevel>> level = module_level(quote, info);
-  if (!level) return wrap("TDX module identity check", std::move(level).failure());
+Expected<std::optional<ModuleLevel>, Failure> check_tdx_module(const Quote& quote, const TcbInfo& info) {
+  Expected<std::optional<ModuleLevel>, Failure> level = module_level(quote, info);
+  if (!level) return wrap("TDX module identity check", std::move(level).error());
   return level;
 }
 
@@ -228,7 +228,7 @@ std::optional<Failure> apply_policy(const AcceptancePolicy& policy, const Supple
     return failure(NotAccepted, "Platform TCB too old: tcb_date_tag " + decimal(values.tcb_date_tag) + " + grace " +
                    decimal(policy.platform_grace_period) + " < now " + decimal(now));
   }
-  const Result<DateTime> qe_date = parse_rfc3339(values.qe_tcb_date);
+  const Expected<DateTime, std::string> qe_date = parse_rfc3339(values.qe_tcb_date);
   if (!qe_date) return failure(Malformed, "Failed to parse QE TCB date: " + qe_date.error());
   if (qe_date->seconds < 0) return failure(Malformed, "Failed to parse QE TCB date: RFC3339 datetime is before Unix epoch");
   const auto qe_seconds = static_cast<uint64_t>(qe_date->seconds);

@@ -23,7 +23,7 @@ TcbStatus merge_tcb_status(TcbStatus a, TcbStatus b);
 
 // The first level, in the TCB info's order, that the platform meets; td is the TD report of a
 // TD quote and null for an SGX quote.
-Checked<const TcbLevel*> match_platform_tcb_level(const TcbInfo& info, const std::array<uint8_t, 16>& cpusvn,
+Expected<const TcbLevel*, Failure> match_platform_tcb_level(const TcbInfo& info, const std::array<uint8_t, 16>& cpusvn,
                                                    uint16_t pcesvn, const Quote& quote);
 
 struct ModuleLevel {
@@ -33,7 +33,7 @@ struct ModuleLevel {
 
 // The TDX module identity check of a TD quote: nothing when no module TCB level applies,
 // "TDX module identity check" with the reason as cause when the module does not match.
-Checked<std::optional<ModuleLevel>> check_tdx_module(const Quote& quote, const TcbInfo& info);
+Expected<std::optional<ModuleLevel>, Failure> check_tdx_module(const Quote& quote, const TcbInfo& info);
 
 // Bits of the accepted-status set; Revoked has none and is never accepted.
 inline constexpr uint8_t kAcceptUpToDate = 0x01;

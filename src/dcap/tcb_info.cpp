@@ -263,7 +263,7 @@ std::optional<std::string> read_hex(const Value* value, std::string_view name, s
   return std::nullopt;
 }
 
-Result<json::Document> parse_bounded(std::string_view text) {
+Expected<json::Document, std::string> parse_bounded(std::string_view text) {
   if (text.size() > kMaxCollateralDocumentBytes) {
     return fail("document is larger than " + decimal(kMaxCollateralDocumentBytes) + " bytes");
   }
@@ -360,16 +360,16 @@ std::optional<TcbStatus> tcb_status_from_name(std::string_view name) {
   return std::nullopt;
 }
 
-Result<TcbInfo> parse_tcb_info(std::string_view text) {
-  Result<json::Document> doc = parse_bounded(text);
+Expected<TcbInfo, std::string> parse_tcb_info(std::string_view text) {
+  Expected<json::Document, std::string> doc = parse_bounded(text);
   if (!doc) return fail(doc.error());
   TcbInfo info;
   if (std::optional<std::string> bad = read_tcb_info(doc->root(), info)) return fail(std::move(*bad));
   return info;
 }
 
-Result<QeIdentity> parse_qe_identity(std::string_view text) {
-  Result<json::Document> doc = parse_bounded(text);
+Expected<QeIdentity, std::string> parse_qe_identity(std::string_view text) {
+  Expected<json::Document, std::string> doc = parse_bounded(text);
   if (!doc) return fail(doc.error());
   QeIdentity identity;
   if (std::optional<std::string> bad = read_qe_identity(doc->root(), identity)) return fail(std::move(*bad));

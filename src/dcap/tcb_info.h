@@ -98,7 +98,7 @@ struct QeIdentity {
 // Errors are the JSON reader's messages ("missing field `{}`", "invalid type: {}, expected {}",
 // "unknown variant `{}`, expected one of ...").
 inline constexpr size_t kMaxCollateralDocumentBytes = 1048576;
-Result<TcbInfo> parse_tcb_info(std::string_view text);
-Result<QeIdentity> parse_qe_identity(std::string_view text);
+Expected<TcbInfo, std::string> parse_tcb_info(std::string_view text);
+Expected<QeIdentity, std::string> parse_qe_identity(std::string_view text);
 
 }  // namespace orv::dcap

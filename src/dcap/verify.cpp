@@ -20,7 +20,7 @@ struct PckChain {
   std::string text;
   X509Ptr leaf;
   std::optional<crypto::P256PublicKey> leaf_key;
-  Checked<PckExtensions> extensions = failure(Malformed, "Intel extension not found");
+  Expected<PckExtensions, Failure> extensions = failure(Malformed, "Intel extension not found");
   int64_t earliest_not_after = 0;
 };
 
@@ -29,7 +29,7 @@ struct PckChain {
 struct RememberedQuote {
   std::vector<uint8_t> raw;
   VerifyOptions options;
-  Checked<VerifiedQuote> result;
+  Expected<VerifiedQuote, Failure> result;
 };
 
 struct CollateralState {
@@ -71,10 +71,10 @@ uint32_t big_endian32(const std::array<uint8_t, 4>& bytes) {
 }
 
 // The pinned root and both CRLs.
-Checked<TrustAnchor> load_anchor(const QuoteCollateralV3& collateral, std::span<const uint8_t> root_der, uint64_t now) {
+Expected<TrustAnchor, Failure> load_anchor(const QuoteCollateralV3& collateral, std::span<const uint8_t> root_der, uint64_t now) {
   X509Ptr root = parse_certificate(root_der);
   if (!root) return failure(Malformed, "Failed to load root ca");
-  const auto load_crl = [](const std::string& hex, const char* name) -> Checked<X509CrlPtr> {
+  const auto load_crl = [](const std::string& hex, const char* name) -> Expected<X509CrlPtr, Failure> {
     if (hex.size() > kMaxCrlHexChars) {
       return failure(Malformed, "Failed to parse CRL", std::string(name) + " is larger than " + decimal(kMaxDataLength) + " bytes");
     }
@@ -84,10 +84,10 @@ Checked<TrustAnchor> load_anchor(const QuoteCollateralV3& collateral, std::span<
     if (!crl) return failure(Malformed, "Failed to parse CRL", std::string(name) + " is not one DER CRL");
     return crl;
   };
-  Checked<X509CrlPtr> root_ca_crl = load_crl(collateral.root_ca_crl, "root_ca_crl");
-  if (!root_ca_crl) return std::move(root_ca_crl).failure();
-  Checked<X509CrlPtr> pck_crl = load_crl(collateral.pck_crl, "pck_crl");
-  if (!pck_crl) return std::move(pck_crl).failure();
+  Expected<X509CrlPtr, Failure> root_ca_crl = load_crl(collateral.root_ca_crl, "root_ca_crl");
+  if (!root_ca_crl) return std::move(root_ca_crl).error();
+  Expected<X509CrlPtr, Failure> pck_crl = load_crl(collateral.pck_crl, "pck_crl");
+  if (!pck_crl) return std::move(pck_crl).error();
   std::optional<TrustAnchor> anchor =
       TrustAnchor::create(std::move(root), std::move(*root_ca_crl), std::move(*pck_crl), now);
   if (!anchor) return failure(Internal, "Failed to load root ca", "out of memory");
@@ -148,7 +148,7 @@ struct ParsedChain {
 
 // Parses the leaf with its own message and the rest as path candidates; an intermediate that
 // is not one DER certificate fails the path like any other bad certificate.
-Checked<ParsedChain> parse_chain(const std::vector<std::vector<uint8_t>>& ders, const char* leaf_message) {
+Expected<ParsedChain, Failure> parse_chain(const std::vector<std::vector<uint8_t>>& ders, const char* leaf_message) {
   ParsedChain chain;
   chain.leaf = parse_certificate(ders.front());
   if (!chain.leaf) return failure(Malformed, leaf_message);
@@ -175,13 +175,13 @@ std::optional<Failure> lower_to_windows(const ParsedChain& chain, int64_t& earli
 }
 
 // Dates, issuer chain and signature of one signed document (steps 4 and 5).
-Checked<DocumentDates> check_document(const TrustAnchor& anchor, const DocumentWords& words, std::string_view text,
+Expected<DocumentDates, Failure> check_document(const TrustAnchor& anchor, const DocumentWords& words, std::string_view text,
                                       const std::string& issue_date, const std::string& next_update,
                                       const std::string& issuer_chain, const std::string& signature_hex) {
   const uint64_t now = anchor.now();
-  const Result<DateTime> issue = parse_rfc3339(issue_date);
+  const Expected<DateTime, std::string> issue = parse_rfc3339(issue_date);
   if (!issue) return failure(Malformed, words.issue_unparsed, issue.error());
-  const Result<DateTime> next = parse_rfc3339(next_update);
+  const Expected<DateTime, std::string> next = parse_rfc3339(next_update);
   if (!next) return failure(Malformed, words.next_unparsed, next.error());
   // Whole-second evaluation times against dates that may carry fractions: the issue date counts
   // from the first whole second not before it, the next update until its own second ends.
@@ -191,11 +191,11 @@ Checked<DocumentDates> check_document(const TrustAnchor& anchor, const DocumentW
   if (issuer_chain.size() > kMaxDataLength) {
     return failure(Malformed, "Failed to parse certs", "chain is larger than " + decimal(kMaxDataLength) + " bytes");
   }
-  const Result<std::vector<std::vector<uint8_t>>> ders = split_pem_certificates(issuer_chain);
+  const Expected<std::vector<std::vector<uint8_t>>, std::string> ders = split_pem_certificates(issuer_chain);
   if (!ders) return failure(Malformed, "Failed to parse certs", ders.error());
   if (ders->empty()) return failure(Malformed, words.chain_too_short);
-  Checked<ParsedChain> chain = parse_chain(*ders, words.leaf_unparsed);
-  if (!chain) return std::move(chain).failure();
+  Expected<ParsedChain, Failure> chain = parse_chain(*ders, words.leaf_unparsed);
+  if (!chain) return std::move(chain).error();
   if (std::optional<Failure> broken = anchor.validate(chain->leaf.get(), chain->intermediates)) return std::move(*broken);
   // Every PCK certificate also chains to the root; a platform's key must never vouch for the
   // documents that judge platforms.
@@ -228,26 +228,26 @@ std::optional<Failure> claim_time(int64_t seconds, const char* name) {
 
 // The TCB info and the QE identity (dates, issuer chains, signatures), then the collateral's
 // time values.
-Checked<std::shared_ptr<CollateralState>> check_documents(TrustAnchor anchor, const QuoteCollateralV3& collateral) {
+Expected<std::shared_ptr<CollateralState>, Failure> check_documents(TrustAnchor anchor, const QuoteCollateralV3& collateral) {
   auto state = std::make_shared<CollateralState>(CollateralState{std::move(anchor), 0, {}, {}, {}, {}, {}, std::nullopt});
   state->now = state->anchor.now();
   state->pck_certificate_chain = collateral.pck_certificate_chain;
 
-  Result<TcbInfo> tcb_info = parse_tcb_info(collateral.tcb_info);
+  Expected<TcbInfo, std::string> tcb_info = parse_tcb_info(collateral.tcb_info);
   if (!tcb_info) return failure(Malformed, kTcbInfoWords.decode, tcb_info.error());
   state->tcb_info = std::move(*tcb_info);
-  Checked<DocumentDates> tcb_dates =
+  Expected<DocumentDates, Failure> tcb_dates =
       check_document(state->anchor, kTcbInfoWords, collateral.tcb_info, state->tcb_info.issue_date,
                      state->tcb_info.next_update, collateral.tcb_info_issuer_chain, collateral.tcb_info_signature);
-  if (!tcb_dates) return std::move(tcb_dates).failure();
+  if (!tcb_dates) return std::move(tcb_dates).error();
 
-  Result<QeIdentity> qe_identity = parse_qe_identity(collateral.qe_identity);
+  Expected<QeIdentity, std::string> qe_identity = parse_qe_identity(collateral.qe_identity);
   if (!qe_identity) return failure(Malformed, kQeIdentityWords.decode, qe_identity.error());
   state->qe_identity = std::move(*qe_identity);
-  Checked<DocumentDates> qe_dates = check_document(
+  Expected<DocumentDates, Failure> qe_dates = check_document(
       state->anchor, kQeIdentityWords, collateral.qe_identity, state->qe_identity.issue_date,
       state->qe_identity.next_update, collateral.qe_identity_issuer_chain, collateral.qe_identity_signature);
-  if (!qe_dates) return std::move(qe_dates).failure();
+  if (!qe_dates) return std::move(qe_dates).error();
 
   CollateralTimes& times = state->times;
   times.tcb_info_issue_date = tcb_dates->issue;
@@ -289,8 +289,8 @@ Checked<std::shared_ptr<CollateralState>> check_documents(TrustAnchor anchor, co
   return state;
 }
 
-Checked<Quote> decode_and_accept_header(std::span<const uint8_t> raw) {
-  Checked<Quote> quote = decode_quote(raw);
+Expected<Quote, Failure> decode_and_accept_header(std::span<const uint8_t> raw) {
+  Expected<Quote, Failure> quote = decode_quote(raw);
   if (!quote) return quote;
   if (std::optional<Failure> bad = check_header(quote->header)) return std::move(*bad);
   return quote;
@@ -308,7 +308,7 @@ std::optional<Failure> check_qe_identity_kind(const Quote& quote, const QeIdenti
 
 // The PCK chain from the collateral, else from the quote's certification data, validated to
 // the pinned root with both CRLs once and remembered.
-Checked<std::shared_ptr<const PckChain>> pck_chain(const Quote& quote, CollateralState& state) {
+Expected<std::shared_ptr<const PckChain>, Failure> pck_chain(const Quote& quote, CollateralState& state) {
   std::string_view text;
   const char* extract_message = nullptr;
   if (state.pck_certificate_chain) {
@@ -330,11 +330,11 @@ Checked<std::shared_ptr<const PckChain>> pck_chain(const Quote& quote, Collatera
   if (text.size() > kMaxDataLength) {
     return failure(Malformed, extract_message, "chain is larger than " + decimal(kMaxDataLength) + " bytes");
   }
-  const Result<std::vector<std::vector<uint8_t>>> ders = split_pem_certificates(text);
+  const Expected<std::vector<std::vector<uint8_t>>, std::string> ders = split_pem_certificates(text);
   if (!ders) return failure(Malformed, extract_message, ders.error());
   if (ders->empty()) return failure(Malformed, "Certificate chain is too short in quote");
-  Checked<ParsedChain> chain = parse_chain(*ders, "Failed to parse PCK certificate");
-  if (!chain) return std::move(chain).failure();
+  Expected<ParsedChain, Failure> chain = parse_chain(*ders, "Failed to parse PCK certificate");
+  if (!chain) return std::move(chain).error();
   if (std::optional<Failure> broken = state.anchor.validate(chain->leaf.get(), chain->intermediates)) {
     return std::move(*broken);
   }
@@ -352,13 +352,13 @@ Checked<std::shared_ptr<const PckChain>> pck_chain(const Quote& quote, Collatera
 
 // The QE report, signed by the PCK key, must come from the quoting enclave the QE
 // identity describes and must bind the attestation key.
-Checked<QeTcbLevel> check_qe_report(const Quote& quote, const PckChain& chain, const QeIdentity& identity) {
+Expected<QeTcbLevel, Failure> check_qe_report(const Quote& quote, const PckChain& chain, const QeIdentity& identity) {
   const AuthData& auth = quote.auth_data;
   if (!chain.leaf_key || !chain.leaf_key->verify(auth.qe_report, auth.qe_report_signature)) {
     return failure(BadSignature, "Signature is invalid for qe_report in quote");
   }
-  Checked<EnclaveReport> decoded = decode_enclave_report(auth.qe_report);
-  if (!decoded) return wrap("Failed to decode QE report", std::move(decoded).failure());
+  Expected<EnclaveReport, Failure> decoded = decode_enclave_report(auth.qe_report);
+  if (!decoded) return wrap("Failed to decode QE report", std::move(decoded).error());
   const EnclaveReport& report = *decoded;
 
   if (auth.qe_auth_data.size() != 32) return failure(Malformed, "Invalid QE auth data length");
@@ -401,8 +401,8 @@ Checked<QeTcbLevel> check_qe_report(const Quote& quote, const PckChain& chain, c
 
 // The attestation key signs the header, the body descriptor and the report.
 std::optional<Failure> check_quote_signature(const Quote& quote, std::span<const uint8_t> raw) {
-  Checked<std::span<const uint8_t>> scope = signed_scope(quote, raw);
-  if (!scope) return std::move(scope).failure();
+  Expected<std::span<const uint8_t>, Failure> scope = signed_scope(quote, raw);
+  if (!scope) return std::move(scope).error();
   const std::optional<crypto::P256PublicKey> key = crypto::P256PublicKey::from_point(quote.auth_data.ecdsa_attestation_key);
   if (!key || !key->verify(*scope, quote.auth_data.ecdsa_signature)) {
     return failure(BadSignature, "ISV enclave report signature is invalid");
@@ -423,25 +423,25 @@ std::optional<Failure> check_tcb_info_kind(const Quote& quote, const TcbInfo& in
   return std::nullopt;
 }
 
-Checked<VerifiedQuote> check_quote(Quote quote, std::span<const uint8_t> raw, CollateralState& state,
+Expected<VerifiedQuote, Failure> check_quote(Quote quote, std::span<const uint8_t> raw, CollateralState& state,
                                    VerifyOptions options) {
   if (auto bad = check_qe_identity_kind(quote, state.qe_identity)) return std::move(*bad);
-  Checked<std::shared_ptr<const PckChain>> chain = pck_chain(quote, state);
-  if (!chain) return std::move(chain).failure();
-  Checked<QeTcbLevel> qe_level = check_qe_report(quote, **chain, state.qe_identity);
-  if (!qe_level) return std::move(qe_level).failure();
+  Expected<std::shared_ptr<const PckChain>, Failure> chain = pck_chain(quote, state);
+  if (!chain) return std::move(chain).error();
+  Expected<QeTcbLevel, Failure> qe_level = check_qe_report(quote, **chain, state.qe_identity);
+  if (!qe_level) return std::move(qe_level).error();
   if (auto bad = check_quote_signature(quote, raw)) return std::move(*bad);
-  if (!(*chain)->extensions) return (*chain)->extensions.failure();
+  if (!(*chain)->extensions) return (*chain)->extensions.error();
   const PckExtensions& pck = *(*chain)->extensions;
   if (auto bad = check_tcb_info_kind(quote, state.tcb_info, pck)) return std::move(*bad);
 
   // TCB evaluation, then the report checks.
-  Checked<const TcbLevel*> platform = match_platform_tcb_level(state.tcb_info, pck.cpusvn, pck.pcesvn, quote);
-  if (!platform) return std::move(platform).failure();
+  Expected<const TcbLevel*, Failure> platform = match_platform_tcb_level(state.tcb_info, pck.cpusvn, pck.pcesvn, quote);
+  if (!platform) return std::move(platform).error();
   std::optional<ModuleLevel> module;
   if (quote.header.tee_type == kTeeTypeTdx && state.tcb_info.id == "TDX" && state.tcb_info.version >= 3) {
-    Checked<std::optional<ModuleLevel>> checked = check_tdx_module(quote, state.tcb_info);
-    if (!checked) return std::move(checked).failure();
+    Expected<std::optional<ModuleLevel>, Failure> checked = check_tdx_module(quote, state.tcb_info);
+    if (!checked) return std::move(checked).error();
     module = std::move(*checked);
   }
   VerifiedQuote out;
@@ -460,7 +460,7 @@ Checked<VerifiedQuote> check_quote(Quote quote, std::span<const uint8_t> raw, Co
   }
   out.tcb_status = merge_tcb_status(platform_status, out.qe_tcb_level.tcb_status);
   if (out.tcb_status == TcbStatus::Revoked) return failure(Revoked, "TCB status is invalid: Revoked");
-  const Result<DateTime> tcb_date = parse_rfc3339(out.platform_tcb_level.tcb_date);
+  const Expected<DateTime, std::string> tcb_date = parse_rfc3339(out.platform_tcb_level.tcb_date);
   if (!tcb_date) return failure(Malformed, "Failed to parse platform TCB date", tcb_date.error());
   if (tcb_date->seconds < 0) return failure(Malformed, "Failed to parse platform TCB date", "RFC3339 datetime is before Unix epoch");
   if (auto bad = check_report(quote, options.debug_allowed, options.service_td_allowed)) return std::move(*bad);
@@ -490,7 +490,7 @@ Checked<VerifiedQuote> check_quote(Quote quote, std::span<const uint8_t> raw, Co
   return out;
 }
 
-Checked<VerifiedQuote> accept(Checked<VerifiedQuote> verified, const AcceptancePolicy& policy, uint64_t now) {
+Expected<VerifiedQuote, Failure> accept(Expected<VerifiedQuote, Failure> verified, const AcceptancePolicy& policy, uint64_t now) {
   if (!verified) return verified;
   if (std::optional<Failure> refused = apply_policy(policy, verified->supplemental, now)) return std::move(*refused);
   return verified;
@@ -503,16 +503,16 @@ const TcbInfo& VerifiedCollateral::tcb_info() const { return state_->tcb_info; }
 const QeIdentity& VerifiedCollateral::qe_identity() const { return state_->qe_identity; }
 const CollateralTimes& VerifiedCollateral::times() const { return state_->times; }
 
-Checked<VerifiedCollateral> verify_collateral(const QuoteCollateralV3& collateral, std::span<const uint8_t> root_der,
+Expected<VerifiedCollateral, Failure> verify_collateral(const QuoteCollateralV3& collateral, std::span<const uint8_t> root_der,
                                               uint64_t now) {
-  Checked<TrustAnchor> anchor = load_anchor(collateral, root_der, now);
-  if (!anchor) return std::move(anchor).failure();
-  Checked<std::shared_ptr<CollateralState>> state = check_documents(std::move(*anchor), collateral);
-  if (!state) return std::move(state).failure();
+  Expected<TrustAnchor, Failure> anchor = load_anchor(collateral, root_der, now);
+  if (!anchor) return std::move(anchor).error();
+  Expected<std::shared_ptr<CollateralState>, Failure> state = check_documents(std::move(*anchor), collateral);
+  if (!state) return std::move(state).error();
   return VerifiedCollateral(std::move(*state));
 }
 
-Checked<VerifiedQuote> verify_quote(std::span<const uint8_t> raw_quote, const VerifiedCollateral& collateral,
+Expected<VerifiedQuote, Failure> verify_quote(std::span<const uint8_t> raw_quote, const VerifiedCollateral& collateral,
                                     VerifyOptions options) {
   CollateralState& state = collateral.state();
   const std::optional<RememberedQuote>& last = state.last_quote;
@@ -520,30 +520,30 @@ Checked<VerifiedQuote> verify_quote(std::span<const uint8_t> raw_quote, const Ve
       last->options.service_td_allowed == options.service_td_allowed) {
     return last->result;
   }
-  Checked<Quote> quote = decode_and_accept_header(raw_quote);
-  Checked<VerifiedQuote> result =
-      quote ? check_quote(std::move(*quote), raw_quote, state, options) : std::move(quote).failure();
+  Expected<Quote, Failure> quote = decode_and_accept_header(raw_quote);
+  Expected<VerifiedQuote, Failure> result =
+      quote ? check_quote(std::move(*quote), raw_quote, state, options) : std::move(quote).error();
   state.last_quote = RememberedQuote{{raw_quote.begin(), raw_quote.end()}, options, result};
   return result;
 }
 
-Checked<VerifiedQuote> verify_quote(std::span<const uint8_t> raw_quote, const QuoteCollateralV3& collateral,
+Expected<VerifiedQuote, Failure> verify_quote(std::span<const uint8_t> raw_quote, const QuoteCollateralV3& collateral,
                                     std::span<const uint8_t> root_der, uint64_t now, VerifyOptions options) {
-  Checked<TrustAnchor> anchor = load_anchor(collateral, root_der, now);
-  if (!anchor) return std::move(anchor).failure();
-  Checked<Quote> quote = decode_and_accept_header(raw_quote);
-  if (!quote) return std::move(quote).failure();
-  Checked<std::shared_ptr<CollateralState>> state = check_documents(std::move(*anchor), collateral);
-  if (!state) return std::move(state).failure();
+  Expected<TrustAnchor, Failure> anchor = load_anchor(collateral, root_der, now);
+  if (!anchor) return std::move(anchor).error();
+  Expected<Quote, Failure> quote = decode_and_accept_header(raw_quote);
+  if (!quote) return std::move(quote).error();
+  Expected<std::shared_ptr<CollateralState>, Failure> state = check_documents(std::move(*anchor), collateral);
+  if (!state) return std::move(state).error();
   return check_quote(std::move(*quote), raw_quote, **state, options);
 }
 
-Checked<VerifiedQuote> verify_and_accept(std::span<const uint8_t> raw_quote, const VerifiedCollateral& collateral,
+Expected<VerifiedQuote, Failure> verify_and_accept(std::span<const uint8_t> raw_quote, const VerifiedCollateral& collateral,
                                          const AcceptancePolicy& policy, VerifyOptions options) {
   return accept(verify_quote(raw_quote, collateral, options), policy, collateral.evaluated_at());
 }
 
-Checked<VerifiedQuote> verify_and_accept(std::span<const uint8_t> raw_quote, const QuoteCollateralV3& collateral,
+Expected<VerifiedQuote, Failure> verify_and_accept(std::span<const uint8_t> raw_quote, const QuoteCollateralV3& collateral,
                                          std::span<const uint8_t> root_der, uint64_t now,
                                          const AcceptancePolicy& policy, VerifyOptions options) {
   return accept(verify_quote(raw_quote, collateral, root_der, now, options), policy, now);

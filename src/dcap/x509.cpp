@@ -97,7 +97,7 @@ int inclusive_not_after(int ok, X509_STORE_CTX* ctx) {
 
 }  // namespace
 
-Result<std::vector<std::vector<uint8_t>>> split_pem_certificates(std::string_view text) {
+Expected<std::vector<std::vector<uint8_t>>, std::string> split_pem_certificates(std::string_view text) {
   std::vector<std::vector<uint8_t>> out;
   size_t pos = 0;
   while (true) {

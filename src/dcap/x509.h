@@ -27,7 +27,7 @@ inline constexpr size_t kMaxChainCertificates = 8;
 // The DER of every "CERTIFICATE" PEM block in order. Text outside the blocks is ignored (a
 // quote's chain ends with a NUL byte); a block that is not canonical base64, is unterminated,
 // or one block too many, fails the whole text.
-Result<std::vector<std::vector<uint8_t>>> split_pem_certificates(std::string_view text);
+Expected<std::vector<std::vector<uint8_t>>, std::string> split_pem_certificates(std::string_view text);
 
 // One certificate or CRL from exactly its DER bytes; null otherwise.
 X509Ptr parse_certificate(std::span<const uint8_t> der);

@@ -303,7 +303,7 @@ bool CanonicalWriter::string(std::string_view value) {
   return true;
 }
 
-Result<std::string> CanonicalWriter::finish() const {
+Expected<std::string, std::string> CanonicalWriter::finish() const {
   if (!error_.empty()) return orv::fail(wrapped(error_));
   if (!root_done_ || !containers_.empty()) return orv::fail(wrapped("the value is incomplete"));
   return output_;
@@ -341,7 +341,7 @@ bool write(CanonicalWriter& writer, const Value& value, int depth, bool& too_dee
 
 }  // namespace
 
-Result<std::string> canonicalize(const Value& value) {
+Expected<std::string, std::string> canonicalize(const Value& value) {
   CanonicalWriter writer;
   bool too_deep = false;
   write(writer, value, 0, too_deep);

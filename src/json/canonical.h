@@ -58,7 +58,7 @@ class CanonicalWriter {
 
   // The canonical bytes of the one complete value written, or
   // "value is not JCS-serializable: {}".
-  Result<std::string> finish() const;
+  Expected<std::string, std::string> finish() const;
   // The first failure, without the wrapping; empty while none.
   const std::string& error() const { return error_; }
 
@@ -92,6 +92,6 @@ class CanonicalWriter {
 };
 
 // Canonical bytes of a parsed value, or "value is not JCS-serializable: {}".
-Result<std::string> canonicalize(const Value& value);
+Expected<std::string, std::string> canonicalize(const Value& value);
 
 }  // namespace orv::json

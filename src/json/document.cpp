@@ -66,7 +66,7 @@ Document::Document() : doc_(std::make_unique<rapidjson::Document>()) {}
 
 const Value& Document::root() const { return *doc_; }
 
-Result<Document> parse(std::string_view text) {
+Expected<Document, std::string> parse(std::string_view text) {
   Document result;
   detail::Source source(text);
   std::optional<detail::Fault> fault;

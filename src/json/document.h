@@ -23,20 +23,20 @@ class Document {
   const Value& root() const;
 
  private:
-  friend Result<Document> parse(std::string_view text);
+  friend Expected<Document, std::string> parse(std::string_view text);
   std::unique_ptr<rapidjson::Document> doc_;
 };
 
 // Parses exactly one JSON value (iteratively; nesting beyond 127 levels is refused with
 // "recursion limit exceeded"). A string holding a lone surrogate escape is not JSON.
 // The error text is the parser's message followed by " at line {} column {}".
-Result<Document> parse(std::string_view text);
+Expected<Document, std::string> parse(std::string_view text);
 
-// The strictness check over raw text: nullopt when accepted, else the first violation's
-// message with " at line {} column {}".
-std::optional<std::string> strict_check(std::string_view text);
+// The strictness check over raw text: the first violation's message with " at line {} column
+// {}".
+Expected<void, std::string> strict_check(std::string_view text);
 
 // "INPUT_TOO_LARGE" when size exceeds limit (a size equal to the limit passes).
-std::optional<Problem> size_guard(std::string_view label, uint64_t size, uint64_t limit);
+Expected<void, Problem> size_guard(std::string_view label, uint64_t size, uint64_t limit);
 
 }  // namespace orv::json

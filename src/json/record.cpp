@@ -124,41 +124,41 @@ std::string_view name_of(const Value& name) { return {name.GetString(), name.Get
 }  // namespace
 
 // Recursion follows the record definitions, not the input, so its depth is fixed by the code.
-std::optional<std::string> check_record(const Value& value, const Record& record) {
-  if (!value.IsObject()) return "invalid type: " + describe(value) + ", expected struct " + std::string(record.name);
+Expected<void, std::string> check_record(const Value& value, const Record& record) {
+  if (!value.IsObject()) return fail("invalid type: " + describe(value) + ", expected struct " + std::string(record.name));
   std::set<std::string_view> seen;
   for (auto it = value.MemberBegin(); it != value.MemberEnd(); ++it) {
     const std::string_view name = name_of(it->name);
     const Field* field = find_field(record, name);
     if (!field) {
       const std::string expected = record.fields.empty() ? "there are no fields" : "expected " + allowed_names(record);
-      return "unknown field `" + std::string(name) + "`, " + expected;
+      return fail("unknown field `" + std::string(name) + "`, " + expected);
     }
-    if (!seen.insert(field->name).second) return "duplicate field `" + std::string(name) + "`";
+    if (!seen.insert(field->name).second) return fail("duplicate field `" + std::string(name) + "`");
     if (!matches(it->value, field->kind)) {
-      return "invalid type: " + describe(it->value) + ", expected " + expectation(*field);
+      return fail("invalid type: " + describe(it->value) + ", expected " + expectation(*field));
     }
     if (field->kind == Kind::U32 && it->value.GetUint64() > UINT32_MAX) {
-      return "invalid value: integer `" + decimal(it->value.GetUint64()) + "`, expected u32";
+      return fail("invalid value: integer `" + decimal(it->value.GetUint64()) + "`, expected u32");
     }
     if (field->kind == Kind::RecordArray) {
       for (const Value& element : it->value.GetArray()) {
-        if (std::optional<std::string> nested = check_record(element, *field->record)) return nested;
+        if (auto nested = check_record(element, *field->record); !nested.ok()) return nested;
       }
     }
     if (field->kind == Kind::StringArray) {
       for (const Value& element : it->value.GetArray()) {
-        if (!element.IsString()) return "invalid type: " + describe(element) + ", expected a string";
+        if (!element.IsString()) return fail("invalid type: " + describe(element) + ", expected a string");
       }
     }
     if (field->kind == Kind::Object && field->record) {
-      if (std::optional<std::string> nested = check_record(it->value, *field->record)) return nested;
+      if (auto nested = check_record(it->value, *field->record); !nested.ok()) return nested;
     }
   }
   for (const Field& field : record.fields) {
-    if (!field.optional && !seen.contains(field.name)) return "missing field `" + std::string(field.name) + "`";
+    if (!field.optional && !seen.contains(field.name)) return fail("missing field `" + std::string(field.name) + "`");
   }
-  return std::nullopt;
+  return {};
 }
 
 const Value* member(const Value& object, std::string_view name) {

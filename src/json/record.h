@@ -31,10 +31,10 @@ struct Record {
   std::span<const Field> fields;
 };
 
-// nullopt when value maps onto record (nested records included), else the first mapping
-// message in document order: "unknown field `{}`, expected {}", "missing field `{}`",
-// "invalid type: {}, expected {}", "duplicate field `{}`".
-std::optional<std::string> check_record(const Value& value, const Record& record);
+// Whether value maps onto record (nested records included); if not, the first mapping message in
+// document order: "unknown field `{}`, expected {}", "missing field `{}`", "invalid type: {},
+// expected {}", "duplicate field `{}`".
+Expected<void, std::string> check_record(const Value& value, const Record& record);
 
 // Member lookup on an object value; null when absent or value is not an object.
 const Value* member(const Value& object, std::string_view name);

@@ -78,17 +78,17 @@ class StrictHandler : public detail::Watch {
 
 }  // namespace
 
-std::optional<std::string> strict_check(std::string_view text) {
+Expected<void, std::string> strict_check(std::string_view text) {
   detail::Source source(text);
   StrictHandler handler(text, source);
   if (std::optional<detail::Fault> fault = detail::run(text, source, handler)) {
-    return detail::with_position(text, *fault);
+    return fail(detail::with_position(text, *fault));
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Problem> size_guard(std::string_view label, uint64_t size, uint64_t limit) {
-  if (size <= limit) return std::nullopt;
+Expected<void, Problem> size_guard(std::string_view label, uint64_t size, uint64_t limit) {
+  if (size <= limit) return {};
   return Problem{"INPUT_TOO_LARGE", std::string(label) + " is " + decimal(size) + " bytes; the limit is " +
                                         decimal(limit) + " bytes. Refusing without parsing it"};
 }

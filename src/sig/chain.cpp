@@ -107,13 +107,13 @@ class ChainCheck {
           "entry is " + decimal(line.size()) + " bytes; the limit is " + decimal(kEntryLimit) + " bytes");
       return false;
     }
-    Result<json::Document> parsed = json::parse(line);
+    Expected<json::Document, std::string> parsed = json::parse(line);
     if (!parsed) {
       add(line_number, "CHAIN_ENTRY_UNPARSEABLE", "unparseable entry (" + parsed.error() + ")");
       return false;
     }
-    if (auto violation = json::strict_check(line)) {
-      add(line_number, "NON_CANONICAL_JSON", "entry is not strict JSON: " + *violation);
+    if (auto violation = json::strict_check(line); !violation.ok()) {
+      add(line_number, "NON_CANONICAL_JSON", "entry is not strict JSON: " + violation.error());
       return false;
     }
     const json::Value& entry = parsed->root();
@@ -144,18 +144,18 @@ class ChainCheck {
     const std::string prefix = "head " + decimal(index) + ": ";
     const auto add_head = [&](ProblemCode code, std::string message) { add(0, code, prefix + message); };
 
-    if (auto violation = json::strict_check(text)) {
-      add_head("NON_CANONICAL_JSON", "not strict JSON: " + *violation);
+    if (auto violation = json::strict_check(text); !violation.ok()) {
+      add_head("NON_CANONICAL_JSON", "not strict JSON: " + violation.error());
       return;
     }
-    Result<json::Document> parsed = json::parse(text);
+    Expected<json::Document, std::string> parsed = json::parse(text);
     if (!parsed) {
       add_head("HEAD_PARSE", "not a signed chain head: " + parsed.error());
       return;
     }
     const json::Value& head = parsed->root();
-    if (auto error = json::check_record(head, kSignedChainHead)) {
-      add_head("HEAD_PARSE", "not a signed chain head: " + *error);
+    if (auto mapped = json::check_record(head, kSignedChainHead); !mapped.ok()) {
+      add_head("HEAD_PARSE", "not a signed chain head: " + mapped.error());
       return;
     }
     const json::Value& core = *json::member(head, "core");
@@ -194,7 +194,7 @@ class ChainCheck {
   }
 
   bool head_signature_verifies(const json::Value& core, std::string_view signature_hex) const {
-    const Result<std::string> canonical = json::canonicalize(core);
+    const Expected<std::string, std::string> canonical = json::canonicalize(core);
     const std::optional<std::vector<uint8_t>> signature = hex_decode(signature_hex);
     if (!canonical || !signature) return false;
     const std::string signed_bytes = std::string(kChainHeadSchema) + "\n" + *canonical;
@@ -209,16 +209,16 @@ class ChainCheck {
   std::vector<std::string> entry_hashes_;
 };
 
-std::optional<Problem> input_size_problem(std::string_view chain, std::span<const std::string> heads,
+Expected<void, Problem> check_input_sizes(std::string_view chain, std::span<const std::string> heads,
                                           std::string_view pinned_key) {
   if (heads.size() > kMaxHeads) {
     return Problem{"TOO_MANY_HEADS",
                    decimal(heads.size()) + " chain heads given; the limit is " + decimal(kMaxHeads)};
   }
   for (const std::string& head : heads) {
-    if (auto problem = json::size_guard("a chain head", head.size(), kHeadLimit)) return problem;
+    if (auto problem = json::size_guard("a chain head", head.size(), kHeadLimit); !problem.ok()) return problem;
   }
-  if (auto problem = json::size_guard("the pinned key", pinned_key.size(), kPinnedKeyLimit)) return problem;
+  if (auto problem = json::size_guard("the pinned key", pinned_key.size(), kPinnedKeyLimit); !problem.ok()) return problem;
   return json::size_guard("the chain", chain.size(), kChainLimit);
 }
 
@@ -236,16 +236,16 @@ ChainReport check_chain(std::string_view chain, std::span<const std::string> hea
   report.heads_given = !heads.empty();
 
   // Refusals to judge are the only problem of their report: nothing else is read.
-  std::optional<Problem> refusal = input_size_problem(chain, heads, pinned_key);
-  std::variant<NotaryPin, Problem> pin = refusal ? std::variant<NotaryPin, Problem>(*refusal)
-                                                 : read_notary_pin(pinned_key, "chains");
-  if (auto* problem = std::get_if<Problem>(&pin)) {
-    report.problems.push_back(std::move(*problem));
+  const Expected<void, Problem> sizes = check_input_sizes(chain, heads, pinned_key);
+  Expected<NotaryPin, Problem> pin =
+      sizes.ok() ? read_notary_pin(pinned_key, "chains") : Expected<NotaryPin, Problem>(sizes.error());
+  if (!pin) {
+    report.problems.push_back(std::move(pin).error());
     settle(report);
     return report;
   }
 
-  ChainCheck check(std::get<NotaryPin>(pin), report, keep_entries);
+  ChainCheck check(*pin, report, keep_entries);
   check.read_entries(chain);
   for (size_t i = 0; i < heads.size(); ++i) check.check_head(i + 1, heads[i]);
   report.head_receipt_hash = check.last_entry_hash();

@@ -105,7 +105,7 @@ class LabReceiptCheck {
 
   void run() {
     check_schemas();
-    const Result<std::string> core = json::canonicalize(parts_.core);
+    const Expected<std::string, std::string> core = json::canonicalize(parts_.core);
     check_receipt_hash(core);
     check_countersignature(core);
     check_embedded_key();
@@ -139,7 +139,7 @@ class LabReceiptCheck {
     }
   }
 
-  void check_receipt_hash(const Result<std::string>& core) {
+  void check_receipt_hash(const Expected<std::string, std::string>& core) {
     if (!core) {
       add("CANONICALIZATION", "receipt core not canonicalizable: " + core.error());
       return;
@@ -151,7 +151,7 @@ class LabReceiptCheck {
     }
   }
 
-  void check_countersignature(const Result<std::string>& core) {
+  void check_countersignature(const Expected<std::string, std::string>& core) {
     if (!core) {
       add("CANONICALIZATION", "receipt core not canonicalizable: " + core.error());
       return;
@@ -174,7 +174,7 @@ class LabReceiptCheck {
   }
 
   void check_manifest_link() {
-    const Result<std::string> manifest = json::canonicalize(parts_.manifest);
+    const Expected<std::string, std::string> manifest = json::canonicalize(parts_.manifest);
     if (!manifest) {
       add("CANONICALIZATION", "manifest not canonicalizable: " + manifest.error());
       return;
@@ -190,7 +190,7 @@ class LabReceiptCheck {
   }
 
   void check_attestation_link() {
-    const Result<std::string> attestation = json::canonicalize(parts_.attestation);
+    const Expected<std::string, std::string> attestation = json::canonicalize(parts_.attestation);
     if (!attestation) {
       add("CANONICALIZATION", "attestation not canonicalizable: " + attestation.error());
       return;
@@ -219,7 +219,7 @@ class LabReceiptCheck {
   }
 
   void check_agent_signature() {
-    const Result<std::string> execution = json::canonicalize(parts_.execution);
+    const Expected<std::string, std::string> execution = json::canonicalize(parts_.execution);
     if (!execution) {
       add("CANONICALIZATION", "execution record not canonicalizable: " + execution.error());
       return;
@@ -267,7 +267,7 @@ class LabReceiptCheck {
     }
   }
 
-  void record_values(const Result<std::string>& core) {
+  void record_values(const Expected<std::string, std::string>& core) {
     TextMap& intermediate = verdict_.intermediate;
     intermediate["pinned_key_sha256"] = crypto::sha256_hex(pin_.der);
     if (core) {
@@ -305,8 +305,8 @@ ReceiptVerdict lab_receipt_verdict() {
 
 ReceiptVerdict check_lab_receipt(const json::Value& document, const NotaryPin& pin) {
   ReceiptVerdict verdict = lab_receipt_verdict();
-  if (auto error = json::check_record(document, kReceipt)) {
-    verdict.problems.push_back({"PARSE", "receipt does not parse: " + *error});
+  if (auto mapped = json::check_record(document, kReceipt); !mapped.ok()) {
+    verdict.problems.push_back({"PARSE", "receipt does not parse: " + mapped.error()});
   } else {
     LabReceiptCheck(document, pin, verdict).run();
   }
@@ -315,14 +315,14 @@ ReceiptVerdict check_lab_receipt(const json::Value& document, const NotaryPin& p
 }
 
 ReceiptVerdict check_lab_receipt(const json::Value& document, std::string_view pinned_key) {
-  std::variant<NotaryPin, Problem> pin = read_notary_pin(pinned_key, "lab receipts");
-  if (auto* problem = std::get_if<Problem>(&pin)) {
+  Expected<NotaryPin, Problem> pin = read_notary_pin(pinned_key, "lab receipts");
+  if (!pin) {
     ReceiptVerdict verdict = lab_receipt_verdict();
-    verdict.problems.push_back(std::move(*problem));
+    verdict.problems.push_back(std::move(pin).error());
     settle_outcome(verdict);
     return verdict;
   }
-  return check_lab_receipt(document, std::get<NotaryPin>(pin));
+  return check_lab_receipt(document, *pin);
 }
 
 }  // namespace orv::sig

@@ -108,8 +108,8 @@ ReceiptVerdict check_live_record(const json::Value& document, std::string_view p
                                            "-byte ML-DSA-65 public key in hex; live records need the service key"});
     return finish();
   }
-  if (auto error = json::check_record(document, kSignedCompletionRecord)) {
-    problems.push_back({"PARSE", "record does not parse: " + *error});
+  if (auto mapped = json::check_record(document, kSignedCompletionRecord); !mapped.ok()) {
+    problems.push_back({"PARSE", "record does not parse: " + mapped.error()});
     return finish();
   }
 

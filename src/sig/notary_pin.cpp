@@ -7,7 +7,7 @@
 
 namespace orv::sig {
 
-std::variant<NotaryPin, Problem> read_notary_pin(std::string_view pinned_text, std::string_view documents) {
+Expected<NotaryPin, Problem> read_notary_pin(std::string_view pinned_text, std::string_view documents) {
   if (trim_unicode(pinned_text).empty()) {
     return Problem{"PIN_MISSING", "refusing to verify without a pinned notary key"};
   }

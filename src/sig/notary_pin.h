@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/result.h"
 #include "core/verdict.h"
 #include "crypto/ecdsa.h"
 
@@ -19,6 +20,6 @@ struct NotaryPin {
 };
 
 // The pin, or PIN_MISSING / PIN_INVALID; `documents` names what needs the key ("lab receipts").
-std::variant<NotaryPin, Problem> read_notary_pin(std::string_view pinned_text, std::string_view documents);
+Expected<NotaryPin, Problem> read_notary_pin(std::string_view pinned_text, std::string_view documents);
 
 }  // namespace orv::sig

@@ -52,16 +52,16 @@ ReceiptFormat detect_format(const json::Value& document) {
 }
 
 ReceiptVerdict check_receipt(std::string_view document, std::string_view pinned_key) {
-  if (auto problem = json::size_guard("the document", document.size(), kDocumentLimit)) {
-    return undetected(std::move(*problem));
+  if (auto problem = json::size_guard("the document", document.size(), kDocumentLimit); !problem.ok()) {
+    return undetected(std::move(problem).error());
   }
-  if (auto problem = json::size_guard("the pinned key", pinned_key.size(), kPinnedKeyLimit)) {
-    return undetected(std::move(*problem));
+  if (auto problem = json::size_guard("the pinned key", pinned_key.size(), kPinnedKeyLimit); !problem.ok()) {
+    return undetected(std::move(problem).error());
   }
-  Result<json::Document> parsed = json::parse(document);
+  Expected<json::Document, std::string> parsed = json::parse(document);
   if (!parsed) return undetected({"PARSE", "document is not JSON: " + parsed.error()});
-  if (auto violation = json::strict_check(document)) {
-    return undetected({"NON_CANONICAL_JSON", "document is not strict JSON: " + *violation});
+  if (auto violation = json::strict_check(document); !violation.ok()) {
+    return undetected({"NON_CANONICAL_JSON", "document is not strict JSON: " + violation.error()});
   }
 
   const json::Value& root = parsed->root();

@@ -78,7 +78,7 @@ void check_signed_refusal(const json::Value& document, const NotaryPin& pin, Rec
   const bool released = json::member(core, "released")->GetBool();
   if (released) problems.push_back({"REFUSAL_CLAIMS_RELEASE", "a refusal must state released: false"});
 
-  const Result<std::string> canonical = json::canonicalize(core);
+  const Expected<std::string, std::string> canonical = json::canonicalize(core);
   if (!canonical) {
     problems.push_back({"PARSE", "refusal not canonicalizable: " + canonical.error()});
   } else {
@@ -135,8 +135,8 @@ ReceiptVerdict refusal_verdict() {
 
 ReceiptVerdict check_refusal(const json::Value& document, const NotaryPin& pin) {
   ReceiptVerdict verdict = refusal_verdict();
-  if (auto error = json::check_record(document, kSignedRefusal)) {
-    verdict.problems.push_back({"PARSE", "refusal does not parse: " + *error});
+  if (auto mapped = json::check_record(document, kSignedRefusal); !mapped.ok()) {
+    verdict.problems.push_back({"PARSE", "refusal does not parse: " + mapped.error()});
   } else {
     check_signed_refusal(document, pin, verdict);
   }
@@ -145,14 +145,14 @@ ReceiptVerdict check_refusal(const json::Value& document, const NotaryPin& pin) 
 }
 
 ReceiptVerdict check_refusal(const json::Value& document, std::string_view pinned_key) {
-  std::variant<NotaryPin, Problem> pin = read_notary_pin(pinned_key, "refusals");
-  if (auto* problem = std::get_if<Problem>(&pin)) {
+  Expected<NotaryPin, Problem> pin = read_notary_pin(pinned_key, "refusals");
+  if (!pin) {
     ReceiptVerdict verdict = refusal_verdict();
-    verdict.problems.push_back(std::move(*problem));
+    verdict.problems.push_back(std::move(pin).error());
     settle_outcome(verdict);
     return verdict;
   }
-  return check_refusal(document, std::get<NotaryPin>(pin));
+  return check_refusal(document, *pin);
 }
 
 }  // namespace orv::sig

@@ -19,8 +19,8 @@ constexpr uint64_t kKeyReceiptLimit = 1048576;
 // The key named by the key receipt, taken only as a candidate: Level 2 decides whether Intel's
 // quote binds it, and the record is judged under exactly these characters.
 std::optional<std::string> named_key(std::string_view key_receipt) {
-  if (key_receipt.size() > kKeyReceiptLimit || json::strict_check(key_receipt)) return std::nullopt;
-  Result<json::Document> parsed = json::parse(key_receipt);
+  if (key_receipt.size() > kKeyReceiptLimit || !json::strict_check(key_receipt).ok()) return std::nullopt;
+  Expected<json::Document, std::string> parsed = json::parse(key_receipt);
   if (!parsed || !parsed->root().IsObject()) return std::nullopt;
   const json::Value* key = json::member(parsed->root(), "public_key_hex");
   if (key == nullptr || !key->IsString()) return std::nullopt;

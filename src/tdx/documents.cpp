@@ -89,9 +89,9 @@ unsigned digits(std::string_view text, size_t at, size_t count, bool& ok) {
 
 }  // namespace
 
-std::variant<LiveKeyReceipt, Problem> parse_key_receipt(const json::Value& value) {
-  if (auto error = json::check_record(value, kLiveKeyReceipt)) {
-    return Problem{"PARSE", "live-key receipt does not parse: " + *error};
+Expected<LiveKeyReceipt, Problem> parse_key_receipt(const json::Value& value) {
+  if (auto mapped = json::check_record(value, kLiveKeyReceipt); !mapped.ok()) {
+    return Problem{"PARSE", "live-key receipt does not parse: " + mapped.error()};
   }
   LiveKeyReceipt receipt{text(value, "schema"),
                          text(value, "alg"),
@@ -109,11 +109,11 @@ std::variant<LiveKeyReceipt, Problem> parse_key_receipt(const json::Value& value
   return receipt;
 }
 
-std::variant<CollateralSnapshot, Problem> parse_snapshot(const json::Value& value) {
+Expected<CollateralSnapshot, Problem> parse_snapshot(const json::Value& value) {
   const auto broken = [](const std::string& cause) {
     return Problem{"SNAPSHOT_PARSE", "collateral snapshot does not parse: " + cause};
   };
-  if (auto error = json::check_record(value, kCollateralSnapshot)) return broken(*error);
+  if (auto mapped = json::check_record(value, kCollateralSnapshot); !mapped.ok()) return broken(mapped.error());
   const json::Value& collateral = *json::member(value, "collateral");
   for (auto it = collateral.MemberBegin(); it != collateral.MemberEnd(); ++it) {
     const std::string_view name(it->name.GetString(), it->name.GetStringLength());
@@ -122,15 +122,15 @@ std::variant<CollateralSnapshot, Problem> parse_snapshot(const json::Value& valu
         std::any_of(fields.begin(), fields.end(), [&](const Field& field) { return field.name == name; });
     if (!known) return Problem{"SNAPSHOT_PARSE", "collateral snapshot has an unknown collateral field"};
   }
-  Result<dcap::QuoteCollateralV3> parsed = dcap::read_collateral(collateral);
+  Expected<dcap::QuoteCollateralV3, std::string> parsed = dcap::read_collateral(collateral);
   if (!parsed) return broken(parsed.error());
   return CollateralSnapshot{text(value, "schema"), text(value, "fetched_at"), text(value, "source"),
                             std::move(parsed).value()};
 }
 
-std::variant<ExpectedTd, Problem> parse_expected_td(const json::Value& value) {
-  if (auto error = json::check_record(value, kExpectedTd)) {
-    return Problem{"EXPECTED_MISSING", "expected TD does not parse: " + *error};
+Expected<ExpectedTd, Problem> parse_expected_td(const json::Value& value) {
+  if (auto mapped = json::check_record(value, kExpectedTd); !mapped.ok()) {
+    return Problem{"EXPECTED_MISSING", "expected TD does not parse: " + mapped.error()};
   }
   ExpectedTd expected{text(value, "schema"),        text(value, "td_attributes"), text(value, "xfam"),
                       text(value, "mr_td"),         text(value, "mr_config_id"),  text(value, "mr_owner"),
@@ -178,7 +178,7 @@ bool is_strict_utc_time(std::string_view text) {
   return day >= 1 && day <= month_days;
 }
 
-std::variant<LogKeys, Problem> read_log_keys(const LiveKeyReceipt& receipt) {
+Expected<LogKeys, Problem> read_log_keys(const LiveKeyReceipt& receipt) {
   LogKeys keys;
   const std::optional<std::string>& sigsum = receipt.sigsum_chain_key_hex;
   if (!sigsum || !lowercase_hex_of_length(*sigsum, 64)) {
@@ -197,7 +197,7 @@ std::variant<LogKeys, Problem> read_log_keys(const LiveKeyReceipt& receipt) {
   return keys;
 }
 
-std::variant<std::array<uint8_t, 64>, Problem> key_binding(const LiveKeyReceipt& receipt,
+Expected<std::array<uint8_t, 64>, Problem> key_binding(const LiveKeyReceipt& receipt,
                                                             std::span<const uint8_t> live_key) {
   const bool v1 = receipt.schema == kReceiptSchemaV1, v2 = receipt.schema == kReceiptSchemaV2,
              v3 = receipt.schema == kReceiptSchemaV3;
@@ -222,9 +222,9 @@ std::variant<std::array<uint8_t, 64>, Problem> key_binding(const LiveKeyReceipt&
     input.insert(input.end(), link.digest.begin(), link.digest.end());  // zeros for genesis
   }
   if (v3) {
-    std::variant<LogKeys, Problem> keys = read_log_keys(receipt);
-    if (const Problem* problem = std::get_if<Problem>(&keys)) return *problem;
-    const LogKeys& log_keys = std::get<LogKeys>(keys);
+    Expected<LogKeys, Problem> keys = read_log_keys(receipt);
+    if (!keys) return keys.error();
+    const LogKeys& log_keys = *keys;
     input.insert(input.end(), log_keys.sigsum_key.begin(), log_keys.sigsum_key.end());
     const std::array<uint8_t, 32> rekor_hash = crypto::sha256(log_keys.rekor_spki);
     input.insert(input.end(), rekor_hash.begin(), rekor_hash.end());

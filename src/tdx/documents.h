@@ -72,9 +72,9 @@ struct ExpectedTd {
 
 // Each parser takes a value that already passed the strict check and reports the mapping
 // failure as the whole problem ("live-key receipt does not parse: {}", ...).
-std::variant<LiveKeyReceipt, Problem> parse_key_receipt(const json::Value& value);
-std::variant<CollateralSnapshot, Problem> parse_snapshot(const json::Value& value);
-std::variant<ExpectedTd, Problem> parse_expected_td(const json::Value& value);
+Expected<LiveKeyReceipt, Problem> parse_key_receipt(const json::Value& value);
+Expected<CollateralSnapshot, Problem> parse_snapshot(const json::Value& value);
+Expected<ExpectedTd, Problem> parse_expected_td(const json::Value& value);
 
 struct PrevLink {
   enum class Kind { Absent, Genesis, Digest, Error };
@@ -90,11 +90,11 @@ struct LogKeys {
   std::array<uint8_t, 32> sigsum_key{};
   std::vector<uint8_t> rekor_spki;  // 91 bytes: P-256, uncompressed point
 };
-std::variant<LogKeys, Problem> read_log_keys(const LiveKeyReceipt& receipt);
+Expected<LogKeys, Problem> read_log_keys(const LiveKeyReceipt& receipt);
 
 // The 64 bytes a quote's report_data must hold for this receipt and live key, or the schema or
 // field problem that leaves the receipt without one.
-std::variant<std::array<uint8_t, 64>, Problem> key_binding(const LiveKeyReceipt& receipt,
+Expected<std::array<uint8_t, 64>, Problem> key_binding(const LiveKeyReceipt& receipt,
                                                             std::span<const uint8_t> live_key);
 
 }  // namespace orv::tdx

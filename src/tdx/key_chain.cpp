@@ -101,23 +101,23 @@ class HistoryCheck {
   }
 
   void check_line(uint64_t number, std::string_view line, const std::optional<Digest>& before) {
-    if (auto violation = json::strict_check(line)) {
-      add(number, "PARSE", "not strict JSON: " + *violation);
+    if (auto violation = json::strict_check(line); !violation.ok()) {
+      add(number, "PARSE", "not strict JSON: " + violation.error());
       return;
     }
-    Result<json::Document> parsed = json::parse(line);
+    Expected<json::Document, std::string> parsed = json::parse(line);
     if (!parsed) {  // the strict check parses the same grammar; kept so no path reads an absent value
       add(number, "PARSE", "not strict JSON: " + parsed.error());
       return;
     }
-    std::variant<LiveKeyReceipt, Problem> mapped = parse_key_receipt(parsed->root());
-    if (const Problem* problem = std::get_if<Problem>(&mapped)) {
-      std::string_view cause = problem->message;
+    Expected<LiveKeyReceipt, Problem> mapped = parse_key_receipt(parsed->root());
+    if (!mapped) {
+      std::string_view cause = mapped.error().message;
       if (cause.starts_with(kReceiptParsePrefix)) cause.remove_prefix(kReceiptParsePrefix.size());
       add(number, "PARSE", "not a key receipt: " + std::string(cause));
       return;
     }
-    const LiveKeyReceipt& receipt = std::get<LiveKeyReceipt>(mapped);
+    const LiveKeyReceipt& receipt = *mapped;
 
     const bool v3 = receipt.schema == kReceiptSchemaV3;
     if (receipt.schema != kReceiptSchemaV2 && !v3) {
@@ -159,15 +159,15 @@ class HistoryCheck {
     report_.key_ids.push_back(key_id);
     if (!key_ids_.insert(key_id).second) add(number, "KEY_REUSED", "the same key appears in two boots");
 
-    std::variant<std::array<uint8_t, 64>, Problem> binding = key_binding(receipt, key);
-    if (Problem* problem = std::get_if<Problem>(&binding)) {
-      problem->line = number;
-      report_.problems.push_back(std::move(*problem));
+    Expected<std::array<uint8_t, 64>, Problem> binding = key_binding(receipt, key);
+    if (!binding) {
+      binding.error().line = number;
+      report_.problems.push_back(std::move(binding).error());
     } else {
       if (v3 && receipt.sigsum_chain_key_hex && sigsum_keys_.insert(*receipt.sigsum_chain_key_hex).second) {
         report_.sigsum_chain_keys.push_back(*receipt.sigsum_chain_key_hex);
       }
-      if (link_good && !quote_claims(receipt.quote_hex, std::get<std::array<uint8_t, 64>>(binding))) {
+      if (link_good && !quote_claims(receipt.quote_hex, *binding)) {
         add(number, "KEY_NOT_BOUND", "the quote does not bind this key and link");
       }
     }

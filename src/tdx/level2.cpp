@@ -90,8 +90,8 @@ class Evaluation {
       return add("EXPECTED_MISSING", "refusing to verify without the pinned expected trust-domain measurements");
     }
     for (const auto& [name, text] : documents) {
-      if (auto violation = json::strict_check(text)) {
-        return add("NON_CANONICAL_JSON", "the " + std::string(name) + " is not strict JSON: " + *violation);
+      if (auto violation = json::strict_check(text); !violation.ok()) {
+        return add("NON_CANONICAL_JSON", "the " + std::string(name) + " is not strict JSON: " + violation.error());
       }
     }
     return true;
@@ -99,30 +99,30 @@ class Evaluation {
 
   // The three documents and their times.
   std::optional<Documents> read_documents() {
-    Result<json::Document> expected_json = json::parse(in_.expected_td);
-    Result<json::Document> receipt_json = json::parse(in_.receipt);
-    Result<json::Document> snapshot_json = json::parse(in_.snapshot);
+    Expected<json::Document, std::string> expected_json = json::parse(in_.expected_td);
+    Expected<json::Document, std::string> receipt_json = json::parse(in_.receipt);
+    Expected<json::Document, std::string> snapshot_json = json::parse(in_.snapshot);
     if (!expected_json || !receipt_json || !snapshot_json) return std::nullopt;  // the strict check passed them
 
-    std::variant<ExpectedTd, Problem> expected = parse_expected_td(expected_json->root());
-    if (Problem* problem = std::get_if<Problem>(&expected)) return fail(std::move(*problem));
-    std::variant<LiveKeyReceipt, Problem> receipt = parse_key_receipt(receipt_json->root());
-    if (Problem* problem = std::get_if<Problem>(&receipt)) return fail(std::move(*problem));
-    const LiveKeyReceipt& r = std::get<LiveKeyReceipt>(receipt);
+    Expected<ExpectedTd, Problem> expected = parse_expected_td(expected_json->root());
+    if (!expected) return fail(std::move(expected).error());
+    Expected<LiveKeyReceipt, Problem> receipt = parse_key_receipt(receipt_json->root());
+    if (!receipt) return fail(std::move(receipt).error());
+    const LiveKeyReceipt& r = *receipt;
     receipt_ = r;
     report_.receipt_issued_at_claimed = r.issued_at;
     if (r.schema != kReceiptSchemaV1) report_.prev_receipt_sha256 = r.prev_receipt_sha256;
     if (r.schema == kReceiptSchemaV3) report_.sigsum_chain_key_hex = r.sigsum_chain_key_hex;
 
-    std::variant<CollateralSnapshot, Problem> snapshot = parse_snapshot(snapshot_json->root());
-    if (Problem* problem = std::get_if<Problem>(&snapshot)) return fail(std::move(*problem));
-    const CollateralSnapshot& s = std::get<CollateralSnapshot>(snapshot);
+    Expected<CollateralSnapshot, Problem> snapshot = parse_snapshot(snapshot_json->root());
+    if (!snapshot) return fail(std::move(snapshot).error());
+    const CollateralSnapshot& s = *snapshot;
     report_.snapshot_fetched_at_claimed = s.fetched_at;
     if (!is_strict_utc_time(s.fetched_at)) {
       return fail({"SNAPSHOT_PARSE", "snapshot fetched_at is not a strict RFC 3339 UTC time"});
     }
     if (!is_strict_utc_time(r.issued_at)) return fail({"PARSE", "receipt issued_at is not a strict RFC 3339 UTC time"});
-    return Documents{r, s, std::get<ExpectedTd>(expected)};
+    return Documents{r, s, *expected};
   }
 
   std::nullopt_t fail(Problem problem) {
@@ -132,11 +132,11 @@ class Evaluation {
 
   // Problems are recorded and the quote is still verified when it decodes from hex.
   std::optional<std::vector<uint8_t>> check_against_pins(const Documents& docs, const std::vector<uint8_t>& pin) {
-    std::variant<std::array<uint8_t, 64>, Problem> binding = key_binding(docs.receipt, pin);
-    if (Problem* problem = std::get_if<Problem>(&binding)) {
-      report_.problems.push_back(std::move(*problem));
+    Expected<std::array<uint8_t, 64>, Problem> binding = key_binding(docs.receipt, pin);
+    if (!binding) {
+      report_.problems.push_back(std::move(binding).error());
     } else {
-      binding_ = std::get<std::array<uint8_t, 64>>(binding);
+      binding_ = *binding;
     }
     if (docs.snapshot.schema != kSnapshotSchema) {
       add("UNSUPPORTED_SCHEMA",
@@ -158,17 +158,17 @@ class Evaluation {
     dcap::AcceptancePolicy policy;  // UpToDate only, no grace periods
     policy.min_tcb_evaluation_data_number = docs.expected.min_tcb_evaluation_data_number;
     const dcap::VerifiedCollateral* reused = in_.verified_collateral;
-    dcap::Checked<dcap::VerifiedQuote> verified =
+    Expected<dcap::VerifiedQuote, dcap::Failure> verified =
         reused != nullptr && reused->evaluated_at() == in_.now
             ? dcap::verify_and_accept(quote, *reused, policy, dcap::VerifyOptions{})
             : dcap::verify_and_accept(quote, docs.snapshot.collateral, in_.intel_root_der, in_.now,
                                       policy, dcap::VerifyOptions{});
     if (!verified) {
       // Only expiry is told apart: a newer snapshot cures it, and nothing else.
-      const bool expired = verified.failure().kind == dcap::FailureKind::Expired;
+      const bool expired = verified.error().kind == dcap::FailureKind::Expired;
       add(expired ? ProblemCode("COLLATERAL_EXPIRED") : ProblemCode("QUOTE_INVALID"),
           "TDX quote does not verify against Intel's root at your time " + report_.evaluated_at + " (snapshot claims " +
-              docs.snapshot.fetched_at + "): " + verified.failure().text() +
+              docs.snapshot.fetched_at + "): " + verified.error().text() +
               (expired ? ". Obtain a newer Intel collateral snapshot." : ""));
       return nullptr;
     }
@@ -321,14 +321,13 @@ std::optional<dcap::VerifiedCollateral> verify_snapshot_collateral(std::string_v
                                                                    std::span<const uint8_t> intel_root_der,
                                                                    uint64_t now) {
   // The same gates an evaluation passes before it reaches the collateral.
-  if (snapshot.size() > kDocumentLimit || json::strict_check(snapshot)) return std::nullopt;
-  Result<json::Document> parsed = json::parse(snapshot);
+  if (snapshot.size() > kDocumentLimit || !json::strict_check(snapshot).ok()) return std::nullopt;
+  Expected<json::Document, std::string> parsed = json::parse(snapshot);
   if (!parsed) return std::nullopt;
-  std::variant<CollateralSnapshot, Problem> document = parse_snapshot(parsed->root());
-  const CollateralSnapshot* s = std::get_if<CollateralSnapshot>(&document);
-  if (s == nullptr) return std::nullopt;
-  dcap::Checked<dcap::VerifiedCollateral> verified =
-      dcap::verify_collateral(s->collateral, intel_root_der, now);
+  Expected<CollateralSnapshot, Problem> document = parse_snapshot(parsed->root());
+  if (!document) return std::nullopt;
+  Expected<dcap::VerifiedCollateral, dcap::Failure> verified =
+      dcap::verify_collateral(document->collateral, intel_root_der, now);
   if (!verified) return std::nullopt;
   return std::move(verified).value();
 }

@@ -70,14 +70,13 @@ struct Subject {
 };
 
 bool key_is_bound(const LiveKeyReceipt& receipt, const std::vector<uint8_t>& live_key) {
-  const std::variant<std::array<uint8_t, 64>, Problem> binding = key_binding(receipt, live_key);
-  const auto* expected = std::get_if<std::array<uint8_t, 64>>(&binding);
+  const Expected<std::array<uint8_t, 64>, Problem> binding = key_binding(receipt, live_key);
   const std::optional<std::vector<uint8_t>> quote = hex_decode(receipt.quote_hex);
-  return expected != nullptr && quote && dcap::claimed_td_report_data(*quote) == *expected;
+  return binding && quote && dcap::claimed_td_report_data(*quote) == *binding;
 }
 
 // Each failure ends the check with its one problem.
-std::variant<Subject, Problem> read_subject(std::string_view receipt_text, std::string_view evidence_text,
+Expected<Subject, Problem> read_subject(std::string_view receipt_text, std::string_view evidence_text,
                                             json::Document& evidence_json) {
   if (receipt_text.size() > kLogEvidenceReceiptLimit || evidence_text.size() > kLogEvidenceLimit) {
     return Problem{"PARSE", "input too large"};
@@ -85,34 +84,34 @@ std::variant<Subject, Problem> read_subject(std::string_view receipt_text, std::
   const std::array<std::pair<std::string_view, std::string_view>, 2> inputs = {
       {{"receipt", receipt_text}, {"evidence", evidence_text}}};
   for (const auto& [label, text] : inputs) {
-    if (std::optional<std::string> violation = json::strict_check(text)) {
-      return Problem{"PARSE", std::string(label) + " is not strict JSON: " + *violation};
+    if (auto violation = json::strict_check(text); !violation.ok()) {
+      return Problem{"PARSE", std::string(label) + " is not strict JSON: " + violation.error()};
     }
   }
 
   // The strict check has read the same grammar; a parse that still fails must not pass silently.
-  Result<json::Document> receipt_json = json::parse(receipt_text);
+  Expected<json::Document, std::string> receipt_json = json::parse(receipt_text);
   if (!receipt_json) return Problem{"PARSE", "receipt is not strict JSON: " + receipt_json.error()};
-  std::variant<LiveKeyReceipt, Problem> parsed = parse_key_receipt(receipt_json->root());
-  if (const Problem* problem = std::get_if<Problem>(&parsed)) {
+  Expected<LiveKeyReceipt, Problem> parsed = parse_key_receipt(receipt_json->root());
+  if (!parsed) {
     // The mapping message is the cause; the reader's own wording would only repeat ours.
-    std::string_view cause = problem->message;
+    std::string_view cause = parsed.error().message;
     if (cause.starts_with(kReceiptParsePrefix)) cause.remove_prefix(kReceiptParsePrefix.size());
     return Problem{"PARSE", "not a key receipt: " + std::string(cause)};
   }
-  const LiveKeyReceipt& receipt = std::get<LiveKeyReceipt>(parsed);
+  const LiveKeyReceipt& receipt = *parsed;
   if (receipt.schema != kReceiptSchemaV3) {
     return Problem{"UNSUPPORTED_SCHEMA", "only " + std::string(kReceiptSchemaV3) + " receipts carry log keys"};
   }
-  std::variant<LogKeys, Problem> log_keys = read_log_keys(receipt);
-  if (const Problem* problem = std::get_if<Problem>(&log_keys)) return *problem;
+  Expected<LogKeys, Problem> log_keys = read_log_keys(receipt);
+  if (!log_keys) return log_keys.error();
 
-  Result<json::Document> parsed_evidence = json::parse(evidence_text);
+  Expected<json::Document, std::string> parsed_evidence = json::parse(evidence_text);
   if (!parsed_evidence) return Problem{"PARSE", "evidence is not strict JSON: " + parsed_evidence.error()};
   evidence_json = std::move(parsed_evidence).value();
   const json::Value& evidence = evidence_json.root();
-  if (std::optional<std::string> error = json::check_record(evidence, kLogEvidence)) {
-    return Problem{"PARSE", "not log evidence: " + *error};
+  if (auto mapped = json::check_record(evidence, kLogEvidence); !mapped.ok()) {
+    return Problem{"PARSE", "not log evidence: " + mapped.error()};
   }
   const std::string_view schema = json::string_member(evidence, "schema");
   if (schema != kLogEvidenceSchema) {
@@ -150,7 +149,7 @@ std::variant<Subject, Problem> read_subject(std::string_view receipt_text, std::
   for (const json::Value& entry : rekor) subject.rekor.push_back(text_of(entry));
 
   subject.receipt_hash = crypto::sha256(as_bytes(receipt_text));
-  subject.log_keys = std::move(std::get<LogKeys>(log_keys));
+  subject.log_keys = std::move(log_keys).value();
   return subject;
 }
 
@@ -165,7 +164,7 @@ bool gate_verifies(std::string_view signature_hex, const SigsumDoc& doc, const S
 
 // One proof, judged on its own.
 void check_sigsum_proof(size_t number, const SigsumDoc& doc, const Subject& subject,
-                        const tlog::TlogResult<tlog::SigsumPolicy>& policy, LogEvidenceReport& report) {
+                        const Expected<tlog::SigsumPolicy, tlog::TlogError>& policy, LogEvidenceReport& report) {
   const std::string label = "Sigsum proof " + decimal(number);
   if (doc.log_key_hex.size() != 64 || !is_lowercase_hex(doc.log_key_hex)) {
     report.problems.push_back({"PARSE", label + ": log_key_hex is malformed"});
@@ -175,7 +174,7 @@ void check_sigsum_proof(size_t number, const SigsumDoc& doc, const Subject& subj
     report.problems.push_back({"SIGSUM", tlog_message(label, policy.error())});
     return;
   }
-  const tlog::TlogResult<tlog::VerifiedSigsumProof> verified =
+  const Expected<tlog::VerifiedSigsumProof, tlog::TlogError> verified =
       tlog::verify_sigsum_proof(doc.proof, subject.receipt_hash, subject.log_keys.sigsum_key, *policy);
   if (!verified) {
     report.problems.push_back({"SIGSUM", tlog_message(label, verified.error())});
@@ -203,9 +202,9 @@ void check_sigsum_proof(size_t number, const SigsumDoc& doc, const Subject& subj
 
 // One entry, judged on its own.
 void check_rekor_entry(size_t number, std::string_view text, const Subject& subject,
-                       const tlog::TlogResult<tlog::RekorLog>& log, LogEvidenceReport& report) {
+                       const Expected<tlog::RekorLog, tlog::TlogError>& log, LogEvidenceReport& report) {
   const std::string label = "Rekor entry " + decimal(number);
-  const Result<json::Document> entry = json::parse(text);
+  const Expected<json::Document, std::string> entry = json::parse(text);
   if (!entry) {
     report.problems.push_back({"REKOR", label + " is not JSON"});
     return;
@@ -214,7 +213,7 @@ void check_rekor_entry(size_t number, std::string_view text, const Subject& subj
     report.problems.push_back({"REKOR", tlog_message(label, log.error())});
     return;
   }
-  const tlog::TlogResult<tlog::VerifiedRekorEntry> verified =
+  const Expected<tlog::VerifiedRekorEntry, tlog::TlogError> verified =
       tlog::verify_rekor_entry(entry->root(), subject.receipt_hash, subject.log_keys.rekor_spki, *log);
   if (!verified) {
     report.problems.push_back({"REKOR", tlog_message(label, verified.error())});
@@ -240,11 +239,11 @@ LogEvidenceReport verify_log_evidence(std::string_view receipt, std::string_view
   LogEvidenceReport report;
   report.scope = kLogEvidenceScope;
   json::Document evidence_json;
-  std::variant<Subject, Problem> subject = read_subject(receipt, evidence, evidence_json);
-  if (Problem* problem = std::get_if<Problem>(&subject)) {
-    report.problems.push_back(std::move(*problem));
+  Expected<Subject, Problem> subject = read_subject(receipt, evidence, evidence_json);
+  if (!subject) {
+    report.problems.push_back(std::move(subject).error());
   } else {
-    const Subject& s = std::get<Subject>(subject);
+    const Subject& s = *subject;
     report.key_id = s.key_id;
     for (size_t i = 0; i < s.sigsum.size(); ++i) check_sigsum_proof(i + 1, s.sigsum[i], s, trust.sigsum_policy, report);
     for (size_t i = 0; i < s.rekor.size(); ++i) check_rekor_entry(i + 1, s.rekor[i], s, trust.rekor_log, report);

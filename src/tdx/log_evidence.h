@@ -36,8 +36,8 @@ inline constexpr std::string_view kLogEvidenceScope =
 // every proof or entry judged under it then fails with that error, so that trust which cannot
 // be read never lets evidence pass.
 struct LogEvidenceTrust {
-  tlog::TlogResult<tlog::SigsumPolicy> sigsum_policy;
-  tlog::TlogResult<tlog::RekorLog> rekor_log;
+  Expected<tlog::SigsumPolicy, tlog::TlogError> sigsum_policy;
+  Expected<tlog::RekorLog, tlog::TlogError> rekor_log;
 };
 
 // From the policy text and the Rekor log file ("name: value" lines), as the trust files hold them.

@@ -58,7 +58,7 @@ std::optional<uint64_t> parse_canonical_decimal(std::string_view text) {
   return value;
 }
 
-TlogResult<Note> read_note(std::string_view text) {
+Expected<Note, TlogError> read_note(std::string_view text) {
   if (text.size() > kMaxNoteBytes || text.find('\r') != std::string_view::npos) {
     return parse_error("note is too large or contains CR");
   }
@@ -96,7 +96,7 @@ TlogResult<Note> read_note(std::string_view text) {
   return note;
 }
 
-TlogResult<Checkpoint> read_checkpoint_body(std::string_view body) {
+Expected<Checkpoint, TlogError> read_checkpoint_body(std::string_view body) {
   // A line is text ended by a line feed; an unterminated final piece counts only if non-empty.
   std::array<std::string_view, 3> lines;
   size_t count = 0;

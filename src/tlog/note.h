@@ -41,11 +41,11 @@ struct Checkpoint {
 std::optional<uint64_t> parse_canonical_decimal(std::string_view text);
 
 // The note layout with every rule checked; errors are TLOG_PARSE.
-TlogResult<Note> read_note(std::string_view text);
+Expected<Note, TlogError> read_note(std::string_view text);
 
 // Origin, size and root from the first three lines of a note body; later lines are ignored
 // (they stay part of what was signed). Errors are TLOG_PARSE.
-TlogResult<Checkpoint> read_checkpoint_body(std::string_view body);
+Expected<Checkpoint, TlogError> read_checkpoint_body(std::string_view body);
 
 // "{origin}\n{size}\n{base64 root}\n": the body a log signs when a tree head arrives as fields.
 std::string compose_checkpoint_body(std::string_view origin, uint64_t size, const Hash& root);

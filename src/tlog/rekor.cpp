@@ -87,7 +87,7 @@ struct Statement {
 };
 
 // The body's shape, with nothing judged yet about whose statement it is.
-TlogResult<Statement> read_body(const Value& body) {
+Expected<Statement, TlogError> read_body(const Value& body) {
   const Value* spec = child(&body, "spec");
   const Value* hashed = child(spec, "hashedRekordV002");
   const Value* data = child(hashed, "data");
@@ -137,7 +137,7 @@ TlogResult<Statement> read_body(const Value& body) {
 
 }  // namespace
 
-TlogResult<RekorLog> make_rekor_log(std::string_view origin, std::span<const uint8_t> spki) {
+Expected<RekorLog, TlogError> make_rekor_log(std::string_view origin, std::span<const uint8_t> spki) {
   if (!valid_origin(origin)) return parse_error("log origin is not a valid note key name");
   if (spki.size() != kEd25519SpkiPrefix.size() + crypto::kEd25519KeyBytes ||
       !std::equal(kEd25519SpkiPrefix.begin(), kEd25519SpkiPrefix.end(), spki.begin()) ||
@@ -151,7 +151,7 @@ TlogResult<RekorLog> make_rekor_log(std::string_view origin, std::span<const uin
   return log;
 }
 
-TlogResult<RekorLog> make_rekor_log(std::string_view origin, std::string_view spki_base64) {
+Expected<RekorLog, TlogError> make_rekor_log(std::string_view origin, std::string_view spki_base64) {
   const std::optional<std::vector<uint8_t>> spki = base64_decode(spki_base64);
   if (!spki) {
     if (!valid_origin(origin)) return parse_error("log origin is not a valid note key name");
@@ -160,7 +160,7 @@ TlogResult<RekorLog> make_rekor_log(std::string_view origin, std::string_view sp
   return make_rekor_log(origin, std::span<const uint8_t>(*spki));
 }
 
-TlogResult<RekorLog> read_rekor_log_file(std::string_view text) {
+Expected<RekorLog, TlogError> read_rekor_log_file(std::string_view text) {
   std::optional<std::string_view> origin, spki, id_base64, id_hex, key_hex;
   std::string_view rest = text;
   while (!rest.empty()) {
@@ -178,7 +178,7 @@ TlogResult<RekorLog> read_rekor_log_file(std::string_view text) {
     if (name == "key_ed25519_raw_hex") key_hex = value;
   }
   if (!origin || !spki) return parse_error("pinned Rekor log file lacks origin or key_spki_base64");
-  TlogResult<RekorLog> log = make_rekor_log(*origin, *spki);
+  Expected<RekorLog, TlogError> log = make_rekor_log(*origin, *spki);
   if (!log) return log;
   const bool id_ok = (!id_base64 || base64_decode(*id_base64) == std::vector<uint8_t>(log->log_id.begin(), log->log_id.end())) &&
                      (!id_hex || hex_decode(*id_hex) == std::vector<uint8_t>(log->log_id.begin(), log->log_id.end())) &&
@@ -187,7 +187,7 @@ TlogResult<RekorLog> read_rekor_log_file(std::string_view text) {
   return log;
 }
 
-TlogResult<VerifiedRekorEntry> verify_rekor_entry(const json::Value& entry, const Hash& artifact_digest,
+Expected<VerifiedRekorEntry, TlogError> verify_rekor_entry(const json::Value& entry, const Hash& artifact_digest,
                                                   std::span<const uint8_t> signer_spki, const RekorLog& log) {
   // 1. integratedTime and inclusionPromise may hold anything: they are never used.
   if (!only_members(&entry, {"logIndex", "logId", "kindVersion", "integratedTime", "inclusionPromise",
@@ -250,12 +250,12 @@ TlogResult<VerifiedRekorEntry> verify_rekor_entry(const json::Value& entry, cons
   if (!only_members(checkpoint, {"envelope"})) return unexpected_fields("checkpoint");
   const std::optional<std::string_view> envelope = string_of(child(checkpoint, "envelope"));
   if (!envelope) return parse_error("checkpoint envelope missing");
-  TlogResult<Note> note = read_note(*envelope);
+  Expected<Note, TlogError> note = read_note(*envelope);
   if (!note) return note.error();
   if (!verify_note_signature(*note, log.origin, log.key)) {
     return tlog_error("TLOG_LOG_SIGNATURE_INVALID", "the checkpoint is not signed by the pinned log");
   }
-  TlogResult<Checkpoint> signed_head = read_checkpoint_body(note->body);
+  Expected<Checkpoint, TlogError> signed_head = read_checkpoint_body(note->body);
   if (!signed_head) return signed_head.error();
   if (signed_head->origin != log.origin || signed_head->size != *tree_size || signed_head->root != root) {
     return tlog_error("TLOG_INCLUSION_PROOF_INVALID", "the checkpoint does not match the inclusion proof");
@@ -271,9 +271,9 @@ TlogResult<VerifiedRekorEntry> verify_rekor_entry(const json::Value& entry, cons
   // 8.
   if (body_bytes->size() > kMaxRekorBodyBytes) return parse_error("entry body too large");
   const std::string_view body_text(reinterpret_cast<const char*>(body_bytes->data()), body_bytes->size());
-  const Result<json::Document> body = json::parse(body_text);
+  const Expected<json::Document, std::string> body = json::parse(body_text);
   if (!body) return parse_error("entry body is not JSON");
-  TlogResult<Statement> statement = read_body(body->root());
+  Expected<Statement, TlogError> statement = read_body(body->root());
   if (!statement) return statement.error();
 
   // 9. The logged statement must be exactly the expected one.
@@ -294,9 +294,9 @@ TlogResult<VerifiedRekorEntry> verify_rekor_entry(const json::Value& entry, cons
   return VerifiedRekorEntry{*log_index};
 }
 
-TlogResult<VerifiedRekorEntry> verify_rekor_entry(std::string_view entry_json, const Hash& artifact_digest,
+Expected<VerifiedRekorEntry, TlogError> verify_rekor_entry(std::string_view entry_json, const Hash& artifact_digest,
                                                   std::span<const uint8_t> signer_spki, const RekorLog& log) {
-  const Result<json::Document> entry = json::parse(entry_json);
+  const Expected<json::Document, std::string> entry = json::parse(entry_json);
   if (!entry) return parse_error("tlog entry is not JSON");
   return verify_rekor_entry(entry->root(), artifact_digest, signer_spki, log);
 }

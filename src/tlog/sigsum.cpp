@@ -84,7 +84,7 @@ std::optional<KeyValue> key_value(std::string_view line) {
   return kv;
 }
 
-TlogResult<TreeHead> read_tree_head(const Block& block) {
+Expected<TreeHead, TlogError> read_tree_head(const Block& block) {
   static constexpr std::array<std::string_view, 3> kExpected = {"size", "root_hash", "signature"};
   for (size_t i = 0; i < kExpected.size(); ++i) {
     if (block.size() <= i || block[i].key != kExpected[i]) {
@@ -130,7 +130,7 @@ std::string sigsum_origin(const Hash& log_key_hash) {
   return std::string(kSigsumOriginPrefix) + hex_encode(log_key_hash);
 }
 
-TlogResult<VerifiedSigsumProof> verify_sigsum_proof(std::string_view proof, const Hash& message,
+Expected<VerifiedSigsumProof, TlogError> verify_sigsum_proof(std::string_view proof, const Hash& message,
                                                     const crypto::Ed25519Key& submitter_key,
                                                     const SigsumPolicy& policy) {
   // 1 and 2: bound the text, then find the blocks.
@@ -180,7 +180,7 @@ TlogResult<VerifiedSigsumProof> verify_sigsum_proof(std::string_view proof, cons
   }
 
   // 5: tree head.
-  TlogResult<TreeHead> head = read_tree_head(blocks[1]);
+  Expected<TreeHead, TlogError> head = read_tree_head(blocks[1]);
   if (!head) return head.error();
 
   // 6: a policy log must have signed the tree head under its own origin.

@@ -35,7 +35,7 @@ std::optional<crypto::Ed25519Key> read_key(std::string_view hex) {
 
 class Parser {
  public:
-  TlogResult<SigsumPolicy> run(std::string_view text) {
+  Expected<SigsumPolicy, TlogError> run(std::string_view text) {
     std::string_view rest = text;
     while (!rest.empty()) {
       const size_t end = rest.find('\n');
@@ -155,7 +155,7 @@ class Parser {
 
 }  // namespace
 
-TlogResult<SigsumPolicy> parse_sigsum_policy(std::string_view text) { return Parser().run(text); }
+Expected<SigsumPolicy, TlogError> parse_sigsum_policy(std::string_view text) { return Parser().run(text); }
 
 bool quorum_satisfied(const SigsumPolicy& policy, const std::vector<bool>& cosigned) {
   if (!policy.quorum) return true;

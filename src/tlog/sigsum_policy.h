@@ -49,7 +49,7 @@ struct SigsumPolicy {
 
 // Errors are TLOG_POLICY_INVALID with "policy line {}: {}" (1-based line, reason); at the end
 // of the text the line number is that of the last line.
-TlogResult<SigsumPolicy> parse_sigsum_policy(std::string_view text);
+Expected<SigsumPolicy, TlogError> parse_sigsum_policy(std::string_view text);
 
 // cosigned[i] tells whether policy.witnesses[i] cosigned; groups are judged in the order they
 // were defined, each from members defined before it.

@@ -21,8 +21,4 @@ struct TlogError {
 
 inline TlogError tlog_error(ProblemCode code, std::string message) { return TlogError{code, std::move(message)}; }
 
-// A value or a transparency-log error: these need a code as well as a message.
-template <class T>
-using TlogResult = Expected<T, TlogError>;
-
 }  // namespace orv::tlog

@@ -77,7 +77,7 @@ std::optional<Problem> check_critical_extensions(const X509* cert) {
 }
 
 // basicConstraints: absent gives a null pointer and no problem.
-std::variant<BasicConstraintsPtr, Problem> basic_constraints(const X509* cert) {
+Expected<BasicConstraintsPtr, Problem> basic_constraints(const X509* cert) {
   const Extension ext = find_extension(cert, NID_basic_constraints);
   if (!ext.found) return BasicConstraintsPtr();
   BasicConstraintsPtr bc;
@@ -91,7 +91,7 @@ std::variant<BasicConstraintsPtr, Problem> basic_constraints(const X509* cert) {
   return bc;
 }
 
-std::variant<BitStringPtr, Problem> key_usage(const X509* cert) {
+Expected<BitStringPtr, Problem> key_usage(const X509* cert) {
   const Extension ext = find_extension(cert, NID_key_usage);
   if (!ext.found) return BitStringPtr();
   BitStringPtr bits;
@@ -197,7 +197,7 @@ bool scheme_parameters_ok(const X509_ALGOR* algorithm, SchemeKind kind) {
   return type == V_ASN1_UNDEF;
 }
 
-std::variant<SigningKey, Problem> extract_signing_key(const X509* cert) {
+Expected<SigningKey, Problem> extract_signing_key(const X509* cert) {
   const ASN1_BIT_STRING* bits = X509_get0_pubkey_bitstr(cert);
   if (bits == nullptr || ((bits->flags & ASN1_STRING_FLAG_BITS_LEFT) && (bits->flags & 0x07))) {
     return problem("TIMESTAMP_PARSE", "public key has unused bits");
@@ -262,14 +262,14 @@ std::optional<Problem> check_signer_certificate(const X509* cert) {
   if (auto found = check_critical_extensions(cert)) return found;
 
   auto bc = basic_constraints(cert);
-  if (auto* found = std::get_if<Problem>(&bc)) return *found;
-  if (const auto& value = std::get<BasicConstraintsPtr>(bc); value && value->ca) {
+  if (!bc) return bc.error();
+  if (const auto& value = *bc; value && value->ca) {
     return problem("TIMESTAMP_CHAIN_INVALID", "signer certificate is a CA certificate");
   }
 
   auto usage = key_usage(cert);
-  if (auto* found = std::get_if<Problem>(&usage)) return *found;
-  if (const auto& bits = std::get<BitStringPtr>(usage);
+  if (!usage) return usage.error();
+  if (const auto& bits = *usage;
       bits && !ASN1_BIT_STRING_get_bit(bits.get(), 0) && !ASN1_BIT_STRING_get_bit(bits.get(), 1)) {
     return problem("TIMESTAMP_CHAIN_INVALID", "signer certificate may not sign");
   }
@@ -297,7 +297,7 @@ bool issued_by(const X509* issuer, X509* child) {
   const std::optional<Scheme> scheme = signature_scheme(algorithm, std::nullopt);
   if (!scheme || !scheme_parameters_ok(algorithm, scheme->kind)) return false;
   auto key = extract_signing_key(issuer);
-  if (!std::holds_alternative<SigningKey>(key)) return false;
+  if (!key.ok()) return false;
   // A signature is whole octets; unused bits would mean it is not one.
   if ((signature->flags & ASN1_STRING_FLAG_BITS_LEFT) && (signature->flags & 0x07)) return false;
   // i2d_re_X509_tbs encodes the decoded fields afresh instead of replaying the cached bytes.
@@ -308,7 +308,7 @@ bool issued_by(const X509* issuer, X509* child) {
     return false;
   }
   const bool verified = verify_signature(
-      std::get<SigningKey>(key), scheme->kind, scheme->hash,
+      *key, scheme->kind, scheme->hash,
       std::span<const uint8_t>(tbs, static_cast<size_t>(tbs_len)),
       std::span<const uint8_t>(ASN1_STRING_get0_data(signature), static_cast<size_t>(ASN1_STRING_length(signature))));
   OPENSSL_free(tbs);
@@ -319,8 +319,8 @@ std::optional<Problem> check_issuer(const X509* issuer, size_t below) {
   if (auto found = check_critical_extensions(issuer)) return found;
 
   auto bc = basic_constraints(issuer);
-  if (auto* found = std::get_if<Problem>(&bc)) return *found;
-  const auto& constraints = std::get<BasicConstraintsPtr>(bc);
+  if (!bc) return bc.error();
+  const auto& constraints = *bc;
   if (!constraints || !constraints->ca) return problem("TIMESTAMP_CHAIN_INVALID", "issuer certificate is not a CA");
   if (constraints->pathlen) {
     int64_t limit = 0;
@@ -332,14 +332,14 @@ std::optional<Problem> check_issuer(const X509* issuer, size_t below) {
   }
 
   auto usage = key_usage(issuer);
-  if (auto* found = std::get_if<Problem>(&usage)) return *found;
-  if (const auto& bits = std::get<BitStringPtr>(usage); bits && !ASN1_BIT_STRING_get_bit(bits.get(), 5)) {
+  if (!usage) return usage.error();
+  if (const auto& bits = *usage; bits && !ASN1_BIT_STRING_get_bit(bits.get(), 5)) {
     return problem("TIMESTAMP_CHAIN_INVALID", "issuer certificate may not sign certificates");
   }
   return std::nullopt;
 }
 
-std::variant<Path, Problem> build_path(const Cert& signer, std::span<const Cert> token_certs, const Cert& root,
+Expected<Path, Problem> build_path(const Cert& signer, std::span<const Cert> token_certs, const Cert& root,
                                        uint64_t gen_time) {
   Path path{&signer};
   size_t below = 0;

@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/result.h"
 #include "core/verdict.h"
 #include "crypto/openssl_ptr.h"
 #include "tsa/x509_util.h"
@@ -46,7 +47,7 @@ struct SigningKey {
   SchemeKind kind;
 };
 
-std::variant<SigningKey, Problem> extract_signing_key(const X509* cert);
+Expected<SigningKey, Problem> extract_signing_key(const X509* cert);
 
 // RSA PKCS#1 v1.5 with the DigestInfo of `hash` and a signature exactly as long as the modulus,
 // or ECDSA with a DER Ecdsa-Sig-Value; a key of the other kind gives false.
@@ -66,7 +67,7 @@ inline constexpr size_t kMaxIntermediates = 5;
 // The signer followed by the intermediates, each issued by the next, the last by the root.
 using Path = std::vector<const Cert*>;
 
-std::variant<Path, Problem> build_path(const Cert& signer, std::span<const Cert> token_certs, const Cert& root,
+Expected<Path, Problem> build_path(const Cert& signer, std::span<const Cert> token_certs, const Cert& root,
                                        uint64_t gen_time);
 
 // Every certificate the token carries must be one of the path's.

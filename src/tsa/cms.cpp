@@ -116,7 +116,7 @@ namespace {
 ASN1_VALUE* as_value(const void* value) { return reinterpret_cast<ASN1_VALUE*>(const_cast<void*>(value)); }
 
 template <class T>
-Result<T*> decode(std::span<const uint8_t> der, const ASN1_ITEM* item, const char* what) {
+Expected<T*, std::string> decode(std::span<const uint8_t> der, const ASN1_ITEM* item, const char* what) {
   ERR_clear_error();
   const unsigned char* cursor = der.data();
   ASN1_VALUE* value = ASN1_item_d2i(nullptr, &cursor, static_cast<long>(der.size()), item);
@@ -145,14 +145,14 @@ std::optional<std::vector<uint8_t>> encode_item(const void* value, const ASN1_IT
 void ContentInfoDeleter::operator()(ContentInfo* value) const { ASN1_item_free(as_value(value), ContentInfo_it()); }
 void SignedDataDeleter::operator()(SignedData* value) const { ASN1_item_free(as_value(value), SignedData_it()); }
 
-Result<ContentInfoPtr> decode_content_info(std::span<const uint8_t> der) {
-  Result<ContentInfo*> value = decode<ContentInfo>(der, ContentInfo_it(), "ContentInfo");
+Expected<ContentInfoPtr, std::string> decode_content_info(std::span<const uint8_t> der) {
+  Expected<ContentInfo*, std::string> value = decode<ContentInfo>(der, ContentInfo_it(), "ContentInfo");
   if (!value) return fail(value.error());
   return ContentInfoPtr(*value);
 }
 
-Result<SignedDataPtr> decode_signed_data(std::span<const uint8_t> der) {
-  Result<SignedData*> value = decode<SignedData>(der, SignedData_it(), "SignedData");
+Expected<SignedDataPtr, std::string> decode_signed_data(std::span<const uint8_t> der) {
+  Expected<SignedData*, std::string> value = decode<SignedData>(der, SignedData_it(), "SignedData");
   if (!value) return fail(value.error());
   return SignedDataPtr(*value);
 }

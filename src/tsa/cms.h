@@ -119,8 +119,8 @@ using ContentInfoPtr = std::unique_ptr<ContentInfo, ContentInfoDeleter>;
 using SignedDataPtr = std::unique_ptr<SignedData, SignedDataDeleter>;
 
 // Each decode must consume its input exactly; the error is the library's own text.
-Result<ContentInfoPtr> decode_content_info(std::span<const uint8_t> der);
-Result<SignedDataPtr> decode_signed_data(std::span<const uint8_t> der);
+Expected<ContentInfoPtr, std::string> decode_content_info(std::span<const uint8_t> der);
+Expected<SignedDataPtr, std::string> decode_signed_data(std::span<const uint8_t> der);
 
 // Fresh DER encodings of decoded values; nullopt when the library cannot encode them.
 std::optional<std::vector<uint8_t>> encode(const ContentInfo& value);

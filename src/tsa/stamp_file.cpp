@@ -37,7 +37,7 @@ struct StampFile {
 
 // The first byte that does not start a well-formed UTF-8 sequence, with the length at which the
 // sequence broke off.
-std::optional<std::string> utf8_error(std::string_view text) {
+Expected<void, std::string> check_utf8(std::string_view text) {
   size_t at = 0;
   while (at < text.size()) {
     const auto byte = static_cast<uint8_t>(text[at]);
@@ -64,19 +64,19 @@ std::optional<std::string> utf8_error(std::string_view text) {
       const auto next = static_cast<uint8_t>(text[at + i]);
       good = i == 1 ? next >= low && next <= high : next >= 0x80 && next <= 0xBF;
     }
-    if (!good) return "invalid UTF-8 sequence at byte " + decimal(at);
+    if (!good) return fail("invalid UTF-8 sequence at byte " + decimal(at));
     at += length;
   }
-  return std::nullopt;
+  return {};
 }
 
 // A record may be written as an array of its members in table order; it is mapped through the
 // same member checks as the object form, so both forms give the same messages.
-std::optional<std::string> check_record_or_array(const json::Value& value, const json::Record& record) {
+Expected<void, std::string> check_record_or_array(const json::Value& value, const json::Record& record) {
   if (!value.IsArray()) return json::check_record(value, record);
   if (value.Size() != record.fields.size()) {
-    return "invalid length " + decimal(value.Size()) + ", expected struct " + std::string(record.name) + " with " +
-           decimal(record.fields.size()) + " elements";
+    return fail("invalid length " + decimal(value.Size()) + ", expected struct " + std::string(record.name) + " with " +
+           decimal(record.fields.size()) + " elements");
   }
   rapidjson::Document object(rapidjson::kObjectType);
   for (size_t i = 0; i < record.fields.size(); ++i) {
@@ -94,16 +94,16 @@ std::string_view text_at(const json::Value& value, size_t index, std::string_vie
   return {member.GetString(), member.GetStringLength()};
 }
 
-Result<StampFile> decode_stamp_file(std::string_view text) {
-  Result<json::Document> parsed = json::parse(text);
+Expected<StampFile, std::string> decode_stamp_file(std::string_view text) {
+  Expected<json::Document, std::string> parsed = json::parse(text);
   if (!parsed) return fail(parsed.error());
   const json::Value& root = parsed->root();
-  if (auto error = check_record_or_array(root, kStampFile)) return fail(*error);
+  if (auto mapped = check_record_or_array(root, kStampFile); !mapped.ok()) return fail(mapped.error());
   const json::Value& tokens = root.IsArray() ? root[1] : *json::member(root, "tokens");
   StampFile file;
   file.schema = std::string(text_at(root, 0, "schema"));
   for (const json::Value& token : tokens.GetArray()) {
-    if (auto error = check_record_or_array(token, kStampToken)) return fail(*error);
+    if (auto mapped = check_record_or_array(token, kStampToken); !mapped.ok()) return fail(mapped.error());
     file.tokens.push_back({std::string(text_at(token, 0, "tsa")), std::string(text_at(token, 1, "token_b64"))});
   }
   return file;
@@ -140,13 +140,13 @@ TimestampReport verify_stamp_file(std::string_view document, std::optional<std::
   if (text.size() > kMaxStampFileBytes) {
     return file_failure(std::move(report), "TIMESTAMP_PARSE", "timestamp file is larger than 1 MiB");
   }
-  if (std::optional<std::string> error = utf8_error(text)) {
-    return file_failure(std::move(report), "TIMESTAMP_PARSE", "timestamp file: " + *error);
+  if (auto utf8 = check_utf8(text); !utf8.ok()) {
+    return file_failure(std::move(report), "TIMESTAMP_PARSE", "timestamp file: " + utf8.error());
   }
-  if (std::optional<std::string> error = json::strict_check(text)) {
-    return file_failure(std::move(report), "TIMESTAMP_PARSE", "timestamp file: " + *error);
+  if (auto strict = json::strict_check(text); !strict.ok()) {
+    return file_failure(std::move(report), "TIMESTAMP_PARSE", "timestamp file: " + strict.error());
   }
-  Result<StampFile> file = decode_stamp_file(text);
+  Expected<StampFile, std::string> file = decode_stamp_file(text);
   if (!file)
     return file_failure(std::move(report), "TIMESTAMP_PARSE", "timestamp file does not parse: " + file.error());
   if (file->schema != kStampSchema) {
@@ -170,10 +170,10 @@ TimestampReport verify_stamp_file(std::string_view document, std::optional<std::
       continue;
     }
     auto result = verify_timestamp_token(*token, as_bytes(document), *authority, now);
-    if (auto* stamp = std::get_if<Stamp>(&result)) {
-      report.stamps.push_back(std::move(*stamp));
+    if (result) {
+      report.stamps.push_back(std::move(result).value());
     } else {
-      report.problems.push_back(std::get<Problem>(std::move(result)));
+      report.problems.push_back(std::move(result).error());
     }
   }
   conclude(report);

@@ -75,7 +75,7 @@ class Verification {
                uint64_t now)
       : token_(token), subject_(subject), authority_(authority), now_(now) {}
 
-  std::variant<Stamp, Problem> run() {
+  Expected<Stamp, Problem> run() {
     ERR_clear_error();
     for (const auto step :
          {&Verification::input_and_anchor, &Verification::structure, &Verification::tst_info,
@@ -109,7 +109,7 @@ class Verification {
       return problem("TIMESTAMP_PARSE", "token structure: " + *error);
     }
 
-    Result<cms::ContentInfoPtr> info = cms::decode_content_info(token_);
+    Expected<cms::ContentInfoPtr, std::string> info = cms::decode_content_info(token_);
     if (!info) return problem("TIMESTAMP_PARSE", "token is not DER CMS: " + info.error());
     content_info_ = std::move(*info);
 
@@ -124,7 +124,7 @@ class Verification {
       non_sequence_content_ = der_of_any(content).value_or(std::vector<uint8_t>());
       signed_data_der_ = non_sequence_content_;
     }
-    Result<cms::SignedDataPtr> decoded = cms::decode_signed_data(signed_data_der_);
+    Expected<cms::SignedDataPtr, std::string> decoded = cms::decode_signed_data(signed_data_der_);
     if (!decoded) return problem("TIMESTAMP_PARSE", "SignedData does not parse: " + decoded.error());
     signed_data_ = std::move(*decoded);
     if (std::optional<Problem> found = decode_certificates()) return found;
@@ -306,7 +306,7 @@ class Verification {
   }
 
   // Exactly one attribute of the type, holding exactly one value.
-  std::variant<const ASN1_TYPE*, Problem> attribute(int nid) const {
+  Expected<const ASN1_TYPE*, Problem> attribute(int nid) const {
     const ASN1_OBJECT* type = OBJ_nid2obj(nid);
     const X509_ATTRIBUTE* found = nullptr;
     int count = 0;
@@ -327,16 +327,16 @@ class Verification {
     if (signer_->signed_attrs == nullptr) return problem("TIMESTAMP_PARSE", "token has no signed attributes");
 
     auto content_type = attribute(NID_pkcs9_contentType);
-    if (auto* found = std::get_if<Problem>(&content_type)) return *found;
-    const ASN1_TYPE* type_value = std::get<const ASN1_TYPE*>(content_type);
+    if (!content_type) return content_type.error();
+    const ASN1_TYPE* type_value = *content_type;
     if (type_value->type != V_ASN1_OBJECT) return problem("TIMESTAMP_PARSE", "content-type attribute does not parse");
     if (!has_nid(type_value->value.object, NID_id_smime_ct_TSTInfo)) {
       return problem("TIMESTAMP_PARSE", "signed content-type is not TSTInfo");
     }
 
     auto message_digest = attribute(NID_pkcs9_messageDigest);
-    if (auto* found = std::get_if<Problem>(&message_digest)) return *found;
-    const ASN1_TYPE* digest_value = std::get<const ASN1_TYPE*>(message_digest);
+    if (!message_digest) return message_digest.error();
+    const ASN1_TYPE* digest_value = *message_digest;
     if (digest_value->type != V_ASN1_OCTET_STRING) return problem("TIMESTAMP_PARSE", "message-digest attribute does not parse");
     if (!equal_bytes(digest_of(signer_digest_, tst_der_), bytes_of(digest_value->value.octet_string))) {
       return problem("TIMESTAMP_SIGNATURE_INVALID", "signed digest does not match the TSTInfo");
@@ -355,8 +355,8 @@ class Verification {
     OPENSSL_free(der);
 
     auto value = attribute(NID_id_smime_aa_signingCertificateV2);
-    if (auto* found = std::get_if<Problem>(&value)) return *found;
-    const std::optional<std::vector<uint8_t>> attribute_der = der_of_any(std::get<const ASN1_TYPE*>(value));
+    if (!value) return value.error();
+    const std::optional<std::vector<uint8_t>> attribute_der = der_of_any(*value);
     return check_signing_certificate_v2(attribute_der.value_or(std::vector<uint8_t>()));
   }
 
@@ -426,8 +426,8 @@ class Verification {
     const std::optional<std::vector<uint8_t>> signed_attrs = cms::encode_attribute_set(signer_->signed_attrs);
     if (!signed_attrs) return problem("TIMESTAMP_PARSE", "signed attributes do not re-encode");
     auto key = extract_signing_key(signer_cert_->x509.get());
-    if (auto* found = std::get_if<Problem>(&key)) return *found;
-    if (!verify_signature(std::get<SigningKey>(key), scheme_.kind, signer_digest_, *signed_attrs,
+    if (!key) return key.error();
+    if (!verify_signature(*key, scheme_.kind, signer_digest_, *signed_attrs,
                           bytes_of(signer_->signature))) {
       return problem("TIMESTAMP_SIGNATURE_INVALID", "the TSA signature does not verify");
     }
@@ -461,8 +461,8 @@ class Verification {
   // The path to the pinned root, and no certificate carried beside it.
   std::optional<Problem> chain() {
     auto path = build_path(*signer_cert_, certs_, *root_, gen_time_);
-    if (auto* found = std::get_if<Problem>(&path)) return *found;
-    return check_all_on_path(certs_, std::get<Path>(path));
+    if (!path) return path.error();
+    return check_all_on_path(certs_, *path);
   }
 
   // genTime may run a little ahead of the local clock, never further.
@@ -526,7 +526,7 @@ class Verification {
 
 }  // namespace
 
-std::variant<Stamp, Problem> verify_timestamp_token(std::span<const uint8_t> token, std::span<const uint8_t> subject,
+Expected<Stamp, Problem> verify_timestamp_token(std::span<const uint8_t> token, std::span<const uint8_t> subject,
                                                     const PinnedAuthority& authority, uint64_t now) {
   return Verification(token, subject, authority, now).run();
 }

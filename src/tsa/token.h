@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/result.h"
 #include "core/verdict.h"
 
 namespace orv::tsa {
@@ -31,7 +32,7 @@ using Stamp = StampResult;
 
 // A Stamp, or the one problem that ended verification (the first failing check decides).
 // `now` is the caller's one clock reading; nothing here reads a clock, a file or keeps state.
-std::variant<Stamp, Problem> verify_timestamp_token(std::span<const uint8_t> token, std::span<const uint8_t> subject,
+Expected<Stamp, Problem> verify_timestamp_token(std::span<const uint8_t> token, std::span<const uint8_t> subject,
                                                     const PinnedAuthority& authority, uint64_t now);
 
 }  // namespace orv::tsa

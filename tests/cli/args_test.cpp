@@ -10,13 +10,13 @@ namespace orv::cli {
 namespace {
 
 Scan scan_ok(const std::vector<std::string>& args) {
-  Result<Scan> scan = scan_arguments(args);
+  Expected<Scan, std::string> scan = scan_arguments(args);
   EXPECT_TRUE(scan.ok()) << scan.error();
   return scan ? *scan : Scan{};
 }
 
 std::string scan_error(const std::vector<std::string>& args) {
-  Result<Scan> scan = scan_arguments(args);
+  Expected<Scan, std::string> scan = scan_arguments(args);
   return scan ? "(accepted)" : scan.error();
 }
 

@@ -248,7 +248,7 @@ std::string genesis_receipt() {
   std::vector<uint8_t> quote(632);
   quote[0] = 4;
   quote[4] = 0x81;
-  const auto binding = std::get<std::array<uint8_t, 64>>(tdx::key_binding(r, key));
+  const auto binding = *tdx::key_binding(r, key);
   std::copy(binding.begin(), binding.end(), quote.begin() + 568);
   return "{\"schema\":\"" + r.schema + "\",\"alg\":\"ML-DSA-65\",\"public_key_hex\":\"" + r.public_key_hex +
          "\",\"quote_hex\":\"" + hex_encode(quote) + "\",\"event_log\":[],\"issued_at\":\"" + r.issued_at +

@@ -19,7 +19,7 @@ namespace {
 const std::string kData = ORV_SOURCE_DIR "/tests/data/log_evidence/";
 
 std::string key_id_of(const std::string& receipt_path) {
-  const Result<json::Document> receipt = json::parse(read_file(receipt_path));
+  const Expected<json::Document, std::string> receipt = json::parse(read_file(receipt_path));
   if (!receipt) return {};
   return crypto::sha256_hex(
       hex_decode(json::string_member(receipt->root(), "public_key_hex")).value_or(std::vector<uint8_t>()));

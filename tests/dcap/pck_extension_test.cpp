@@ -53,13 +53,13 @@ struct Parts {
 };
 
 std::string failure_of(const Bytes& value) {
-  Checked<PckExtensions> parsed = parse_sgx_extension(value);
-  return parsed ? "parsed" : parsed.failure().text();
+  Expected<PckExtensions, dcap::Failure> parsed = parse_sgx_extension(value);
+  return parsed ? "parsed" : parsed.error().text();
 }
 
 TEST(SgxExtension, ReadsTheValuesThePolicyNeeds) {
-  Checked<PckExtensions> parsed = parse_sgx_extension(Parts{}.build());
-  ASSERT_TRUE(parsed.ok()) << parsed.failure().text();
+  Expected<PckExtensions, dcap::Failure> parsed = parse_sgx_extension(Parts{}.build());
+  ASSERT_TRUE(parsed.ok()) << parsed.error().text();
   EXPECT_EQ(hex_encode(parsed->cpusvn), "02020202020202020202020202020202");
   EXPECT_EQ(parsed->pcesvn, 13);
   EXPECT_EQ(hex_encode(parsed->fmspc), "20a06f000000");

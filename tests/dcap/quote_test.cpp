@@ -20,8 +20,8 @@ struct FieldWidth {
 };
 
 std::string decode_failure(std::span<const uint8_t> raw) {
-  Checked<Quote> quote = decode_quote(raw);
-  return quote ? "decoded" : quote.failure().text();
+  Expected<Quote, dcap::Failure> quote = decode_quote(raw);
+  return quote ? "decoded" : quote.error().text();
 }
 
 std::vector<uint8_t> cut(std::vector<uint8_t> bytes, size_t length) {
@@ -174,8 +174,8 @@ TEST(QuoteDecoding, LengthsAreBoundedBeforeAnythingIsRead) {
 TEST(QuoteDecoding, VersionsTeeTypesAndBodyTypesSelectTheReport) {
   const std::string top = "Failed to decode quote: ";
   DcapScenario td(QuoteKind::TdxV4);
-  Checked<Quote> v4 = decode_quote(td.quote());
-  ASSERT_TRUE(v4.ok()) << v4.failure().text();
+  Expected<Quote, dcap::Failure> v4 = decode_quote(td.quote());
+  ASSERT_TRUE(v4.ok()) << v4.error().text();
   EXPECT_EQ(v4->report_kind(), ReportKind::TdReport10);
   EXPECT_EQ(v4->signed_length, 632u);
   EXPECT_FALSE(v4->body.has_value());
@@ -193,8 +193,8 @@ TEST(QuoteDecoding, VersionsTeeTypesAndBodyTypesSelectTheReport) {
   }
 
   DcapScenario v5(QuoteKind::TdxV5);
-  Checked<Quote> td15 = decode_quote(v5.quote());
-  ASSERT_TRUE(td15.ok()) << td15.failure().text();
+  Expected<Quote, dcap::Failure> td15 = decode_quote(v5.quote());
+  ASSERT_TRUE(td15.ok()) << td15.error().text();
   EXPECT_EQ(td15->report_kind(), ReportKind::TdReport15);
   EXPECT_EQ(td15->signed_length, 702u);
   ASSERT_NE(td15->td_report10(), nullptr);
@@ -207,26 +207,26 @@ TEST(QuoteDecoding, VersionsTeeTypesAndBodyTypesSelectTheReport) {
   // Version 5 chooses the report by body type alone; the size is read, not compared.
   v5.quote_draft.body = Body{2, 12345};
   v5.quote_draft.report = std::get<TdReport15>(v5.quote_draft.report).base;
-  Checked<Quote> td10 = decode_quote(v5.quote());
-  ASSERT_TRUE(td10.ok()) << td10.failure().text();
+  Expected<Quote, dcap::Failure> td10 = decode_quote(v5.quote());
+  ASSERT_TRUE(td10.ok()) << td10.error().text();
   EXPECT_EQ(td10->report_kind(), ReportKind::TdReport10);
   EXPECT_EQ(td10->signed_length, 638u);
   EXPECT_EQ(td10->body->size, 12345u);
 
-  Checked<Quote> sgx = decode_quote(DcapScenario(QuoteKind::SgxV3).quote());
+  Expected<Quote, dcap::Failure> sgx = decode_quote(DcapScenario(QuoteKind::SgxV3).quote());
   ASSERT_TRUE(sgx.ok());
   EXPECT_EQ(sgx->report_kind(), ReportKind::SgxEnclave);
   EXPECT_EQ(sgx->signed_length, 432u);
   EXPECT_EQ(sgx->td_report10(), nullptr);
-  EXPECT_EQ(require_td_report(*sgx).failure().text(), "Failed to get TD10 report");
+  EXPECT_EQ(require_td_report(*sgx).error().text(), "Failed to get TD10 report");
 }
 
 TEST(QuoteDecoding, BytesAfterTheAuthenticationDataAreIgnored) {
   const std::vector<uint8_t> plain = DcapScenario().quote();
   std::vector<uint8_t> padded = plain;
   padded.resize(plain.size() + 70, 0);
-  Checked<Quote> quote = decode_quote(padded);
-  ASSERT_TRUE(quote.ok()) << quote.failure().text();
+  Expected<Quote, dcap::Failure> quote = decode_quote(padded);
+  ASSERT_TRUE(quote.ok()) << quote.error().text();
   // The quote's own chain comes back as written: PEM text and one NUL byte.
   const std::vector<uint8_t>& body = quote->auth_data.certification_data.body;
   ASSERT_FALSE(body.empty());
@@ -269,13 +269,13 @@ TEST(QuoteSignedScope, CoversHeaderBodyAndReportOfTheRawBytes) {
   for (const auto& [kind, length] : {std::pair{QuoteKind::SgxV3, size_t{432}}, std::pair{QuoteKind::TdxV4, size_t{632}},
                                      std::pair{QuoteKind::TdxV5, size_t{702}}}) {
     const std::vector<uint8_t> raw = DcapScenario(kind).quote();
-    Checked<Quote> quote = decode_quote(raw);
+    Expected<Quote, dcap::Failure> quote = decode_quote(raw);
     ASSERT_TRUE(quote.ok());
-    Checked<std::span<const uint8_t>> scope = signed_scope(*quote, raw);
+    Expected<std::span<const uint8_t>, dcap::Failure> scope = signed_scope(*quote, raw);
     ASSERT_TRUE(scope.ok());
     EXPECT_EQ(scope->size(), length);
     EXPECT_EQ(scope->data(), raw.data());
-    EXPECT_EQ(signed_scope(*quote, std::span(raw).first(length - 1)).failure().text(),
+    EXPECT_EQ(signed_scope(*quote, std::span(raw).first(length - 1)).error().text(),
               "Failed to get signed quote scope");
   }
 }
@@ -308,20 +308,20 @@ TEST(TdAttributes, OnlySeptVeDisableAndTheFreeFeatureBitsPass) {
 TEST(ReportChecks, DebugEnclavesAndServiceTdsNeedTheirSwitch) {
   DcapScenario sgx(QuoteKind::SgxV3);
   std::get<EnclaveReport>(sgx.quote_draft.report).attributes[0] |= 0x02;
-  Checked<Quote> debug = decode_quote(sgx.quote());
+  Expected<Quote, dcap::Failure> debug = decode_quote(sgx.quote());
   ASSERT_TRUE(debug.ok());
   EXPECT_EQ(check_report(*debug, false, false)->text(), "Debug mode is enabled");
   EXPECT_FALSE(check_report(*debug, true, false));
 
   DcapScenario v5(QuoteKind::TdxV5);
   std::get<TdReport15>(v5.quote_draft.report).mr_service_td[47] = 1;
-  Checked<Quote> service = decode_quote(v5.quote());
+  Expected<Quote, dcap::Failure> service = decode_quote(v5.quote());
   ASSERT_TRUE(service.ok());
   EXPECT_EQ(check_report(*service, false, false)->text(), "Invalid MR service TD");
   EXPECT_FALSE(check_report(*service, false, true));
   // The service TD is judged before the attributes.
   std::get<TdReport15>(v5.quote_draft.report).base.td_attributes = {};
-  Checked<Quote> both = decode_quote(v5.quote());
+  Expected<Quote, dcap::Failure> both = decode_quote(v5.quote());
   EXPECT_EQ(check_report(*both, false, false)->text(), "Invalid MR service TD");
   EXPECT_EQ(check_report(*both, false, true)->text(), "SEPT_VE_DISABLE is not enabled");
 }

@@ -37,10 +37,10 @@ RealSet load_dstack(const std::filesystem::path& shared) {
   set.dir = shared / "testdata/tdx-real/tee-solver-dstack";
   set.root = bytes_of(test::read_file(shared / "trust/intel-sgx-root-ca.der"));
   const std::string text = test::read_file(set.dir / "quote_collateral.json");
-  const Result<json::Document> doc = json::parse(text);
+  const Expected<json::Document, std::string> doc = json::parse(text);
   EXPECT_TRUE(doc.ok());
   if (!doc) return set;
-  Result<QuoteCollateralV3> parsed = read_collateral(doc->root());
+  Expected<QuoteCollateralV3, std::string> parsed = read_collateral(doc->root());
   EXPECT_TRUE(parsed.ok()) << (parsed ? "" : parsed.error());
   if (parsed) set.collateral = std::move(parsed).value();
   return set;
@@ -54,8 +54,8 @@ AcceptancePolicy level2(uint32_t minimum = 17) {
 
 std::string outcome(const RealSet& set, const std::vector<uint8_t>& quote, uint64_t now,
                     const AcceptancePolicy& policy = level2()) {
-  Checked<VerifiedQuote> result = verify_and_accept(quote, set.collateral, set.root, now, policy);
-  return result ? std::string("valid ") + std::string(tcb_status_name(result->tcb_status)) : result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(quote, set.collateral, set.root, now, policy);
+  return result ? std::string("valid ") + std::string(tcb_status_name(result->tcb_status)) : result.error().text();
 }
 
 TEST(IntelRoot, IsThePublishedCertificate) {
@@ -75,8 +75,8 @@ TEST(RealTdxQuotes, PassWithTheStatusTheirTcbInfoGives) {
   for (const char* name : {"quote_alice.bin", "quote_bob.bin", "quote_alice.trimmed.bin", "quote_bob.trimmed.bin"}) {
     SCOPED_TRACE(name);
     const std::vector<uint8_t> quote = bytes_of(test::read_file(set.dir / name));
-    Checked<VerifiedQuote> result = verify_and_accept(quote, set.collateral, set.root, kInsideWindow, level2());
-    ASSERT_TRUE(result.ok()) << result.failure().text();
+    Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(quote, set.collateral, set.root, kInsideWindow, level2());
+    ASSERT_TRUE(result.ok()) << result.error().text();
     EXPECT_EQ(result->tcb_status, TcbStatus::UpToDate);
     EXPECT_EQ(result->tcb_evaluation_data_number, 17u);
     EXPECT_TRUE(result->advisory_ids.empty());
@@ -119,15 +119,15 @@ TEST(RealTdxQuotes, CollateralWindowHoldsToTheSecond) {
 TEST(RealTdxQuotes, OneVerifiedSnapshotJudgesBothQuotes) {
   ORV_REQUIRE_SHARED(shared);
   const RealSet set = load_dstack(shared);
-  Checked<VerifiedCollateral> verified = verify_collateral(set.collateral, set.root, kInsideWindow);
-  ASSERT_TRUE(verified.ok()) << verified.failure().text();
+  Expected<VerifiedCollateral, dcap::Failure> verified = verify_collateral(set.collateral, set.root, kInsideWindow);
+  ASSERT_TRUE(verified.ok()) << verified.error().text();
   EXPECT_EQ(verified->times().tcb_info_issue_date, static_cast<int64_t>(kWindowStart));
   EXPECT_EQ(verified->times().pck_crl_next_update, static_cast<int64_t>(kWindowEnd));
   EXPECT_EQ(verified->times().root_not_after, 2524607999);  // 2049-12-31T23:59:59Z
   for (const char* name : {"quote_alice.bin", "quote_bob.bin"}) {
-    Checked<VerifiedQuote> result =
+    Expected<VerifiedQuote, dcap::Failure> result =
         verify_and_accept(bytes_of(test::read_file(set.dir / name)), *verified, level2());
-    ASSERT_TRUE(result.ok()) << name << ": " << result.failure().text();
+    ASSERT_TRUE(result.ok()) << name << ": " << result.error().text();
     EXPECT_EQ(result->tcb_status, TcbStatus::UpToDate);
   }
 }
@@ -177,11 +177,11 @@ TEST(RealOlderQuotes, DecodeAndCarryValidSignatures) {
   for (const OasisQuote& q : quotes) {
     SCOPED_TRACE(q.file);
     const std::vector<uint8_t> raw = bytes_of(test::read_file(dir / q.file));
-    Checked<Quote> quote = decode_quote(raw);
-    ASSERT_TRUE(quote.ok()) << quote.failure().text();
+    Expected<Quote, dcap::Failure> quote = decode_quote(raw);
+    ASSERT_TRUE(quote.ok()) << quote.error().text();
     EXPECT_FALSE(check_header(quote->header));
     const AuthData& auth = quote->auth_data;
-    Checked<std::span<const uint8_t>> scope = signed_scope(*quote, raw);
+    Expected<std::span<const uint8_t>, dcap::Failure> scope = signed_scope(*quote, raw);
     ASSERT_TRUE(scope.ok());
     const auto attestation = crypto::P256PublicKey::from_point(auth.ecdsa_attestation_key);
     ASSERT_TRUE(attestation.has_value());
@@ -195,7 +195,7 @@ TEST(RealOlderQuotes, DecodeAndCarryValidSignatures) {
     ASSERT_EQ(auth.certification_data.cert_type, 5);
     const std::string_view chain(reinterpret_cast<const char*>(auth.certification_data.body.data()),
                                  auth.certification_data.body.size());
-    const Result<std::vector<std::vector<uint8_t>>> ders = split_pem_certificates(chain);
+    const Expected<std::vector<std::vector<uint8_t>>, std::string> ders = split_pem_certificates(chain);
     ASSERT_TRUE(ders.ok()) << ders.error();
     ASSERT_EQ(ders->size(), 3u);
     const X509Ptr leaf = parse_certificate(ders->front());
@@ -203,16 +203,16 @@ TEST(RealOlderQuotes, DecodeAndCarryValidSignatures) {
     const auto pck_key = crypto::P256PublicKey::from_pkey(X509_get0_pubkey(leaf.get()));
     ASSERT_TRUE(pck_key.has_value());
     EXPECT_TRUE(pck_key->verify(auth.qe_report, auth.qe_report_signature));
-    Checked<PckExtensions> pck = read_pck_extensions(leaf.get());
-    ASSERT_TRUE(pck.ok()) << pck.failure().text();
+    Expected<PckExtensions, dcap::Failure> pck = read_pck_extensions(leaf.get());
+    ASSERT_TRUE(pck.ok()) << pck.error().text();
     EXPECT_EQ(hex_encode(pck->fmspc), q.fmspc);
     EXPECT_EQ(pck->dynamic_platform, true);
     EXPECT_EQ(pck->cached_keys, q.cached_keys);
     EXPECT_EQ(pck->smt_enabled, q.smt);
   }
 
-  Checked<Quote> eppid = decode_quote(bytes_of(test::read_file(dir / "quote_v3_ecdsa_p256_eppid.bin")));
-  ASSERT_TRUE(eppid.ok()) << eppid.failure().text();
+  Expected<Quote, dcap::Failure> eppid = decode_quote(bytes_of(test::read_file(dir / "quote_v3_ecdsa_p256_eppid.bin")));
+  ASSERT_TRUE(eppid.ok()) << eppid.error().text();
   EXPECT_EQ(eppid->auth_data.certification_data.cert_type, 3);
   EXPECT_EQ(eppid->auth_data.certification_data.body.size(), 404u);
 }
@@ -220,7 +220,7 @@ TEST(RealOlderQuotes, DecodeAndCarryValidSignatures) {
 TEST(RealOlderCollateral, DocumentsParseAndTheirSignaturesVerify) {
   ORV_REQUIRE_SHARED(shared);
   const auto dir = shared / "testdata/tdx-real/oasis-core-testdata";
-  const Result<std::vector<std::vector<uint8_t>>> certs =
+  const Expected<std::vector<std::vector<uint8_t>>, std::string> certs =
       split_pem_certificates(test::read_file(dir / "tcb_info_v3_fmspc_00606A000000_certs.pem"));
   ASSERT_TRUE(certs.ok());
   ASSERT_EQ(certs->size(), 2u);
@@ -238,13 +238,13 @@ TEST(RealOlderCollateral, DocumentsParseAndTheirSignaturesVerify) {
     ASSERT_TRUE(signature.has_value());
     EXPECT_TRUE(key->verify(as_bytes(text), *signature));
     if (std::string_view(name).starts_with("tcb_info")) {
-      Result<TcbInfo> info = parse_tcb_info(text);
+      Expected<TcbInfo, std::string> info = parse_tcb_info(text);
       ASSERT_TRUE(info.ok()) << info.error();
       EXPECT_EQ(info->version, 3u);
       EXPECT_FALSE(info->tcb_levels.empty());
       for (const TcbLevel& level : info->tcb_levels) EXPECT_EQ(level.sgx_components.size(), 16u);
     } else {
-      Result<QeIdentity> identity = parse_qe_identity(text);
+      Expected<QeIdentity, std::string> identity = parse_qe_identity(text);
       ASSERT_TRUE(identity.ok()) << identity.error();
       EXPECT_EQ(identity->version, 2u);
     }

@@ -12,12 +12,12 @@ namespace orv::dcap {
 namespace {
 
 std::string tcb_failure(const std::string& text) {
-  Result<TcbInfo> info = parse_tcb_info(text);
+  Expected<TcbInfo, std::string> info = parse_tcb_info(text);
   return info ? "parsed" : info.error();
 }
 
 std::string qe_failure(const std::string& text) {
-  Result<QeIdentity> identity = parse_qe_identity(text);
+  Expected<QeIdentity, std::string> identity = parse_qe_identity(text);
   return identity ? "parsed" : identity.error();
 }
 
@@ -36,7 +36,7 @@ test::TcbInfoDraft tdx_info() {
 TEST(TcbInfoDocument, ReadsEveryMemberTheEvaluationUses) {
   test::TcbInfoDraft draft = tdx_info();
   draft.levels[0].advisories = std::vector<std::string>{"INTEL-SA-00837", "INTEL-SA-00615"};
-  Result<TcbInfo> info = parse_tcb_info(draft.json());
+  Expected<TcbInfo, std::string> info = parse_tcb_info(draft.json());
   ASSERT_TRUE(info.ok()) << info.error();
   EXPECT_EQ(info->id, "TDX");
   EXPECT_EQ(info->version, 3u);
@@ -131,7 +131,7 @@ TEST(TcbInfoDocument, SizeIsBoundedBeforeParsing) {
 TEST(QeIdentityDocument, HexMembersHaveTheirWidths) {
   test::DcapScenario s(test::QuoteKind::TdxV4);
   const std::string good = s.qe_identity.json();
-  Result<QeIdentity> identity = parse_qe_identity(good);
+  Expected<QeIdentity, std::string> identity = parse_qe_identity(good);
   ASSERT_TRUE(identity.ok()) << identity.error();
   EXPECT_EQ(identity->id, "TD_QE");
   EXPECT_EQ(identity->isvprodid, 2);
@@ -154,7 +154,7 @@ TEST(QeIdentityDocument, HexMembersHaveTheirWidths) {
 
 TEST(Rfc3339, AcceptsIntelsFormsAndOffsets) {
   const auto seconds = [](const char* text) {
-    Result<DateTime> parsed = parse_rfc3339(text);
+    Expected<DateTime, std::string> parsed = parse_rfc3339(text);
     EXPECT_TRUE(parsed.ok()) << text;
     return parsed ? parsed->seconds : INT64_MIN;
   };
@@ -166,12 +166,12 @@ TEST(Rfc3339, AcceptsIntelsFormsAndOffsets) {
   EXPECT_EQ(seconds("2024-02-29T12:00:00-00:01"), 1709208060);
   EXPECT_EQ(seconds("9999-12-31T23:59:59Z"), 253402300799);
   EXPECT_EQ(seconds("0000-03-01T00:00:00Z"), -62162035200);
-  Result<DateTime> fraction = parse_rfc3339("2025-09-02T07:41:59.000001Z");
+  Expected<DateTime, std::string> fraction = parse_rfc3339("2025-09-02T07:41:59.000001Z");
   ASSERT_TRUE(fraction.ok());
   EXPECT_EQ(fraction->seconds, 1756798919);
   EXPECT_TRUE(fraction->fractional);
   EXPECT_EQ(fraction->ceil_seconds(), 1756798920);
-  Result<DateTime> zeros = parse_rfc3339("2025-09-02T07:41:59.000Z");
+  Expected<DateTime, std::string> zeros = parse_rfc3339("2025-09-02T07:41:59.000Z");
   ASSERT_TRUE(zeros.ok());
   EXPECT_FALSE(zeros->fractional);
 }

@@ -21,13 +21,13 @@ using S = TcbStatus;
 
 constexpr uint8_t kAcceptAll = 0x3F;
 
-Checked<VerifiedQuote> verify(const DcapScenario& s, const AcceptancePolicy& policy = {}) {
+Expected<VerifiedQuote, dcap::Failure> verify(const DcapScenario& s, const AcceptancePolicy& policy = {}) {
   return verify_and_accept(s.quote(), s.collateral(), s.root_der(), s.now, policy);
 }
 
 std::string failure_of(const DcapScenario& s, const AcceptancePolicy& policy = {}) {
-  Checked<VerifiedQuote> result = verify(s, policy);
-  return result ? "valid" : result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify(s, policy);
+  return result ? "valid" : result.error().text();
 }
 
 AcceptancePolicy accept_all() {
@@ -87,8 +87,8 @@ TEST(PlatformTcbLevel, TheFirstLevelMetInListOrderWins) {
   s.pck.cpusvn = {5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   s.tcb_info.levels = {level(svns(6), 13, "UpToDate"), level(svns(5), 13, "ConfigurationNeeded"),
                        level(svns(4), 13, "SWHardeningNeeded")};
-  Checked<VerifiedQuote> result = verify(s, accept_all());
-  ASSERT_TRUE(result.ok()) << result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify(s, accept_all());
+  ASSERT_TRUE(result.ok()) << result.error().text();
   EXPECT_EQ(result->platform_tcb_level.tcb_status, S::ConfigurationNeeded);
   EXPECT_EQ(result->tcb_status, S::ConfigurationNeeded);
   EXPECT_EQ(failure_of(s), "TCB status ConfigurationNeeded is not acceptable by policy");
@@ -99,15 +99,15 @@ TEST(PlatformTcbLevel, EverySixteenthComponentCounts) {
   std::vector<uint8_t> sgx(16, 0);
   sgx[15] = 1;  // the PCK CPUSVN ends with 0
   s.tcb_info.levels = {level(sgx, 13, "UpToDate"), level(svns(0), 13, "SWHardeningNeeded")};
-  Checked<VerifiedQuote> result = verify(s, accept_all());
-  ASSERT_TRUE(result.ok()) << result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify(s, accept_all());
+  ASSERT_TRUE(result.ok()) << result.error().text();
   EXPECT_EQ(result->tcb_status, S::SWHardeningNeeded);
 
   std::vector<uint8_t> tdx(16, 0);
   tdx[15] = 1;  // the report's tee_tcb_svn ends with 0
   s.tcb_info.levels = {level(svns(0), 13, "UpToDate", tdx), level(svns(0), 13, "OutOfDate")};
   result = verify(s, accept_all());
-  ASSERT_TRUE(result.ok()) << result.failure().text();
+  ASSERT_TRUE(result.ok()) << result.error().text();
   EXPECT_EQ(result->tcb_status, S::OutOfDate);
 }
 
@@ -159,8 +159,8 @@ TEST(QeTcbLevel, TheFirstLevelNotAboveTheReportWins) {
                           {6, "2023-03-13T00:00:00Z", "SWHardeningNeeded", std::nullopt},
                           {2, "2022-03-13T00:00:00Z", "OutOfDate", std::vector<std::string>{"INTEL-SA-00615"}}};
   s.quote_draft.qe_report.isv_svn = 5;
-  Checked<VerifiedQuote> result = verify(s, accept_all());
-  ASSERT_TRUE(result.ok()) << result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify(s, accept_all());
+  ASSERT_TRUE(result.ok()) << result.error().text();
   EXPECT_EQ(result->qe_tcb_level.isvsvn, 2);
   EXPECT_EQ(result->tcb_status, S::OutOfDate);
   EXPECT_EQ(result->supplemental.qe_advisory_ids, std::vector<std::string>{"INTEL-SA-00615"});
@@ -187,8 +187,8 @@ TEST(TdxModule, IdentityByMajorVersionMergesItsLevel) {
       {7, "2024-03-13T00:00:00Z", "UpToDate", std::nullopt},
       {2, "2023-08-09T00:00:00Z", "OutOfDate", std::vector<std::string>{"INTEL-SA-00960", "INTEL-SA-00001"}}};
   s.tcb_info.levels[0].advisories = std::vector<std::string>{"INTEL-SA-00001"};
-  Checked<VerifiedQuote> result = verify(s, accept_all());
-  ASSERT_TRUE(result.ok()) << result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify(s, accept_all());
+  ASSERT_TRUE(result.ok()) << result.error().text();
   ASSERT_TRUE(result->module_tcb_level.has_value());
   EXPECT_EQ(result->module_tcb_level->status, S::OutOfDate);
   EXPECT_EQ(result->tcb_status, S::OutOfDate);
@@ -201,8 +201,8 @@ TEST(TdxModule, IdentityIdIgnoresLetterCase) {
   DcapScenario s(QuoteKind::TdxV4);
   std::get<TdReport10>(s.quote_draft.report).tee_tcb_svn[1] = 3;
   (*s.tcb_info.identities)[0].id = "tdx_03";
-  Checked<VerifiedQuote> result = verify(s);
-  ASSERT_TRUE(result.ok()) << result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify(s);
+  ASSERT_TRUE(result.ok()) << result.error().text();
   ASSERT_TRUE(result->module_tcb_level.has_value());
   EXPECT_EQ(result->module_tcb_level->status, S::UpToDate);
 }
@@ -211,15 +211,15 @@ TEST(TdxModule, MajorVersionZeroUsesTdxModuleWithoutALevel) {
   DcapScenario s(QuoteKind::TdxV5);
   std::get<TdReport15>(s.quote_draft.report).base.tee_tcb_svn[1] = 0;
   s.tcb_info.identities->clear();
-  Checked<VerifiedQuote> result = verify(s);
-  ASSERT_TRUE(result.ok()) << result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify(s);
+  ASSERT_TRUE(result.ok()) << result.error().text();
   EXPECT_FALSE(result->module_tcb_level.has_value());
 
   // Without identities at all the same holds for any major version.
   DcapScenario none(QuoteKind::TdxV4);
   none.tcb_info.identities.reset();
   result = verify(none);
-  ASSERT_TRUE(result.ok()) << result.failure().text();
+  ASSERT_TRUE(result.ok()) << result.error().text();
   EXPECT_FALSE(result->module_tcb_level.has_value());
 }
 
@@ -386,8 +386,8 @@ TEST(AcceptancePolicy, EvaluationDataNumberAtTheMinimumPassesThroughTheVerificat
   s.qe_identity.evaluation_data_number = 17;
   AcceptancePolicy level2;
   level2.min_tcb_evaluation_data_number = 17;
-  Checked<VerifiedQuote> result = verify(s, level2);
-  ASSERT_TRUE(result.ok()) << result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify(s, level2);
+  ASSERT_TRUE(result.ok()) << result.error().text();
   EXPECT_EQ(result->tcb_evaluation_data_number, 17u);
   level2.min_tcb_evaluation_data_number = 18;
   EXPECT_EQ(failure_of(s, level2), "TCB eval data number 17 is below minimum 18");

@@ -41,8 +41,8 @@ struct FailureCase {
 Inputs inputs_of(const DcapScenario& s) { return {s.quote(), s.collateral(), s.root_der(), s.now}; }
 
 std::string outcome(const Inputs& in) {
-  Checked<VerifiedQuote> result = verify_and_accept(in.quote, in.collateral, in.root, in.now, AcceptancePolicy{});
-  return result ? "valid" : result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(in.quote, in.collateral, in.root, in.now, AcceptancePolicy{});
+  return result ? "valid" : result.error().text();
 }
 
 // Reseals a document that a case rewrote, so that only the intended change is judged.
@@ -536,17 +536,17 @@ TEST_P(VerificationFailure, IsReportedExactly) {
 
   // The split path gives the same answer: the collateral fails on its own, or the quote fails
   // against the verified collateral.
-  Checked<VerifiedCollateral> collateral = verify_collateral(in.collateral, in.root, in.now);
+  Expected<VerifiedCollateral, dcap::Failure> collateral = verify_collateral(in.collateral, in.root, in.now);
   if (c.collateral_first_differs) {
     EXPECT_FALSE(collateral.ok());
     return;
   }
   if (!collateral) {
-    EXPECT_EQ(collateral.failure().text(), c.expected);
+    EXPECT_EQ(collateral.error().text(), c.expected);
     return;
   }
-  Checked<VerifiedQuote> quote = verify_and_accept(in.quote, *collateral, AcceptancePolicy{});
-  EXPECT_EQ(quote ? std::string("valid") : quote.failure().text(), c.expected);
+  Expected<VerifiedQuote, dcap::Failure> quote = verify_and_accept(in.quote, *collateral, AcceptancePolicy{});
+  EXPECT_EQ(quote ? std::string("valid") : quote.error().text(), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dcap, VerificationFailure, testing::ValuesIn(failure_cases()),
@@ -597,8 +597,8 @@ TEST(VerificationSuccess, EachQuoteKindPassesUpToDateUnderTheLevel2Policy) {
   for (const QuoteKind kind : {QuoteKind::TdxV4, QuoteKind::TdxV5, QuoteKind::SgxV3}) {
     DcapScenario s(kind);
     const std::vector<uint8_t> quote = s.quote();
-    Checked<VerifiedQuote> result = verify_and_accept(quote, s.collateral(), s.root_der(), s.now, level2_policy());
-    ASSERT_TRUE(result.ok()) << result.failure().text();
+    Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(quote, s.collateral(), s.root_der(), s.now, level2_policy());
+    ASSERT_TRUE(result.ok()) << result.error().text();
     EXPECT_EQ(result->tcb_status, TcbStatus::UpToDate);
     EXPECT_EQ(hex_encode(result->pck.fmspc), "20a06f000000");
     EXPECT_EQ(result->pck.pcesvn, 13);
@@ -625,8 +625,8 @@ TEST(VerificationSuccess, ValuesForTheReportComeFromTheMatchedLevels) {
   s.qe_identity.evaluation_data_number = 18;
   s.tcb_info.levels[0].advisories = std::vector<std::string>{"INTEL-SA-00837"};
   s.pck_cert.not_after = static_cast<int64_t>(s.now) + 5 * kDay;  // now the earliest
-  Checked<VerifiedQuote> result = verify_and_accept(s.quote(), s.collateral(), s.root_der(), s.now, level2_policy());
-  ASSERT_TRUE(result.ok()) << result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(s.quote(), s.collateral(), s.root_der(), s.now, level2_policy());
+  ASSERT_TRUE(result.ok()) << result.error().text();
   EXPECT_EQ(result->tcb_evaluation_data_number, 18u);
   EXPECT_EQ(result->advisory_ids, std::vector<std::string>{"INTEL-SA-00837"});
   EXPECT_EQ(result->earliest_expiration, s.now + 5 * kDay);
@@ -643,8 +643,8 @@ TEST(VerificationSuccess, DatesAreInclusiveToTheSecond) {
   // A certificate is valid through its notAfter second, and from its notBefore second.
   s.pck_cert.not_after = now_of(s);
   s.pck_cert.not_before = now_of(s);
-  Checked<VerifiedQuote> result = verify_and_accept(s.quote(), s.collateral(), s.root_der(), s.now, level2_policy());
-  ASSERT_TRUE(result.ok()) << result.failure().text();
+  Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(s.quote(), s.collateral(), s.root_der(), s.now, level2_policy());
+  ASSERT_TRUE(result.ok()) << result.error().text();
   // Earliest expiration equal to now passes the policy.
   EXPECT_EQ(result->earliest_expiration, s.now);
 }
@@ -700,8 +700,8 @@ TEST(VerificationSuccess, AcceptedVariantsOfTheCollateral) {
 TEST(VerifiedCollateralReuse, OneSnapshotJudgesManyQuotes) {
   DcapScenario s(QuoteKind::TdxV4);
   const QuoteCollateralV3 collateral = s.collateral();
-  Checked<VerifiedCollateral> verified = verify_collateral(collateral, s.root_der(), s.now);
-  ASSERT_TRUE(verified.ok()) << verified.failure().text();
+  Expected<VerifiedCollateral, dcap::Failure> verified = verify_collateral(collateral, s.root_der(), s.now);
+  ASSERT_TRUE(verified.ok()) << verified.error().text();
   EXPECT_EQ(verified->evaluated_at(), s.now);
   EXPECT_EQ(verified->tcb_info().id, "TDX");
   EXPECT_EQ(verified->qe_identity().id, "TD_QE");
@@ -717,8 +717,8 @@ TEST(VerifiedCollateralReuse, OneSnapshotJudgesManyQuotes) {
   const std::vector<uint8_t> second = s.quote();
   for (int round = 0; round < 2; ++round) {
     for (const auto* quote : {&first, &second}) {
-      Checked<VerifiedQuote> result = verify_and_accept(*quote, *verified, level2_policy());
-      ASSERT_TRUE(result.ok()) << result.failure().text();
+      Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(*quote, *verified, level2_policy());
+      ASSERT_TRUE(result.ok()) << result.error().text();
       EXPECT_EQ(result->tcb_status, TcbStatus::UpToDate);
     }
   }
@@ -727,33 +727,33 @@ TEST(VerifiedCollateralReuse, OneSnapshotJudgesManyQuotes) {
   ASSERT_TRUE(verify_quote(first, *verified).ok());
   std::vector<uint8_t> forged = first;
   forged[632 + 4 + 64 + 64 + 6 + 10] ^= 0x01;  // a byte of the QE report
-  Checked<VerifiedQuote> result = verify_quote(forged, *verified);
+  Expected<VerifiedQuote, dcap::Failure> result = verify_quote(forged, *verified);
   ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.failure().text(), "Signature is invalid for qe_report in quote");
+  EXPECT_EQ(result.error().text(), "Signature is invalid for qe_report in quote");
 }
 
 TEST(VerifiedCollateralReuse, RememberedQuoteKeepsItsOptions) {
   DcapScenario s(QuoteKind::TdxV4);
   std::get<TdReport10>(s.quote_draft.report).td_attributes[0] = 0x01;  // a debug TD
-  Checked<VerifiedCollateral> verified = verify_collateral(s.collateral(), s.root_der(), s.now);
+  Expected<VerifiedCollateral, dcap::Failure> verified = verify_collateral(s.collateral(), s.root_der(), s.now);
   ASSERT_TRUE(verified.ok());
   const std::vector<uint8_t> quote = s.quote();
   EXPECT_TRUE(verify_quote(quote, *verified, VerifyOptions{.debug_allowed = true}).ok());
-  Checked<VerifiedQuote> strict = verify_quote(quote, *verified);
+  Expected<VerifiedQuote, dcap::Failure> strict = verify_quote(quote, *verified);
   ASSERT_FALSE(strict.ok());
-  EXPECT_EQ(strict.failure().text(), "Debug mode is enabled");
+  EXPECT_EQ(strict.error().text(), "Debug mode is enabled");
 }
 
 TEST(VerifiedCollateralReuse, RevokedLeafIsRefusedEveryTime) {
   DcapScenario s(QuoteKind::TdxV4);
   s.pck_crl.revoked_serials = {0x1001};
-  Checked<VerifiedCollateral> verified = verify_collateral(s.collateral(), s.root_der(), s.now);
+  Expected<VerifiedCollateral, dcap::Failure> verified = verify_collateral(s.collateral(), s.root_der(), s.now);
   ASSERT_TRUE(verified.ok());
   const std::vector<uint8_t> quote = s.quote();
   for (int round = 0; round < 3; ++round) {
-    Checked<VerifiedQuote> result = verify_quote(quote, *verified);
+    Expected<VerifiedQuote, dcap::Failure> result = verify_quote(quote, *verified);
     ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.failure().text(), "Failed to verify certificate chain: CertRevoked (certificate revoked, at depth 0)");
+    EXPECT_EQ(result.error().text(), "Failed to verify certificate chain: CertRevoked (certificate revoked, at depth 0)");
   }
 }
 
@@ -773,13 +773,13 @@ TEST(FailureKind, IsSetWhereTheFailureIsRaised) {
     DcapScenario s(QuoteKind::TdxV4);
     change(s);
     const Inputs in = inputs_of(s);
-    const Checked<VerifiedQuote> result = verify_and_accept(in.quote, in.collateral, in.root, in.now, AcceptancePolicy{});
+    const Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(in.quote, in.collateral, in.root, in.now, AcceptancePolicy{});
     ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.failure().kind, kind) << result.failure().text();
+    EXPECT_EQ(result.error().kind, kind) << result.error().text();
   }
   Inputs forged = inputs_of(DcapScenario(QuoteKind::TdxV4));
   forged.quote[100] ^= 1;
-  EXPECT_EQ(verify_quote(forged.quote, forged.collateral, forged.root, forged.now).failure().kind, BadSignature);
+  EXPECT_EQ(verify_quote(forged.quote, forged.collateral, forged.root, forged.now).error().kind, BadSignature);
   // The policy's own expiry of the collateral.
   Supplemental values;
   values.final_status = TcbStatus::UpToDate;

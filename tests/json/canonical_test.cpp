@@ -22,16 +22,16 @@ const std::string kNonFiniteError =
     "value is not JCS-serializable: non-finite float (NaN/Infinity) is not JCS-serializable";
 
 std::string canonical(std::string_view text) {
-  Result<Document> parsed = parse(text);
+  Expected<Document, std::string> parsed = parse(text);
   if (!parsed) return "(parse) " + parsed.error();
-  Result<std::string> out = canonicalize(parsed->root());
+  Expected<std::string, std::string> out = canonicalize(parsed->root());
   return out ? *out : out.error();
 }
 
 std::string number_text(double value) {
   CanonicalWriter writer;
   writer.number(value);
-  Result<std::string> out = writer.finish();
+  Expected<std::string, std::string> out = writer.finish();
   return out ? *out : out.error();
 }
 
@@ -138,7 +138,7 @@ TEST(CanonicalWriter, ProtocolErrors) {
   const auto error_of = [](auto calls) {
     CanonicalWriter writer;
     calls(writer);
-    Result<std::string> out = writer.finish();
+    Expected<std::string, std::string> out = writer.finish();
     return out ? "(accepted) " + *out : out.error();
   };
   const std::string prefix = "value is not JCS-serializable: ";

@@ -68,7 +68,7 @@ TEST(ReceiptEntry, UnknownShapesRefuse) {
 
 TEST(ReceiptEntry, DetectionOrderPrefersRefusalThenLabReceipt) {
   const auto format_of = [](const std::string& doc) {
-    const Result<json::Document> parsed = json::parse(doc);
+    const Expected<json::Document, std::string> parsed = json::parse(doc);
     return parsed ? detect_format(parsed->root()) : ReceiptFormat::Unknown;
   };
   EXPECT_EQ(format_of(R"({"core":{"schema":"tamsel-fabric/refusal/v1"},"broker_signature_hex":""})"),

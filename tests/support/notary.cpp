@@ -62,7 +62,7 @@ std::string to_json(const rapidjson::Value& value) {
 }
 
 std::string canonical(const rapidjson::Value& value) {
-  Result<std::string> bytes = json::canonicalize(value);
+  Expected<std::string, std::string> bytes = json::canonicalize(value);
   EXPECT_TRUE(bytes.ok()) << (bytes ? "" : bytes.error());
   return bytes ? *bytes : std::string();
 }

@@ -1,8 +1,9 @@
-// Readable test failure output for verdict values.
+// Readable test failure output for verdict values, and the error of a check as a value.
 #pragma once
 
 #include <ostream>
 
+#include "core/result.h"
 #include "core/verdict.h"
 
 namespace orv {
@@ -14,5 +15,11 @@ inline void PrintTo(const Problem& problem, std::ostream* out) {
 }
 
 inline void PrintTo(Outcome outcome, std::ostream* out) { *out << outcome_word(outcome); }
+
+// The check's error, or `accepted` when it passed.
+template <class E>
+E error_or(const Expected<void, E>& checked, E accepted) {
+  return checked.ok() ? accepted : checked.error();
+}
 
 }  // namespace orv

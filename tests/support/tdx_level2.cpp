@@ -71,9 +71,7 @@ std::string Level2Scenario::receipt_json() {
   auto* enclave = std::get_if<dcap::EnclaveReport>(&dcap.quote_draft.report);
   if (bind_key) {
     const auto binding = tdx::key_binding(receipt, live_key);
-    if (const auto* value = std::get_if<std::array<uint8_t, 64>>(&binding)) {
-      (enclave ? enclave->report_data : td().report_data) = *value;
-    }
+    if (binding) (enclave ? enclave->report_data : td().report_data) = *binding;
   }
   if (replay_rtmr3 && !enclave) {
     std::array<uint8_t, 48> rtmr3{};

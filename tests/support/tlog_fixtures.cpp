@@ -166,7 +166,7 @@ SigsumTestPolicy::SigsumTestPolicy(size_t log_count, size_t witness_count, size_
 }
 
 tlog::SigsumPolicy SigsumTestPolicy::policy() const {
-  tlog::TlogResult<tlog::SigsumPolicy> parsed = tlog::parse_sigsum_policy(text);
+  Expected<tlog::SigsumPolicy, tlog::TlogError> parsed = tlog::parse_sigsum_policy(text);
   EXPECT_TRUE(parsed.ok()) << (parsed ? "" : parsed.error().message);
   return parsed ? *parsed : tlog::SigsumPolicy{};
 }
@@ -259,7 +259,7 @@ std::string RekorTestLog::spki_base64() const {
 }
 
 tlog::RekorLog RekorTestLog::pinned() const {
-  tlog::TlogResult<tlog::RekorLog> log = tlog::make_rekor_log(origin_, spki_base64());
+  Expected<tlog::RekorLog, tlog::TlogError> log = tlog::make_rekor_log(origin_, spki_base64());
   EXPECT_TRUE(log.ok()) << (log ? "" : log.error().message);
   return log ? *log : tlog::RekorLog{};
 }

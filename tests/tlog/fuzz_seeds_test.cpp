@@ -40,7 +40,7 @@ test::RekorTestLog fuzz_rekor_log() {
 }
 
 TEST(FuzzSeeds, SigsumSeedsVerifyUnderTheFuzzPolicy) {
-  const TlogResult<SigsumPolicy> policy = parse_sigsum_policy(fuzz::sigsum_fuzz_policy_text());
+  const Expected<SigsumPolicy, TlogError> policy = parse_sigsum_policy(fuzz::sigsum_fuzz_policy_text());
   ASSERT_TRUE(policy.ok()) << policy.error().message;
   const test::Ed25519TestKey submitter(fuzz::seed_of(fuzz::kSigsumSubmitterLabel));
   const Hash message = fuzz::sigsum_fuzz_message();
@@ -62,7 +62,7 @@ TEST(FuzzSeeds, SigsumSeedsVerifyUnderTheFuzzPolicy) {
   const std::vector<fs::path> files = seeds_in("fuzz_sigsum");
   EXPECT_GE(files.size(), 4u);
   for (const fs::path& file : files) {
-    const TlogResult<VerifiedSigsumProof> result =
+    const Expected<VerifiedSigsumProof, TlogError> result =
         verify_sigsum_proof(test::read_file(file), message, submitter.public_key(), *policy);
     EXPECT_TRUE(result.ok()) << file << ": " << result.error().message;
   }
@@ -71,7 +71,7 @@ TEST(FuzzSeeds, SigsumSeedsVerifyUnderTheFuzzPolicy) {
 TEST(FuzzSeeds, RekorSeedsVerifyUnderTheFuzzLog) {
   const test::RekorTestLog log = fuzz_rekor_log();
   ASSERT_EQ(log.spki_base64(), fuzz::rekor_fuzz_log_spki_base64());
-  const TlogResult<RekorLog> pinned = make_rekor_log(fuzz::kRekorOrigin, fuzz::rekor_fuzz_log_spki_base64());
+  const Expected<RekorLog, TlogError> pinned = make_rekor_log(fuzz::kRekorOrigin, fuzz::rekor_fuzz_log_spki_base64());
   ASSERT_TRUE(pinned.ok()) << pinned.error().message;
   const std::vector<uint8_t> signer_spki = fuzz::rekor_fuzz_signer_spki();
   ASSERT_EQ(signer_spki.size(), 91u);
@@ -86,7 +86,7 @@ TEST(FuzzSeeds, RekorSeedsVerifyUnderTheFuzzLog) {
   const std::vector<fs::path> files = seeds_in("fuzz_rekor");
   EXPECT_GE(files.size(), 3u);
   for (const fs::path& file : files) {
-    const TlogResult<VerifiedRekorEntry> result =
+    const Expected<VerifiedRekorEntry, TlogError> result =
         verify_rekor_entry(test::read_file(file), fuzz::rekor_fuzz_digest(), signer_spki, *pinned);
     EXPECT_TRUE(result.ok()) << file << ": " << result.error().message;
   }
@@ -105,7 +105,7 @@ TEST(FuzzSeeds, NoteSeedsAreSignedCheckpoints) {
   const std::vector<fs::path> files = seeds_in("fuzz_note");
   EXPECT_GE(files.size(), 2u);
   for (const fs::path& file : files) {
-    const TlogResult<Note> note = read_note(test::read_file(file));
+    const Expected<Note, TlogError> note = read_note(test::read_file(file));
     ASSERT_TRUE(note.ok()) << file << ": " << note.error().message;
     EXPECT_TRUE(verify_note_signature(*note, log.origin(), log.key().public_key())) << file;
     EXPECT_TRUE(read_checkpoint_body(note->body).ok()) << file;

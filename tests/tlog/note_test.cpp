@@ -14,14 +14,14 @@ namespace {
 const std::string kDash = "\xE2\x80\x94";
 
 std::string parse_message(std::string_view text) {
-  const TlogResult<Note> note = read_note(text);
+  const Expected<Note, TlogError> note = read_note(text);
   if (note) return "ok";
   EXPECT_EQ(note.error().code, "TLOG_PARSE");
   return note.error().message;
 }
 
 std::string body_message(std::string_view body) {
-  const TlogResult<Checkpoint> checkpoint = read_checkpoint_body(body);
+  const Expected<Checkpoint, TlogError> checkpoint = read_checkpoint_body(body);
   if (checkpoint) return "ok";
   EXPECT_EQ(checkpoint.error().code, "TLOG_PARSE");
   return checkpoint.error().message;
@@ -33,7 +33,7 @@ std::string sig_line(std::string_view name, std::string_view base64) {
 
 TEST(ReadNote, SplitsBodyAndSignatureLines) {
   const std::string blob = test::base64_of(std::string("\x01\x02\x03\x04sig", 7));
-  const TlogResult<Note> note = read_note("origin\n5\nroot\nextra\n\n" + sig_line("a.example/log", blob) +
+  const Expected<Note, TlogError> note = read_note("origin\n5\nroot\nextra\n\n" + sig_line("a.example/log", blob) +
                                           sig_line("w", test::base64_of(std::string("abcd"))));
   ASSERT_TRUE(note.ok()) << note.error().message;
   EXPECT_EQ(note->body, "origin\n5\nroot\nextra\n");
@@ -93,7 +93,7 @@ TEST(CheckpointBody, ReadsOriginSizeRootAndIgnoresExtensions) {
   const std::string body = compose_checkpoint_body("example.org/log", 42, root);
   EXPECT_EQ(body, "example.org/log\n42\n" + test::base64_of(root) + "\n");
   for (const std::string& text : {body, body + "extension line\n", body + "\n", body.substr(0, body.size() - 1)}) {
-    const TlogResult<Checkpoint> checkpoint = read_checkpoint_body(text);
+    const Expected<Checkpoint, TlogError> checkpoint = read_checkpoint_body(text);
     ASSERT_TRUE(checkpoint.ok()) << checkpoint.error().message;
     EXPECT_EQ(checkpoint->origin, "example.org/log");
     EXPECT_EQ(checkpoint->size, 42u);
@@ -155,7 +155,7 @@ class NoteSignatureTest : public ::testing::Test {
     return sig_line(name, test::base64_of(blob));
   }
   bool verifies(const std::string& lines) const {
-    const TlogResult<Note> note = read_note(body + "\n" + lines);
+    const Expected<Note, TlogError> note = read_note(body + "\n" + lines);
     EXPECT_TRUE(note.ok()) << note.error().message;
     return note && verify_note_signature(*note, "log.example", key.public_key());
   }
@@ -185,7 +185,7 @@ TEST_F(NoteSignatureTest, OnlyALineOfThisNameKeyHashAndSignatureCounts) {
 // Real checkpoints of the pinned Rekor log: signed under its origin with key hash cf119915.
 TEST(RealCheckpoints, VerifyUnderThePinnedRekorLog) {
   ORV_REQUIRE_SHARED(shared);
-  const TlogResult<RekorLog> log = read_rekor_log_file(test::read_file(shared / "trust/rekor-log.txt"));
+  const Expected<RekorLog, TlogError> log = read_rekor_log_file(test::read_file(shared / "trust/rekor-log.txt"));
   ASSERT_TRUE(log.ok()) << log.error().message;
   EXPECT_EQ(log->origin, "log2025-1.rekor.sigstore.dev");
   const std::vector<std::pair<std::string, uint64_t>> cases = {{"rekor-checkpoint-412115.note", 412115},
@@ -194,18 +194,18 @@ TEST(RealCheckpoints, VerifyUnderThePinnedRekorLog) {
   for (const auto& [file, size] : cases) {
     SCOPED_TRACE(file);
     const std::string text = test::read_file(shared / "trust/testvectors" / file);
-    const TlogResult<Note> note = read_note(text);
+    const Expected<Note, TlogError> note = read_note(text);
     ASSERT_TRUE(note.ok()) << note.error().message;
     EXPECT_TRUE(verify_note_signature(*note, log->origin, log->key));
     EXPECT_FALSE(verify_note_signature(*note, "log2025-2.rekor.sigstore.dev", log->key));
-    const TlogResult<Checkpoint> checkpoint = read_checkpoint_body(note->body);
+    const Expected<Checkpoint, TlogError> checkpoint = read_checkpoint_body(note->body);
     ASSERT_TRUE(checkpoint.ok()) << checkpoint.error().message;
     EXPECT_EQ(checkpoint->origin, log->origin);
     EXPECT_EQ(checkpoint->size, size);
 
     std::string tampered = text;
     tampered[tampered.find('\n') + 1] ^= 1;  // the first digit of the size
-    const TlogResult<Note> changed = read_note(tampered);
+    const Expected<Note, TlogError> changed = read_note(tampered);
     ASSERT_TRUE(changed.ok());
     EXPECT_FALSE(verify_note_signature(*changed, log->origin, log->key));
   }

@@ -26,7 +26,7 @@ std::array<uint8_t, N> hex_file(const fs::path& path) {
   return out;
 }
 
-std::string outcome_of(const TlogResult<VerifiedSigsumProof>& result) {
+std::string outcome_of(const Expected<VerifiedSigsumProof, TlogError>& result) {
   return result ? "ok" : std::string(result.error().code.text()) + ": " + result.error().message;
 }
 
@@ -39,7 +39,7 @@ class RealSigsum : public ::testing::Test {
     vectors = trust / "testvectors";
     realdata = *dir / "realdata";
     policy_text = test::read_file(trust / "sigsum-policy.txt");
-    const TlogResult<SigsumPolicy> parsed = parse_sigsum_policy(policy_text);
+    const Expected<SigsumPolicy, TlogError> parsed = parse_sigsum_policy(policy_text);
     ASSERT_TRUE(parsed.ok()) << parsed.error().message;
     policy = *parsed;
     seasalp = test::read_file(vectors / "sigsum-seasalp-34684.proof");
@@ -47,7 +47,7 @@ class RealSigsum : public ::testing::Test {
     seasalp_submitter = hex_file<32>(vectors / "sigsum-seasalp-34684.submitter-key.hex");
   }
 
-  TlogResult<VerifiedSigsumProof> verify_seasalp(const std::string& proof, const SigsumPolicy& under) const {
+  Expected<VerifiedSigsumProof, TlogError> verify_seasalp(const std::string& proof, const SigsumPolicy& under) const {
     return verify_sigsum_proof(proof, seasalp_message, seasalp_submitter, under);
   }
 
@@ -64,7 +64,7 @@ TEST_F(RealSigsum, SeasalpProofVerifiesUnderTheCompiledInPolicy) {
   EXPECT_EQ(crypto::sha256(as_bytes(test::read_file(vectors / "sigsum-seasalp-34684.data"))), seasalp_message);
   ASSERT_EQ(seasalp.back(), '\n');
 
-  const TlogResult<VerifiedSigsumProof> result = verify_seasalp(seasalp, policy);
+  const Expected<VerifiedSigsumProof, TlogError> result = verify_seasalp(seasalp, policy);
   ASSERT_TRUE(result.ok()) << outcome_of(result);
   EXPECT_EQ(hex_encode(result->log_key), "0ec7e16843119b120377a73913ac6acbc2d03d82432e2c36b841b09a95841f25");
   EXPECT_EQ(result->leaf_index, 34683u);
@@ -92,7 +92,7 @@ TEST_F(RealSigsum, SeasalpProofFailsForAnythingElse) {
   std::string without_log = policy_text;
   without_log.erase(without_log.find("log 0ec7"), without_log.find('\n', without_log.find("log 0ec7")) -
                                                       without_log.find("log 0ec7") + 1);
-  const TlogResult<SigsumPolicy> log2_only = parse_sigsum_policy(without_log);
+  const Expected<SigsumPolicy, TlogError> log2_only = parse_sigsum_policy(without_log);
   ASSERT_TRUE(log2_only.ok());
   ASSERT_EQ(log2_only->logs.size(), 1u);
   EXPECT_EQ(outcome_of(verify_seasalp(seasalp, *log2_only)),
@@ -106,7 +106,7 @@ TEST_F(RealSigsum, SeasalpProofFailsForAnythingElse) {
   for (size_t i = 0; i < replaced.size(); ++i) {
     one_real.replace(one_real.find(replaced[i]), replaced[i].size(), fake.witnesses[i].public_hex());
   }
-  const TlogResult<SigsumPolicy> mostly_fake = parse_sigsum_policy(one_real);
+  const Expected<SigsumPolicy, TlogError> mostly_fake = parse_sigsum_policy(one_real);
   ASSERT_TRUE(mostly_fake.ok()) << mostly_fake.error().message;
   EXPECT_EQ(outcome_of(verify_seasalp(seasalp, *mostly_fake)),
             "TLOG_WITNESS_QUORUM_NOT_MET: witness quorum not met (1 of 3 policy witnesses cosigned)");
@@ -145,7 +145,7 @@ class RealRekor : public ::testing::Test {
     if (!dir) GTEST_SKIP() << "shared test material not present (fresh clone)";
     vectors = *dir / "trust/testvectors";
     realdata = *dir / "realdata";
-    const TlogResult<RekorLog> read = read_rekor_log_file(test::read_file(*dir / "trust/rekor-log.txt"));
+    const Expected<RekorLog, TlogError> read = read_rekor_log_file(test::read_file(*dir / "trust/rekor-log.txt"));
     ASSERT_TRUE(read.ok()) << read.error().message;
     log = *read;
     entry = test::read_file(vectors / "rekor-v2-entry-412114.json");
@@ -155,7 +155,7 @@ class RealRekor : public ::testing::Test {
   }
   std::string outcome(const std::string& text, const Hash& expected_digest, const std::vector<uint8_t>& key,
                       const RekorLog& under) const {
-    const TlogResult<VerifiedRekorEntry> result = verify_rekor_entry(text, expected_digest, key, under);
+    const Expected<VerifiedRekorEntry, TlogError> result = verify_rekor_entry(text, expected_digest, key, under);
     return result ? "ok " + std::to_string(result->log_index) : std::string(result.error().code.text()) + ": " + result.error().message;
   }
 
@@ -170,12 +170,12 @@ TEST_F(RealRekor, PinnedLogIsLog2025OneWithItsPublishedIdentifier) {
   EXPECT_EQ(log.origin, "log2025-1.rekor.sigstore.dev");
   EXPECT_EQ(hex_encode(log.key), "b7cae5a759271b08df6dc5c060f600927d1788bcf5c7c3b8b7462412189edb8e");
   EXPECT_EQ(hex_encode(log.log_id), "cf1199155bddd051268d1f16ac5c0c75c009f6fb5a63f4177f8e18d7051e3fa0");
-  const TlogResult<RekorLog> from_spki =
+  const Expected<RekorLog, TlogError> from_spki =
       make_rekor_log("log2025-1.rekor.sigstore.dev", "MCowBQYDK2VwAyEAt8rlp1knGwjfbcXAYPYAkn0XiLz1x8O4t0YkEhie244=");
   ASSERT_TRUE(from_spki.ok());
   EXPECT_EQ(from_spki->log_id, log.log_id);
   const std::string der = test::read_file(vectors.parent_path() / "rekor-log2025-1.spki.der");
-  const TlogResult<RekorLog> from_der = make_rekor_log("log2025-1.rekor.sigstore.dev", as_bytes(der));
+  const Expected<RekorLog, TlogError> from_der = make_rekor_log("log2025-1.rekor.sigstore.dev", as_bytes(der));
   ASSERT_TRUE(from_der.ok());
   EXPECT_EQ(from_der->log_id, log.log_id);
 }
@@ -192,7 +192,7 @@ TEST_F(RealRekor, HashedrekordEntryVerifies) {
   // The same entry judged against another pinned log, or the same key under another origin.
   const test::RekorTestLog another;
   EXPECT_EQ(outcome(entry, digest, signer, another.pinned()), "TLOG_UNKNOWN_LOG: the entry is from a different log");
-  const TlogResult<RekorLog> renamed =
+  const Expected<RekorLog, TlogError> renamed =
       make_rekor_log("log2025-2.rekor.sigstore.dev", "MCowBQYDK2VwAyEAt8rlp1knGwjfbcXAYPYAkn0XiLz1x8O4t0YkEhie244=");
   ASSERT_TRUE(renamed.ok());
   EXPECT_EQ(outcome(entry, digest, signer, *renamed), "TLOG_UNKNOWN_LOG: the entry is from a different log");

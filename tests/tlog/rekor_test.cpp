@@ -26,7 +26,7 @@ class RekorEntry : public ::testing::Test {
 
   std::string outcome(const std::string& text) const { return outcome(text, digest, signer.spki_der()); }
   std::string outcome(const std::string& text, const Hash& expected_digest, const std::vector<uint8_t>& key) const {
-    const TlogResult<VerifiedRekorEntry> result = verify_rekor_entry(text, expected_digest, key, pinned);
+    const Expected<VerifiedRekorEntry, TlogError> result = verify_rekor_entry(text, expected_digest, key, pinned);
     return result ? "ok " + std::to_string(result->log_index) : std::string(result.error().code.text()) + ": " + result.error().message;
   }
   // The body edited by `edit`, then sealed so that everything before the body still verifies.
@@ -66,7 +66,7 @@ TEST_F(RekorEntry, PinnedLogIdentity) {
   EXPECT_EQ(pinned.key, log.key().public_key());
   const std::string not_spki = "TLOG_PARSE: log key is not an Ed25519 SPKI";
   auto made = [](std::string_view origin, std::string_view spki) {
-    const TlogResult<RekorLog> result = make_rekor_log(origin, spki);
+    const Expected<RekorLog, TlogError> result = make_rekor_log(origin, spki);
     return result ? std::string("ok") : std::string(result.error().code.text()) + ": " + result.error().message;
   };
   const std::string spki = log.spki_base64();
@@ -81,7 +81,7 @@ TEST_F(RekorEntry, PinnedLogIdentity) {
   EXPECT_EQ(made("rekor test", "not base64"), "TLOG_PARSE: log origin is not a valid note key name");
 
   const std::string file = "origin: rekor.test.example\nbase_url: https://x\nkey_spki_base64: " + spki + "\n";
-  const TlogResult<RekorLog> read = read_rekor_log_file(file + "log_id_hex: " + hex_encode(pinned.log_id) + "\n");
+  const Expected<RekorLog, TlogError> read = read_rekor_log_file(file + "log_id_hex: " + hex_encode(pinned.log_id) + "\n");
   ASSERT_TRUE(read.ok()) << read.error().message;
   EXPECT_EQ(read->log_id, pinned.log_id);
   EXPECT_FALSE(read_rekor_log_file(file + "log_id_hex: " + std::string(64, '0') + "\n").ok());
@@ -375,7 +375,7 @@ TEST_F(RekorEntry, StatementMustBeTheExpectedSignerOverTheExpectedDigest) {
   EXPECT_EQ(with_body([&](RekorEntryBuilder& b) {
               set_string(b.body, verifier_of(b)["publicKey"], "rawBytes", test::base64_of(ed25519_spki));
               b.seal();
-              const TlogResult<VerifiedRekorEntry> result = verify_rekor_entry(b.text(), digest, ed25519_spki, pinned);
+              const Expected<VerifiedRekorEntry, TlogError> result = verify_rekor_entry(b.text(), digest, ed25519_spki, pinned);
               EXPECT_EQ(std::string(result.error().code.text()) + ": " + result.error().message, parse("pinned key is not P-256"));
             }),
             leaf("the entry is signed by a different key"));

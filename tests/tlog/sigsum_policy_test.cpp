@@ -20,7 +20,7 @@ class PolicyText : public ::testing::Test {
   std::string three_witnesses() const { return witness("a", k2) + witness("b", k3) + witness("c", k4); }
 
   static std::string error_of(const std::string& text) {
-    const TlogResult<SigsumPolicy> policy = parse_sigsum_policy(text);
+    const Expected<SigsumPolicy, TlogError> policy = parse_sigsum_policy(text);
     if (policy) return "ok";
     EXPECT_EQ(policy.error().code, "TLOG_POLICY_INVALID");
     return policy.error().message;
@@ -31,7 +31,7 @@ TEST_F(PolicyText, ReadsLogsWitnessesGroupsAndQuorum) {
   const std::string text = "# comment\n\n" + log(k1) + "log " + k2.public_hex() + " https://log.example/\n" +
                            "  \t\n" + witness("a", k3) + "witness b " + k4.public_hex() + " https://b.example\n" +
                            "group g any a b\ngroup top all g a\nquorum top\n";
-  const TlogResult<SigsumPolicy> policy = parse_sigsum_policy(text);
+  const Expected<SigsumPolicy, TlogError> policy = parse_sigsum_policy(text);
   ASSERT_TRUE(policy.ok()) << policy.error().message;
   ASSERT_EQ(policy->logs.size(), 2u);
   EXPECT_EQ(policy->logs[1].key, k2.public_key());
@@ -92,7 +92,7 @@ TEST_F(PolicyText, EveryRefusalWithItsLineNumber) {
 TEST_F(PolicyText, QuorumEvaluation) {
   const std::string base = log(k1) + three_witnesses();
   auto satisfied = [&](const std::string& rules, std::vector<bool> cosigned) {
-    const TlogResult<SigsumPolicy> policy = parse_sigsum_policy(base + rules);
+    const Expected<SigsumPolicy, TlogError> policy = parse_sigsum_policy(base + rules);
     EXPECT_TRUE(policy.ok()) << policy.error().message;
     return policy && quorum_satisfied(*policy, cosigned);
   };
@@ -120,7 +120,7 @@ TEST_F(PolicyText, QuorumEvaluation) {
 // The compiled-in policy: two logs, three witnesses, 2 of 3, with the published key hashes.
 TEST(CompiledInPolicy, ParsesToTwoLogsThreeWitnessesTwoOfThree) {
   ORV_REQUIRE_SHARED(shared);
-  const TlogResult<SigsumPolicy> policy = parse_sigsum_policy(test::read_file(shared / "trust/sigsum-policy.txt"));
+  const Expected<SigsumPolicy, TlogError> policy = parse_sigsum_policy(test::read_file(shared / "trust/sigsum-policy.txt"));
   ASSERT_TRUE(policy.ok()) << policy.error().message;
   ASSERT_EQ(policy->logs.size(), 2u);
   EXPECT_EQ(hex_encode(policy->logs[0].key), "0ec7e16843119b120377a73913ac6acbc2d03d82432e2c36b841b09a95841f25");

@@ -26,12 +26,12 @@ class SigsumProof : public ::testing::Test {
     return builder;
   }
 
-  TlogResult<VerifiedSigsumProof> verify(const std::string& text) const {
+  Expected<VerifiedSigsumProof, TlogError> verify(const std::string& text) const {
     return verify_sigsum_proof(text, message, submitter.public_key(), policy);
   }
   // "ok", or "CODE: message".
   std::string outcome(const std::string& text) const {
-    const TlogResult<VerifiedSigsumProof> result = verify(text);
+    const Expected<VerifiedSigsumProof, TlogError> result = verify(text);
     return result ? "ok" : std::string(result.error().code.text()) + ": " + result.error().message;
   }
 };
@@ -40,7 +40,7 @@ std::string parse(const std::string& message) { return "TLOG_PARSE: " + message;
 std::string inclusion(const std::string& message) { return "TLOG_INCLUSION_PROOF_INVALID: " + message; }
 
 TEST_F(SigsumProof, VerifiesAndReportsLogLeafSizeAndWitnesses) {
-  const TlogResult<VerifiedSigsumProof> result = verify(proof().text());
+  const Expected<VerifiedSigsumProof, TlogError> result = verify(proof().text());
   ASSERT_TRUE(result.ok()) << result.error().message;
   EXPECT_EQ(result->log_key, log().public_key());
   EXPECT_EQ(result->log_key_hash, log().key_hash());
@@ -56,7 +56,7 @@ TEST_F(SigsumProof, VerifiesAndReportsLogLeafSizeAndWitnesses) {
   // The second policy log is as good as the first.
   SigsumProofBuilder other(trust.logs[1], submitter, message);
   other.cosign(witness(2)).cosign(witness(0));
-  const TlogResult<VerifiedSigsumProof> second = verify(other.text());
+  const Expected<VerifiedSigsumProof, TlogError> second = verify(other.text());
   ASSERT_TRUE(second.ok()) << second.error().message;
   EXPECT_EQ(second->log_key, trust.logs[1].public_key());
   ASSERT_EQ(second->witnesses.size(), 2u);
@@ -74,7 +74,7 @@ TEST_F(SigsumProof, TreesOfManySizesAtFirstMiddleAndLastIndex) {
   for (const uint64_t size : sizes) {
     for (const uint64_t index : {uint64_t{0}, size / 2, size - 1}) {
       SCOPED_TRACE("size " + std::to_string(size) + " index " + std::to_string(index));
-      const TlogResult<VerifiedSigsumProof> result = verify(proof(size, index).text());
+      const Expected<VerifiedSigsumProof, TlogError> result = verify(proof(size, index).text());
       ASSERT_TRUE(result.ok()) << result.error().message;
       EXPECT_EQ(result->leaf_index, index);
       EXPECT_EQ(result->tree_size, size);
@@ -179,7 +179,7 @@ TEST_F(SigsumProof, LeafMustBeTheSubmittersSignatureOverThisMessage) {
   const test::Ed25519TestKey stranger;
   EXPECT_EQ(verify_sigsum_proof(text, message, stranger.public_key(), policy).error().code, "TLOG_LEAF_INVALID");
   EXPECT_EQ(outcome(SigsumProofBuilder(log(), stranger, message).text()), leaf_invalid);
-  const TlogResult<VerifiedSigsumProof> other_message =
+  const Expected<VerifiedSigsumProof, TlogError> other_message =
       verify_sigsum_proof(text, test::sha256_of("other receipt"), submitter.public_key(), policy);
   ASSERT_FALSE(other_message.ok());
   EXPECT_EQ(std::string(other_message.error().code.text()) + ": " + other_message.error().message, leaf_invalid);
@@ -275,7 +275,7 @@ TEST_F(SigsumProof, WitnessQuorum) {
   const test::Ed25519TestKey outsider;
   SigsumProofBuilder with_outsider(log(), submitter, message);
   with_outsider.cosign(outsider).cosign(witness(0)).cosign(outsider).cosign(witness(2));
-  const TlogResult<VerifiedSigsumProof> result = verify(with_outsider.text());
+  const Expected<VerifiedSigsumProof, TlogError> result = verify(with_outsider.text());
   ASSERT_TRUE(result.ok()) << result.error().message;
   ASSERT_EQ(result->witnesses.size(), 2u);
   EXPECT_EQ(result->witnesses[1].witness, "witness-3");
@@ -290,7 +290,7 @@ TEST_F(SigsumProof, WitnessQuorum) {
   bad_then_good.tree_head[3].replace(12 + 64 + 1, 3, "101");
   EXPECT_EQ(outcome(bad_then_good.text()), not_met + "1 of 3 policy witnesses cosigned)");
   bad_then_good.cosign(witness(0), 102);
-  const TlogResult<VerifiedSigsumProof> recovered = verify(bad_then_good.text());
+  const Expected<VerifiedSigsumProof, TlogError> recovered = verify(bad_then_good.text());
   ASSERT_TRUE(recovered.ok()) << recovered.error().message;
   EXPECT_EQ(recovered->witnesses[0].witness, "witness-2");
   EXPECT_EQ(recovered->witnesses[1].witness, "witness-1");
@@ -321,7 +321,7 @@ TEST_F(SigsumProof, SizeZeroAndOne) {
 
   const SigsumProofBuilder single = proof(1, 0);
   ASSERT_TRUE(single.inclusion.empty());
-  const TlogResult<VerifiedSigsumProof> result = verify(single.text());
+  const Expected<VerifiedSigsumProof, TlogError> result = verify(single.text());
   ASSERT_TRUE(result.ok()) << result.error().message;
   EXPECT_EQ(result->leaf_index, 0u);
   EXPECT_EQ(result->tree_size, 1u);

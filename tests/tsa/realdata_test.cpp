@@ -137,12 +137,12 @@ TEST(RealTokens, EmptyCertificateSetReencodesUnchanged) {
   ORV_REQUIRE_SHARED(shared);
   const std::string token =
       test::read_file(shared / "testdata/rfc3161/sigstore/conformance-managed-key-happy-path.tst.der");
-  const Result<cms::ContentInfoPtr> info = cms::decode_content_info(as_bytes(token));
+  const Expected<cms::ContentInfoPtr, std::string> info = cms::decode_content_info(as_bytes(token));
   ASSERT_TRUE(info);
   const ASN1_STRING* content = (*info)->content->value.sequence;
   const std::span<const uint8_t> signed_data(ASN1_STRING_get0_data(content),
                                              static_cast<size_t>(ASN1_STRING_length(content)));
-  const Result<cms::SignedDataPtr> decoded = cms::decode_signed_data(signed_data);
+  const Expected<cms::SignedDataPtr, std::string> decoded = cms::decode_signed_data(signed_data);
   ASSERT_TRUE(decoded);
   EXPECT_EQ(cms::certificate_count(**decoded), 0);
   EXPECT_NE((*decoded)->certificates, nullptr);

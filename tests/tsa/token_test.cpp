@@ -29,7 +29,7 @@ const Hierarchy& ec() {
   return h;
 }
 
-std::variant<Stamp, Problem> verify(const std::string& token, const Hierarchy& h, uint64_t now = kNow,
+Expected<Stamp, Problem> verify(const std::string& token, const Hierarchy& h, uint64_t now = kNow,
                                     const std::string& subject = kSubject) {
   return verify_timestamp_token(as_bytes(token), as_bytes(subject), h.authority(), now);
 }
@@ -38,7 +38,7 @@ std::variant<Stamp, Problem> verify(const std::string& token, const Hierarchy& h
 std::string outcome(const std::string& token, const Hierarchy& h, uint64_t now = kNow,
                     const std::string& subject = kSubject) {
   auto result = verify(token, h, now, subject);
-  if (auto* found = std::get_if<Problem>(&result)) return std::string(found->code.text()) + ": " + found->message;
+  if (!result) return std::string(result.error().code.text()) + ": " + result.error().message;
   return "VALID";
 }
 
@@ -46,11 +46,11 @@ std::string outcome(const TokenBuilder& b, uint64_t now = kNow) { return outcome
 
 Stamp stamp_of(const TokenBuilder& b) {
   auto result = verify(b.build(), *b.hierarchy);
-  if (auto* found = std::get_if<Problem>(&result)) {
-    ADD_FAILURE() << found->code << ": " << found->message;
+  if (!result) {
+    ADD_FAILURE() << result.error().code << ": " << result.error().message;
     return {};
   }
-  return std::get<Stamp>(result);
+  return *result;
 }
 
 std::string accuracy(std::optional<int64_t> seconds, std::optional<int64_t> millis, std::optional<int64_t> micros) {
@@ -155,8 +155,8 @@ TEST(TokenValid, IssuedByOpenSslTimestampResponder) {
     EXPECT_EQ(outcome(openssl_ts_token(*h, kSubject), *h), "VALID");
     const std::string token = openssl_ts_token(*h, kSubject, Hash::Sha512, true, true);
     auto result = verify(token, *h);
-    ASSERT_TRUE(std::holds_alternative<Stamp>(result)) << outcome(token, *h);
-    const Stamp& stamp = std::get<Stamp>(result);
+    ASSERT_TRUE(result.ok()) << outcome(token, *h);
+    const Stamp& stamp = (*result);
     EXPECT_EQ(stamp.imprint_alg, "SHA-512");
     EXPECT_EQ(stamp.accuracy_ms, 1500u);
     EXPECT_EQ(stamp.no_later_than_unix, static_cast<uint64_t>(kGenTime) + 2);
@@ -198,14 +198,14 @@ TEST(TokenInput, CompiledInRootIsCheckedFirst) {
   PinnedAuthority authority = ec().authority();
   authority.root_fingerprint[0] = authority.root_fingerprint[0] == '0' ? '1' : '0';
   auto result = verify_timestamp_token(as_bytes(token), as_bytes(kSubject), authority, kNow);
-  EXPECT_EQ(std::get<Problem>(result).message, "the compiled-in TSA root does not match its fingerprint");
-  EXPECT_EQ(std::get<Problem>(result).code, "TIMESTAMP_CHAIN_INVALID");
+  EXPECT_EQ(result.error().message, "the compiled-in TSA root does not match its fingerprint");
+  EXPECT_EQ(result.error().code, "TIMESTAMP_CHAIN_INVALID");
   authority.root_der = {0x30, 0x03, 0x02, 0x01, 0x01};
   authority.root_fingerprint = crypto::sha256_hex(authority.root_der);
   result = verify_timestamp_token(as_bytes(token), as_bytes(kSubject), authority, kNow);
-  EXPECT_EQ(std::get<Problem>(result).code, "TIMESTAMP_CHAIN_INVALID");
-  EXPECT_EQ(std::get<Problem>(result).message.rfind("compiled-in TSA root does not parse: ", 0), 0u)
-      << std::get<Problem>(result).message;
+  EXPECT_EQ(result.error().code, "TIMESTAMP_CHAIN_INVALID");
+  EXPECT_EQ(result.error().message.rfind("compiled-in TSA root does not parse: ", 0), 0u)
+      << result.error().message;
 }
 
 TEST(TokenStructure, EachDecodingStageReportsItself) {
