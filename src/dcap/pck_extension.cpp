@@ -70,14 +70,14 @@ Expected<std::vector<Entry>, Failure> nested(const DerElement& value) {
 Failure missing(const std::string& oid) { return failure(Malformed, "Intel extension path " + oid + " is missing"); }
 
 // A DER BOOLEAN is one byte; any nonzero byte reads as true, which only ever forbids more.
-std::optional<Failure> read_flag(const std::vector<Entry>& entries, const std::string& oid, std::optional<bool>& out) {
+Expected<void, Failure> read_flag(const std::vector<Entry>& entries, const std::string& oid, std::optional<bool>& out) {
   const DerElement* value = find(entries, oid);
-  if (value == nullptr) return std::nullopt;
+  if (value == nullptr) return {};
   if (value->tag != kTagBoolean || value->contents.size() != 1) {
     return failure(Malformed, "Unexpected BOOLEAN length: " + decimal(value->contents.size()));
   }
   out = value->contents[0] != 0;
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace
@@ -136,9 +136,9 @@ Expected<PckExtensions, Failure> parse_sgx_extension(std::span<const uint8_t> va
   if (const DerElement* configuration = find(*top, kConfiguration)) {
     Expected<std::vector<Entry>, Failure> flags = nested(*configuration);
     if (!flags) return std::move(flags).error();
-    if (auto bad = read_flag(*flags, kDynamicPlatform, out.dynamic_platform)) return std::move(*bad);
-    if (auto bad = read_flag(*flags, kCachedKeys, out.cached_keys)) return std::move(*bad);
-    if (auto bad = read_flag(*flags, kSmtEnabled, out.smt_enabled)) return std::move(*bad);
+    if (auto bad = read_flag(*flags, kDynamicPlatform, out.dynamic_platform); !bad.ok()) return std::move(bad).error();
+    if (auto bad = read_flag(*flags, kCachedKeys, out.cached_keys); !bad.ok()) return std::move(bad).error();
+    if (auto bad = read_flag(*flags, kSmtEnabled, out.smt_enabled); !bad.ok()) return std::move(bad).error();
   }
   return out;
 }

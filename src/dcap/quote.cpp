@@ -16,48 +16,50 @@ class FieldReader {
   explicit FieldReader(ByteReader& reader) : reader_(reader) {}
 
   template <size_t N>
-  std::optional<Failure> bytes(std::array<uint8_t, N>& out, const char* field) {
+  Expected<void, Failure> bytes(std::array<uint8_t, N>& out, const char* field) {
     if (!reader_.read_array(out)) return cut(field);
-    return std::nullopt;
+    return {};
   }
-  std::optional<Failure> u16(uint16_t& out, const char* field) {
+  Expected<void, Failure> u16(uint16_t& out, const char* field) {
     if (!reader_.read_u16le(out)) return cut(field);
-    return std::nullopt;
+    return {};
   }
-  std::optional<Failure> u32(uint32_t& out, const char* field) {
+  Expected<void, Failure> u32(uint32_t& out, const char* field) {
     if (!reader_.read_u32le(out)) return cut(field);
-    return std::nullopt;
+    return {};
   }
 
   // Data with a 16-bit length: at most 65,535 bytes, so no bound beyond the input's own.
-  std::optional<Failure> data16(std::vector<uint8_t>& out, const char* field) {
+  Expected<void, Failure> data16(std::vector<uint8_t>& out, const char* field) {
     std::span<const uint8_t> part;
     if (!reader_.read_u16le_prefixed(part)) return cut(field);
     out.assign(part.begin(), part.end());
-    return std::nullopt;
+    return {};
   }
 
   // Data with a 32-bit length, refused above kMaxDataLength before anything is read or copied.
-  std::optional<Failure> data32(std::span<const uint8_t>& out, const char* field) {
+  Expected<void, Failure> data32(std::span<const uint8_t>& out, const char* field) {
     uint32_t length = 0;
     ByteReader probe = reader_;
     if (!probe.read_u32le(length)) return cut(field);
     if (length > kMaxDataLength) return wrap(cut(field).message, failure(Malformed, "Data length exceeds maximum"));
     if (!probe.read_bytes(length, out)) return cut(field);
     reader_ = probe;
-    return std::nullopt;
+    return {};
   }
 
  private:
   ByteReader& reader_;
 };
 
-#define ORV_READ(expr)                                    \
-  do {                                                    \
-    if (std::optional<Failure> fault_ = (expr)) return *fault_; \
+#define ORV_READ(expr)                                      \
+  do {                                                      \
+    if (Expected<void, Failure> read_ = (expr); !read_.ok()) { \
+      return std::move(read_).error();                      \
+    }                                                       \
   } while (false)
 
-std::optional<Failure> read_header(ByteReader& reader, Header& h) {
+Expected<void, Failure> read_header(ByteReader& reader, Header& h) {
   FieldReader r(reader);
   ORV_READ(r.u16(h.version, "Header::version"));
   ORV_READ(r.u16(h.attestation_key_type, "Header::attestation_key_type"));
@@ -66,10 +68,10 @@ std::optional<Failure> read_header(ByteReader& reader, Header& h) {
   ORV_READ(r.u16(h.pce_svn, "Header::pce_svn"));
   ORV_READ(r.bytes(h.qe_vendor_id, "Header::qe_vendor_id"));
   ORV_READ(r.bytes(h.user_data, "Header::user_data"));
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Failure> read_enclave_report(ByteReader& reader, EnclaveReport& e) {
+Expected<void, Failure> read_enclave_report(ByteReader& reader, EnclaveReport& e) {
   FieldReader r(reader);
   ORV_READ(r.bytes(e.cpu_svn, "EnclaveReport::cpu_svn"));
   ORV_READ(r.u32(e.misc_select, "EnclaveReport::misc_select"));
@@ -83,10 +85,10 @@ std::optional<Failure> read_enclave_report(ByteReader& reader, EnclaveReport& e)
   ORV_READ(r.u16(e.isv_svn, "EnclaveReport::isv_svn"));
   ORV_READ(r.bytes(e.reserved4, "EnclaveReport::reserved4"));
   ORV_READ(r.bytes(e.report_data, "EnclaveReport::report_data"));
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Failure> read_td_report10(ByteReader& reader, TdReport10& t) {
+Expected<void, Failure> read_td_report10(ByteReader& reader, TdReport10& t) {
   FieldReader r(reader);
   ORV_READ(r.bytes(t.tee_tcb_svn, "TDReport10::tee_tcb_svn"));
   ORV_READ(r.bytes(t.mr_seam, "TDReport10::mr_seam"));
@@ -103,37 +105,37 @@ std::optional<Failure> read_td_report10(ByteReader& reader, TdReport10& t) {
   ORV_READ(r.bytes(t.rt_mr2, "TDReport10::rt_mr2"));
   ORV_READ(r.bytes(t.rt_mr3, "TDReport10::rt_mr3"));
   ORV_READ(r.bytes(t.report_data, "TDReport10::report_data"));
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Failure> read_td_report15(ByteReader& reader, TdReport15& t) {
-  if (std::optional<Failure> fault = read_td_report10(reader, t.base)) {
-    return wrap(cut("TDReport15::base").message, std::move(*fault));
+Expected<void, Failure> read_td_report15(ByteReader& reader, TdReport15& t) {
+  if (auto fault = read_td_report10(reader, t.base); !fault.ok()) {
+    return wrap(cut("TDReport15::base").message, std::move(fault).error());
   }
   FieldReader r(reader);
   ORV_READ(r.bytes(t.tee_tcb_svn2, "TDReport15::tee_tcb_svn2"));
   ORV_READ(r.bytes(t.mr_service_td, "TDReport15::mr_service_td"));
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Failure> read_certification_data(ByteReader& reader, CertificationData& out) {
+Expected<void, Failure> read_certification_data(ByteReader& reader, CertificationData& out) {
   FieldReader r(reader);
   ORV_READ(r.u16(out.cert_type, "CertificationData::cert_type"));
   std::span<const uint8_t> body;
   ORV_READ(r.data32(body, "CertificationData::body"));
   out.body.assign(body.begin(), body.end());
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Failure> read_nested_certification_data(ByteReader& reader, CertificationData& out,
+Expected<void, Failure> read_nested_certification_data(ByteReader& reader, CertificationData& out,
                                                       const char* field) {
-  if (std::optional<Failure> fault = read_certification_data(reader, out)) {
-    return wrap(cut(field).message, std::move(*fault));
+  if (auto fault = read_certification_data(reader, out); !fault.ok()) {
+    return wrap(cut(field).message, std::move(fault).error());
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Failure> read_auth_data_v3(ByteReader& reader, AuthData& a) {
+Expected<void, Failure> read_auth_data_v3(ByteReader& reader, AuthData& a) {
   FieldReader r(reader);
   ORV_READ(r.bytes(a.ecdsa_signature, "AuthDataV3::ecdsa_signature"));
   ORV_READ(r.bytes(a.ecdsa_attestation_key, "AuthDataV3::ecdsa_attestation_key"));
@@ -141,10 +143,10 @@ std::optional<Failure> read_auth_data_v3(ByteReader& reader, AuthData& a) {
   ORV_READ(r.bytes(a.qe_report_signature, "AuthDataV3::qe_report_signature"));
   ORV_READ(r.data16(a.qe_auth_data, "AuthDataV3::qe_auth_data"));
   ORV_READ(read_nested_certification_data(reader, a.certification_data, "AuthDataV3::certification_data"));
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Failure> read_auth_data_v4(ByteReader& reader, AuthData& a) {
+Expected<void, Failure> read_auth_data_v4(ByteReader& reader, AuthData& a) {
   FieldReader r(reader);
   ORV_READ(r.bytes(a.ecdsa_signature, "AuthDataV4::ecdsa_signature"));
   ORV_READ(r.bytes(a.ecdsa_attestation_key, "AuthDataV4::ecdsa_attestation_key"));
@@ -155,9 +157,9 @@ std::optional<Failure> read_auth_data_v4(ByteReader& reader, AuthData& a) {
   {
     ByteReader probe = reader;
     FieldReader outer(probe);
-    std::optional<Failure> fault = outer.u16(outer_type, "CertificationData::cert_type");
-    if (!fault) fault = outer.data32(outer_body, "CertificationData::body");
-    if (fault) return wrap(cut("AuthDataV4::certification_data").message, std::move(*fault));
+    Expected<void, Failure> read = outer.u16(outer_type, "CertificationData::cert_type");
+    if (read.ok()) read = outer.data32(outer_body, "CertificationData::body");
+    if (!read.ok()) return wrap(cut("AuthDataV4::certification_data").message, std::move(read).error());
     reader = probe;
   }
   ByteReader inner(outer_body);
@@ -167,10 +169,10 @@ std::optional<Failure> read_auth_data_v4(ByteReader& reader, AuthData& a) {
   ORV_READ(q.data16(a.qe_auth_data, "QEReportCertificationData::qe_auth_data"));
   ORV_READ(read_nested_certification_data(inner, a.certification_data,
                                           "QEReportCertificationData::certification_data"));
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Failure> read_quote(ByteReader& reader, Quote& quote) {
+Expected<void, Failure> read_quote(ByteReader& reader, Quote& quote) {
   ORV_READ(read_header(reader, quote.header));
   size_t report_bytes = 0;
   switch (quote.header.version) {
@@ -229,7 +231,7 @@ std::optional<Failure> read_quote(ByteReader& reader, Quote& quote) {
   } else {
     ORV_READ(read_auth_data_v4(auth_reader, quote.auth_data));
   }
-  return std::nullopt;
+  return {};
 }
 
 #undef ORV_READ
@@ -249,7 +251,7 @@ const EnclaveReport* Quote::enclave_report() const { return std::get_if<EnclaveR
 Expected<Quote, Failure> decode_quote(std::span<const uint8_t> raw) {
   Quote quote{.header = {}, .body = std::nullopt, .report = EnclaveReport{}, .auth_data = {}, .signed_length = 0};
   ByteReader reader(raw);
-  if (std::optional<Failure> fault = read_quote(reader, quote)) return wrap("Failed to decode quote", std::move(*fault));
+  if (auto fault = read_quote(reader, quote); !fault.ok()) return wrap("Failed to decode quote", std::move(fault).error());
   return quote;
 }
 
@@ -269,11 +271,11 @@ std::optional<std::array<uint8_t, 64>> claimed_td_report_data(std::span<const ui
 Expected<EnclaveReport, Failure> decode_enclave_report(std::span<const uint8_t> bytes) {
   EnclaveReport report;
   ByteReader reader(bytes);
-  if (std::optional<Failure> fault = read_enclave_report(reader, report)) return std::move(*fault);
+  if (auto fault = read_enclave_report(reader, report); !fault.ok()) return std::move(fault).error();
   return report;
 }
 
-std::optional<Failure> check_header(const Header& header) {
+Expected<void, Failure> check_header(const Header& header) {
   if (header.qe_vendor_id != kIntelQeVendorId) return failure(Unsupported, "Unknown QE vendor ID");
   if (header.tee_type == kTeeTypeSgx) {
     if (header.version != 3) return failure(Unsupported, "SGX TEE quote must have version 3");
@@ -281,7 +283,7 @@ std::optional<Failure> check_header(const Header& header) {
     return failure(Unsupported, "Unsupported TEE type: " + decimal(header.tee_type));
   }
   if (header.attestation_key_type != kAttestationKeyEcdsaP256) return failure(Unsupported, "Unsupported DCAP attestation key type");
-  return std::nullopt;
+  return {};
 }
 
 Expected<std::span<const uint8_t>, Failure> signed_scope(const Quote& quote, std::span<const uint8_t> raw) {
@@ -301,7 +303,7 @@ uint64_t td_attributes_word(const TdReport10& report) {
   return word;
 }
 
-std::optional<Failure> check_td_attributes(uint64_t td_attributes, bool debug_allowed) {
+Expected<void, Failure> check_td_attributes(uint64_t td_attributes, bool debug_allowed) {
   constexpr uint64_t kDebug = uint64_t{1} << 0;
   constexpr uint64_t kSeptVeDisable = uint64_t{1} << 28;
   // Bits 8 to 27, bit 29 and bits 32 to 62; bits 30, 31 and 63 are features a TD may use.
@@ -311,14 +313,14 @@ std::optional<Failure> check_td_attributes(uint64_t td_attributes, bool debug_al
   if ((td_attributes & kDebug) != 0 && !debug_allowed) return failure(NotAccepted, "Debug mode is enabled");
   if ((td_attributes & kReservedHigh) != 0) return failure(NotAccepted, "Reserved bits in TD attributes are set");
   if ((td_attributes & kSeptVeDisable) == 0) return failure(NotAccepted, "SEPT_VE_DISABLE is not enabled");
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Failure> check_report(const Quote& quote, bool debug_allowed, bool service_td_allowed) {
+Expected<void, Failure> check_report(const Quote& quote, bool debug_allowed, bool service_td_allowed) {
   if (const EnclaveReport* enclave = quote.enclave_report()) {
     // SGX attributes bit 1 marks a debug enclave, whose memory the host can read.
     if ((enclave->attributes[0] & 0x02) != 0 && !debug_allowed) return failure(NotAccepted, "Debug mode is enabled");
-    return std::nullopt;
+    return {};
   }
   if (const TdReport15* td15 = quote.td_report15()) {
     bool zero = true;

@@ -130,7 +130,7 @@ std::optional<std::array<uint8_t, 64>> claimed_td_report_data(std::span<const ui
 Expected<EnclaveReport, Failure> decode_enclave_report(std::span<const uint8_t> bytes);
 
 // The vendor, TEE type and attestation key checks made right after decoding.
-std::optional<Failure> check_header(const Header& header);
+Expected<void, Failure> check_header(const Header& header);
 
 // The bytes of raw that the quote signature covers: the header, the version 5 body descriptor
 // and the report.
@@ -141,10 +141,10 @@ Expected<const TdReport10*, Failure> require_td_report(const Quote& quote);
 
 // td_attributes as the platform reports them; the checks read it as one little-endian word.
 uint64_t td_attributes_word(const TdReport10& report);
-std::optional<Failure> check_td_attributes(uint64_t td_attributes, bool debug_allowed);
+Expected<void, Failure> check_td_attributes(uint64_t td_attributes, bool debug_allowed);
 
 // The report checks that follow TCB evaluation: no debug enclave, no service TD unless allowed,
 // and the TD attribute acceptance.
-std::optional<Failure> check_report(const Quote& quote, bool debug_allowed, bool service_td_allowed);
+Expected<void, Failure> check_report(const Quote& quote, bool debug_allowed, bool service_td_allowed);
 
 }  // namespace orv::dcap

@@ -40,14 +40,14 @@ std::string hex_fault(std::string_view text) {
 }
 
 template <size_t N>
-std::optional<Failure> decode_fixed_hex(std::string_view text, std::string_view name, std::array<uint8_t, N>& out) {
+Expected<void, Failure> decode_fixed_hex(std::string_view text, std::string_view name, std::array<uint8_t, N>& out) {
   const std::optional<std::vector<uint8_t>> bytes = hex_decode(text);
   if (!bytes) return failure(Malformed, "Failed to decode " + std::string(name) + " as hex: " + hex_fault(text));
   if (bytes->size() != N) {
     return failure(Malformed, std::string(name) + " has invalid length " + decimal(bytes->size()) + ", expected " + decimal(N));
   }
   std::copy(bytes->begin(), bytes->end(), out.begin());
-  return std::nullopt;
+  return {};
 }
 
 struct ModuleValues {
@@ -56,14 +56,14 @@ struct ModuleValues {
   std::array<uint8_t, 8> attributes_mask{};
 };
 
-std::optional<Failure> decode_module_values(std::string_view prefix, const std::string& mrsigner,
+Expected<void, Failure> decode_module_values(std::string_view prefix, const std::string& mrsigner,
                                             const std::string& attributes, const std::string& mask,
                                             ModuleValues& out) {
   const std::string name(prefix);
-  if (auto bad = decode_fixed_hex(mrsigner, name + ".mrsigner", out.mrsigner)) return bad;
-  if (auto bad = decode_fixed_hex(attributes, name + ".attributes", out.attributes)) return bad;
-  if (auto bad = decode_fixed_hex(mask, name + ".attributesMask", out.attributes_mask)) return bad;
-  return std::nullopt;
+  if (auto bad = decode_fixed_hex(mrsigner, name + ".mrsigner", out.mrsigner); !bad.ok()) return bad;
+  if (auto bad = decode_fixed_hex(attributes, name + ".attributes", out.attributes); !bad.ok()) return bad;
+  if (auto bad = decode_fixed_hex(mask, name + ".attributesMask", out.attributes_mask); !bad.ok()) return bad;
+  return {};
 }
 
 Expected<std::optional<ModuleLevel>, Failure> module_level(const Quote& quote, const TcbInfo& info) {
@@ -74,8 +74,8 @@ Expected<std::optional<ModuleLevel>, Failure> module_level(const Quote& quote, c
   if (!info.tdx_module) return failure(Malformed, "TDX TCB Info is missing tdxModule field");
   ModuleValues expected;
   if (auto bad = decode_module_values("tdxModule", info.tdx_module->mrsigner, info.tdx_module->attributes,
-                                      info.tdx_module->attributes_mask, expected)) {
-    return std::move(*bad);
+                                      info.tdx_module->attributes_mask, expected); !bad.ok()) {
+    return std::move(bad).error();
   }
   const TdxModuleIdentity* identity = nullptr;
   if (major != 0 && info.tdx_module_identities) {
@@ -89,8 +89,8 @@ Expected<std::optional<ModuleLevel>, Failure> module_level(const Quote& quote, c
     }
     if (identity == nullptr) return failure(Mismatch, "No TDX module identity with id " + std::string(wanted) + " found in TCB Info");
     if (auto bad = decode_module_values("tdxModuleIdentity", identity->mrsigner, identity->attributes,
-                                        identity->attributes_mask, expected)) {
-      return std::move(*bad);
+                                        identity->attributes_mask, expected); !bad.ok()) {
+      return std::move(bad).error();
     }
   }
   if (td->mr_signer_seam != expected.mrsigner) {
@@ -214,7 +214,7 @@ bool status_accepted(uint8_t accepted_statuses, TcbStatus status) {
   return (accepted_statuses & bit) != 0;
 }
 
-std::optional<Failure> apply_policy(const AcceptancePolicy& policy, const Supplemental& values, uint64_t now) {
+Expected<void, Failure> apply_policy(const AcceptancePolicy& policy, const Supplemental& values, uint64_t now) {
   if (!status_accepted(policy.accepted_statuses, values.final_status)) {
     return failure(NotAccepted, "TCB status " + std::string(tcb_status_name(values.final_status)) + " is not acceptable by policy");
   }
@@ -260,7 +260,7 @@ std::optional<Failure> apply_policy(const AcceptancePolicy& policy, const Supple
     return failure(NotAccepted, "SGX type " + decimal(values.sgx_type) + " is not in accepted types " +
                    types_text(*policy.accepted_sgx_types));
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace orv::dcap

@@ -77,6 +77,6 @@ struct Supplemental {
 bool status_accepted(uint8_t accepted_statuses, TcbStatus status);
 
 // The eight tests in order; the first that fails is the answer.
-std::optional<Failure> apply_policy(const AcceptancePolicy& policy, const Supplemental& values, uint64_t now);
+Expected<void, Failure> apply_policy(const AcceptancePolicy& policy, const Supplemental& values, uint64_t now);
 
 }  // namespace orv::dcap

@@ -84,60 +84,60 @@ uint64_t integer_limit(Want want) {
   }
 }
 
-std::optional<std::string> check_value(const Value& value, const Member& member) {
+Expected<void, std::string> check_value(const Value& value, const Member& member) {
   switch (member.want) {
     case Want::String:
-      if (value.IsString()) return std::nullopt;
+      if (value.IsString()) return {};
       break;
     case Want::U8:
     case Want::U16:
     case Want::U32:
       if (value.IsUint64()) {
-        if (value.GetUint64() <= integer_limit(member.want)) return std::nullopt;
-        return "invalid value: integer `" + decimal(value.GetUint64()) + "`, expected " + expectation(member);
+        if (value.GetUint64() <= integer_limit(member.want)) return {};
+        return fail("invalid value: integer `" + decimal(value.GetUint64()) + "`, expected " + expectation(member));
       }
       if (value.IsInt64()) {
-        return "invalid value: integer `" + std::to_string(value.GetInt64()) + "`, expected " + expectation(member);
+        return fail("invalid value: integer `" + std::to_string(value.GetInt64()) + "`, expected " + expectation(member));
       }
       break;
     case Want::Array:
-      if (value.IsArray()) return std::nullopt;
+      if (value.IsArray()) return {};
       break;
     case Want::StringArray:
       if (value.IsArray()) {
         for (const Value& element : value.GetArray()) {
-          if (!element.IsString()) return "invalid type: " + describe(element) + ", expected a string";
+          if (!element.IsString()) return fail("invalid type: " + describe(element) + ", expected a string");
         }
-        return std::nullopt;
+        return {};
       }
       break;
     case Want::Object:
-      if (value.IsObject()) return std::nullopt;
+      if (value.IsObject()) return {};
       break;
   }
-  return "invalid type: " + describe(value) + ", expected " + expectation(member);
+  return fail("invalid type: " + describe(value) + ", expected " + expectation(member));
 }
 
 // Matches an object's members against the expected ones in document order: a known member
 // twice or of the wrong type fails where it stands; then the first required one that is absent.
 template <size_t N>
-std::optional<std::string> read_members(const Value& object, std::string_view type, const Member (&members)[N],
+Expected<void, std::string> read_members(const Value& object, std::string_view type, const Member (&members)[N],
                                         std::array<const Value*, N>& found) {
   found.fill(nullptr);
-  if (!object.IsObject()) return "invalid type: " + describe(object) + ", expected struct " + std::string(type);
+  if (!object.IsObject()) return fail("invalid type: " + describe(object) + ", expected struct " + std::string(type));
   for (auto it = object.MemberBegin(); it != object.MemberEnd(); ++it) {
     const std::string_view name = text_of(it->name);
     for (size_t i = 0; i < N; ++i) {
       if (members[i].name != name) continue;
-      if (found[i] != nullptr) return "duplicate field `" + std::string(name) + "`";
-      if (std::optional<std::string> bad = check_value(it->value, members[i])) return bad;
+      if (found[i] != nullptr) return fail("duplicate field `" + std::string(name) + "`");
+      if (auto bad = check_value(it->value, members[i]); !bad.ok()) return bad;
       found[i] = &it->value;
     }
   }
   for (size_t i = 0; i < N; ++i) {
-    if (found[i] == nullptr && !members[i].optional) return "missing field `" + std::string(members[i].name) + "`";
+    if (found[i] == nullptr && !members[i].optional) return fail("missing field `" + std::string(members[i].name) + "`");
   }
-  return std::nullopt;
+  return {};
 }
 
 std::string string_of(const Value* value) { return value ? std::string(text_of(*value)) : std::string(); }
@@ -146,18 +146,18 @@ U integer_of(const Value* value) {
   return value ? static_cast<U>(value->GetUint64()) : U{0};
 }
 
-std::optional<std::string> read_status(const Value& value, TcbStatus& out) {
+Expected<void, std::string> read_status(const Value& value, TcbStatus& out) {
   const std::optional<TcbStatus> status = tcb_status_from_name(text_of(value));
   if (status) {
     out = *status;
-    return std::nullopt;
+    return {};
   }
   std::string expected = "one of ";
   for (size_t i = 0; i < std::size(kStatusNames); ++i) {
     if (i > 0) expected += ", ";
     expected += "`" + std::string(kStatusNames[i]) + "`";
   }
-  return "unknown variant `" + std::string(text_of(value)) + "`, expected " + expected;
+  return fail("unknown variant `" + std::string(text_of(value)) + "`, expected " + expected);
 }
 
 std::vector<std::string> strings_of(const Value* array) {
@@ -168,77 +168,77 @@ std::vector<std::string> strings_of(const Value* array) {
   return out;
 }
 
-std::optional<std::string> read_components(const Value& array, std::vector<uint8_t>& out) {
+Expected<void, std::string> read_components(const Value& array, std::vector<uint8_t>& out) {
   static constexpr Member kMembers[] = {{"svn", Want::U8}};
   out.reserve(array.Size());
   for (const Value& element : array.GetArray()) {
     std::array<const Value*, 1> found{};
-    if (std::optional<std::string> bad = read_members(element, "TcbComponent", kMembers, found)) return bad;
+    if (auto bad = read_members(element, "TcbComponent", kMembers, found); !bad.ok()) return bad;
     out.push_back(integer_of<uint8_t>(found[0]));
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> read_tcb_level(const Value& value, TcbLevel& level) {
+Expected<void, std::string> read_tcb_level(const Value& value, TcbLevel& level) {
   static constexpr Member kMembers[] = {{"tcb", Want::Object, false, "Tcb"},
                                     {"tcbDate", Want::String},
                                     {"tcbStatus", Want::String},
                                     {"advisoryIDs", Want::StringArray, true}};
   std::array<const Value*, 4> found{};
-  if (std::optional<std::string> bad = read_members(value, "TcbLevel", kMembers, found)) return bad;
+  if (auto bad = read_members(value, "TcbLevel", kMembers, found); !bad.ok()) return bad;
   static constexpr Member kTcb[] = {{"sgxtcbcomponents", Want::Array},
                                   {"pcesvn", Want::U16},
                                   {"tdxtcbcomponents", Want::Array, true}};
   std::array<const Value*, 3> tcb{};
-  if (std::optional<std::string> bad = read_members(*found[0], "Tcb", kTcb, tcb)) return bad;
-  if (std::optional<std::string> bad = read_components(*tcb[0], level.sgx_components)) return bad;
+  if (auto bad = read_members(*found[0], "Tcb", kTcb, tcb); !bad.ok()) return bad;
+  if (auto bad = read_components(*tcb[0], level.sgx_components); !bad.ok()) return bad;
   level.pcesvn = integer_of<uint16_t>(tcb[1]);
   if (tcb[2] != nullptr) {
     level.tdx_components.emplace();
-    if (std::optional<std::string> bad = read_components(*tcb[2], *level.tdx_components)) return bad;
+    if (auto bad = read_components(*tcb[2], *level.tdx_components); !bad.ok()) return bad;
   }
   level.tcb_date = string_of(found[1]);
-  if (std::optional<std::string> bad = read_status(*found[2], level.tcb_status)) return bad;
+  if (auto bad = read_status(*found[2], level.tcb_status); !bad.ok()) return bad;
   level.advisory_ids = strings_of(found[3]);
-  return std::nullopt;
+  return {};
 }
 
 // A level of a TDX module identity or of the QE identity: `tcb` holds only `isvsvn`.
 template <class Level>
-std::optional<std::string> read_isv_level(const Value& value, std::string_view type, Level& level) {
+Expected<void, std::string> read_isv_level(const Value& value, std::string_view type, Level& level) {
   static constexpr Member kMembers[] = {{"tcb", Want::Object, false, "IsvTcb"},
                                     {"tcbDate", Want::String},
                                     {"tcbStatus", Want::String},
                                     {"advisoryIDs", Want::StringArray, true}};
   std::array<const Value*, 4> found{};
-  if (std::optional<std::string> bad = read_members(value, type, kMembers, found)) return bad;
+  if (auto bad = read_members(value, type, kMembers, found); !bad.ok()) return bad;
   static constexpr Member kTcb[] = {{"isvsvn", Want::U16}};
   std::array<const Value*, 1> tcb{};
-  if (std::optional<std::string> bad = read_members(*found[0], "IsvTcb", kTcb, tcb)) return bad;
+  if (auto bad = read_members(*found[0], "IsvTcb", kTcb, tcb); !bad.ok()) return bad;
   level.isvsvn = integer_of<uint16_t>(tcb[0]);
   level.tcb_date = string_of(found[1]);
-  if (std::optional<std::string> bad = read_status(*found[2], level.tcb_status)) return bad;
+  if (auto bad = read_status(*found[2], level.tcb_status); !bad.ok()) return bad;
   level.advisory_ids = strings_of(found[3]);
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> read_tdx_module(const Value& value, TdxModule& module) {
+Expected<void, std::string> read_tdx_module(const Value& value, TdxModule& module) {
   static constexpr Member kMembers[] = {
       {"mrsigner", Want::String}, {"attributes", Want::String}, {"attributesMask", Want::String}};
   std::array<const Value*, 3> found{};
-  if (std::optional<std::string> bad = read_members(value, "TdxModule", kMembers, found)) return bad;
+  if (auto bad = read_members(value, "TdxModule", kMembers, found); !bad.ok()) return bad;
   module = {string_of(found[0]), string_of(found[1]), string_of(found[2])};
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> read_module_identity(const Value& value, TdxModuleIdentity& identity) {
+Expected<void, std::string> read_module_identity(const Value& value, TdxModuleIdentity& identity) {
   static constexpr Member kMembers[] = {{"id", Want::String},
                                     {"mrsigner", Want::String},
                                     {"attributes", Want::String},
                                     {"attributesMask", Want::String},
                                     {"tcbLevels", Want::Array}};
   std::array<const Value*, 5> found{};
-  if (std::optional<std::string> bad = read_members(value, "TdxModuleIdentity", kMembers, found)) return bad;
+  if (auto bad = read_members(value, "TdxModuleIdentity", kMembers, found); !bad.ok()) return bad;
   identity.id = string_of(found[0]);
   identity.mrsigner = string_of(found[1]);
   identity.attributes = string_of(found[2]);
@@ -246,21 +246,21 @@ std::optional<std::string> read_module_identity(const Value& value, TdxModuleIde
   identity.tcb_levels.reserve(found[4]->Size());
   for (const Value& element : found[4]->GetArray()) {
     TdxModuleTcbLevel level;
-    if (std::optional<std::string> bad = read_isv_level(element, "TdxModuleTcbLevel", level)) return bad;
+    if (auto bad = read_isv_level(element, "TdxModuleTcbLevel", level); !bad.ok()) return bad;
     identity.tcb_levels.push_back(std::move(level));
   }
-  return std::nullopt;
+  return {};
 }
 
 template <size_t N>
-std::optional<std::string> read_hex(const Value* value, std::string_view name, std::array<uint8_t, N>& out) {
+Expected<void, std::string> read_hex(const Value* value, std::string_view name, std::array<uint8_t, N>& out) {
   const std::optional<std::vector<uint8_t>> bytes = hex_decode(text_of(*value));
   if (!bytes || bytes->size() != N) {
-    return "invalid value: " + describe(*value) + ", expected " + decimal(N) + " bytes of hex in `" +
-           std::string(name) + "`";
+    return fail("invalid value: " + describe(*value) + ", expected " + decimal(N) + " bytes of hex in `" +
+           std::string(name) + "`");
   }
   for (size_t i = 0; i < N; ++i) out[i] = (*bytes)[i];
-  return std::nullopt;
+  return {};
 }
 
 Expected<json::Document, std::string> parse_bounded(std::string_view text) {
@@ -270,7 +270,7 @@ Expected<json::Document, std::string> parse_bounded(std::string_view text) {
   return json::parse(text);
 }
 
-std::optional<std::string> read_tcb_info(const Value& root, TcbInfo& info) {
+Expected<void, std::string> read_tcb_info(const Value& root, TcbInfo& info) {
   static constexpr Member kMembers[] = {{"id", Want::String},
                                     {"version", Want::U32},
                                     {"issueDate", Want::String},
@@ -283,7 +283,7 @@ std::optional<std::string> read_tcb_info(const Value& root, TcbInfo& info) {
                                     {"tdxModuleIdentities", Want::Array, true},
                                     {"tcbLevels", Want::Array}};
   std::array<const Value*, 11> found{};
-  if (std::optional<std::string> bad = read_members(root, "TcbInfo", kMembers, found)) return bad;
+  if (auto bad = read_members(root, "TcbInfo", kMembers, found); !bad.ok()) return bad;
   info.id = string_of(found[0]);
   info.version = integer_of<uint32_t>(found[1]);
   info.issue_date = string_of(found[2]);
@@ -294,27 +294,27 @@ std::optional<std::string> read_tcb_info(const Value& root, TcbInfo& info) {
   info.tcb_evaluation_data_number = integer_of<uint32_t>(found[7]);
   if (found[8] != nullptr) {
     info.tdx_module.emplace();
-    if (std::optional<std::string> bad = read_tdx_module(*found[8], *info.tdx_module)) return bad;
+    if (auto bad = read_tdx_module(*found[8], *info.tdx_module); !bad.ok()) return bad;
   }
   if (found[9] != nullptr) {
     info.tdx_module_identities.emplace();
     info.tdx_module_identities->reserve(found[9]->Size());
     for (const Value& element : found[9]->GetArray()) {
       TdxModuleIdentity identity;
-      if (std::optional<std::string> bad = read_module_identity(element, identity)) return bad;
+      if (auto bad = read_module_identity(element, identity); !bad.ok()) return bad;
       info.tdx_module_identities->push_back(std::move(identity));
     }
   }
   info.tcb_levels.reserve(found[10]->Size());
   for (const Value& element : found[10]->GetArray()) {
     TcbLevel level;
-    if (std::optional<std::string> bad = read_tcb_level(element, level)) return bad;
+    if (auto bad = read_tcb_level(element, level); !bad.ok()) return bad;
     info.tcb_levels.push_back(std::move(level));
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> read_qe_identity(const Value& root, QeIdentity& identity) {
+Expected<void, std::string> read_qe_identity(const Value& root, QeIdentity& identity) {
   static constexpr Member kMembers[] = {{"id", Want::String},
                                     {"version", Want::U32},
                                     {"issueDate", Want::String},
@@ -328,25 +328,25 @@ std::optional<std::string> read_qe_identity(const Value& root, QeIdentity& ident
                                     {"isvprodid", Want::U16},
                                     {"tcbLevels", Want::Array}};
   std::array<const Value*, 12> found{};
-  if (std::optional<std::string> bad = read_members(root, "QeIdentity", kMembers, found)) return bad;
+  if (auto bad = read_members(root, "QeIdentity", kMembers, found); !bad.ok()) return bad;
   identity.id = string_of(found[0]);
   identity.version = integer_of<uint32_t>(found[1]);
   identity.issue_date = string_of(found[2]);
   identity.next_update = string_of(found[3]);
   identity.tcb_evaluation_data_number = integer_of<uint32_t>(found[4]);
-  if (auto bad = read_hex(found[5], "miscselect", identity.miscselect)) return bad;
-  if (auto bad = read_hex(found[6], "miscselectMask", identity.miscselect_mask)) return bad;
-  if (auto bad = read_hex(found[7], "attributes", identity.attributes)) return bad;
-  if (auto bad = read_hex(found[8], "attributesMask", identity.attributes_mask)) return bad;
-  if (auto bad = read_hex(found[9], "mrsigner", identity.mrsigner)) return bad;
+  if (auto bad = read_hex(found[5], "miscselect", identity.miscselect); !bad.ok()) return bad;
+  if (auto bad = read_hex(found[6], "miscselectMask", identity.miscselect_mask); !bad.ok()) return bad;
+  if (auto bad = read_hex(found[7], "attributes", identity.attributes); !bad.ok()) return bad;
+  if (auto bad = read_hex(found[8], "attributesMask", identity.attributes_mask); !bad.ok()) return bad;
+  if (auto bad = read_hex(found[9], "mrsigner", identity.mrsigner); !bad.ok()) return bad;
   identity.isvprodid = integer_of<uint16_t>(found[10]);
   identity.tcb_levels.reserve(found[11]->Size());
   for (const Value& element : found[11]->GetArray()) {
     QeTcbLevel level;
-    if (std::optional<std::string> bad = read_isv_level(element, "QeTcbLevel", level)) return bad;
+    if (auto bad = read_isv_level(element, "QeTcbLevel", level); !bad.ok()) return bad;
     identity.tcb_levels.push_back(std::move(level));
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace
@@ -364,7 +364,7 @@ Expected<TcbInfo, std::string> parse_tcb_info(std::string_view text) {
   Expected<json::Document, std::string> doc = parse_bounded(text);
   if (!doc) return fail(doc.error());
   TcbInfo info;
-  if (std::optional<std::string> bad = read_tcb_info(doc->root(), info)) return fail(std::move(*bad));
+  if (auto bad = read_tcb_info(doc->root(), info); !bad.ok()) return fail(std::move(bad).error());
   return info;
 }
 
@@ -372,7 +372,7 @@ Expected<QeIdentity, std::string> parse_qe_identity(std::string_view text) {
   Expected<json::Document, std::string> doc = parse_bounded(text);
   if (!doc) return fail(doc.error());
   QeIdentity identity;
-  if (std::optional<std::string> bad = read_qe_identity(doc->root(), identity)) return fail(std::move(*bad));
+  if (auto bad = read_qe_identity(doc->root(), identity); !bad.ok()) return fail(std::move(bad).error());
   return identity;
 }
 

@@ -160,7 +160,7 @@ Expected<ParsedChain, Failure> parse_chain(const std::vector<std::vector<uint8_t
   return chain;
 }
 
-std::optional<Failure> lower_to_windows(const ParsedChain& chain, int64_t& earliest) {
+Expected<void, Failure> lower_to_windows(const ParsedChain& chain, int64_t& earliest) {
   const auto take = [&](const X509* cert) -> bool {
     const std::optional<Window> window = certificate_window(cert);
     if (!window) return false;
@@ -171,7 +171,7 @@ std::optional<Failure> lower_to_windows(const ParsedChain& chain, int64_t& earli
   for (const X509Ptr& cert : chain.intermediates) {
     if (!take(cert.get())) return failure(Malformed, "Failed to parse certificate for time window");
   }
-  return std::nullopt;
+  return {};
 }
 
 // Dates, issuer chain and signature of one signed document (steps 4 and 5).
@@ -196,7 +196,7 @@ Expected<DocumentDates, Failure> check_document(const TrustAnchor& anchor, const
   if (ders->empty()) return failure(Malformed, words.chain_too_short);
   Expected<ParsedChain, Failure> chain = parse_chain(*ders, words.leaf_unparsed);
   if (!chain) return std::move(chain).error();
-  if (std::optional<Failure> broken = anchor.validate(chain->leaf.get(), chain->intermediates)) return std::move(*broken);
+  if (auto valid = anchor.validate(chain->leaf.get(), chain->intermediates); !valid.ok()) return std::move(valid).error();
   // Every PCK certificate also chains to the root; a platform's key must never vouch for the
   // documents that judge platforms.
   if (has_sgx_extension(chain->leaf.get())) {
@@ -214,16 +214,16 @@ Expected<DocumentDates, Failure> check_document(const TrustAnchor& anchor, const
   DocumentDates dates;
   dates.issue = issue->seconds;
   dates.next = next->seconds;
-  if (std::optional<Failure> bad = lower_to_windows(*chain, dates.earliest_not_after)) return std::move(*bad);
+  if (auto bad = lower_to_windows(*chain, dates.earliest_not_after); !bad.ok()) return std::move(bad).error();
   return dates;
 }
 
 // The claim values shown in reports are times since the epoch; an earlier date has none.
-std::optional<Failure> claim_time(int64_t seconds, const char* name) {
+Expected<void, Failure> claim_time(int64_t seconds, const char* name) {
   if (seconds < 0) {
     return failure(Malformed, "Failed to parse RFC3339 datetime: " + std::string(name), "RFC3339 datetime is before Unix epoch");
   }
-  return std::nullopt;
+  return {};
 }
 
 // The TCB info and the QE identity (dates, issuer chains, signatures), then the collateral's
@@ -254,10 +254,10 @@ Expected<std::shared_ptr<CollateralState>, Failure> check_documents(TrustAnchor 
   times.tcb_info_next_update = tcb_dates->next;
   times.qe_identity_issue_date = qe_dates->issue;
   times.qe_identity_next_update = qe_dates->next;
-  if (auto bad = claim_time(times.tcb_info_issue_date, kTcbInfoWords.issue_claim)) return std::move(*bad);
-  if (auto bad = claim_time(times.tcb_info_next_update, kTcbInfoWords.next_claim)) return std::move(*bad);
-  if (auto bad = claim_time(times.qe_identity_issue_date, kQeIdentityWords.issue_claim)) return std::move(*bad);
-  if (auto bad = claim_time(times.qe_identity_next_update, kQeIdentityWords.next_claim)) return std::move(*bad);
+  if (auto bad = claim_time(times.tcb_info_issue_date, kTcbInfoWords.issue_claim); !bad.ok()) return std::move(bad).error();
+  if (auto bad = claim_time(times.tcb_info_next_update, kTcbInfoWords.next_claim); !bad.ok()) return std::move(bad).error();
+  if (auto bad = claim_time(times.qe_identity_issue_date, kQeIdentityWords.issue_claim); !bad.ok()) return std::move(bad).error();
+  if (auto bad = claim_time(times.qe_identity_next_update, kQeIdentityWords.next_claim); !bad.ok()) return std::move(bad).error();
 
   const std::optional<Window> root_crl = crl_window(state->anchor.root_ca_crl());
   const std::optional<Window> pck_crl = crl_window(state->anchor.pck_crl());
@@ -292,16 +292,16 @@ Expected<std::shared_ptr<CollateralState>, Failure> check_documents(TrustAnchor 
 Expected<Quote, Failure> decode_and_accept_header(std::span<const uint8_t> raw) {
   Expected<Quote, Failure> quote = decode_quote(raw);
   if (!quote) return quote;
-  if (std::optional<Failure> bad = check_header(quote->header)) return std::move(*bad);
+  if (auto bad = check_header(quote->header); !bad.ok()) return std::move(bad).error();
   return quote;
 }
 
 // The QE identity must be the kind that serves the quote's TEE.
-std::optional<Failure> check_qe_identity_kind(const Quote& quote, const QeIdentity& identity) {
+Expected<void, Failure> check_qe_identity_kind(const Quote& quote, const QeIdentity& identity) {
   const bool td = quote.header.tee_type == kTeeTypeTdx;
   const char* expected_id = td ? "TD_QE" : "QE";
   const bool version_ok = td ? (identity.version == 2 || identity.version == 3) : identity.version == 2;
-  if (identity.id == expected_id && version_ok) return std::nullopt;
+  if (identity.id == expected_id && version_ok) return {};
   return failure(Mismatch, "Unsupported QE Identity id/version for the quote TEE type: " + identity.id + " version " +
                  decimal(identity.version) + " (expected " + expected_id + " version " + (td ? "2 or 3" : "2") + ")");
 }
@@ -335,13 +335,13 @@ Expected<std::shared_ptr<const PckChain>, Failure> pck_chain(const Quote& quote,
   if (ders->empty()) return failure(Malformed, "Certificate chain is too short in quote");
   Expected<ParsedChain, Failure> chain = parse_chain(*ders, "Failed to parse PCK certificate");
   if (!chain) return std::move(chain).error();
-  if (std::optional<Failure> broken = state.anchor.validate(chain->leaf.get(), chain->intermediates)) {
-    return std::move(*broken);
+  if (auto valid = state.anchor.validate(chain->leaf.get(), chain->intermediates); !valid.ok()) {
+    return std::move(valid).error();
   }
   auto entry = std::make_shared<PckChain>();
   entry->text = std::string(text);
   entry->earliest_not_after = std::numeric_limits<int64_t>::max();
-  if (std::optional<Failure> bad = lower_to_windows(*chain, entry->earliest_not_after)) return std::move(*bad);
+  if (auto bad = lower_to_windows(*chain, entry->earliest_not_after); !bad.ok()) return std::move(bad).error();
   entry->leaf_key = crypto::P256PublicKey::from_pkey(X509_get0_pubkey(chain->leaf.get()));
   entry->extensions = read_pck_extensions(chain->leaf.get());
   entry->leaf = std::move(chain->leaf);
@@ -400,18 +400,18 @@ Expected<QeTcbLevel, Failure> check_qe_report(const Quote& quote, const PckChain
 }
 
 // The attestation key signs the header, the body descriptor and the report.
-std::optional<Failure> check_quote_signature(const Quote& quote, std::span<const uint8_t> raw) {
+Expected<void, Failure> check_quote_signature(const Quote& quote, std::span<const uint8_t> raw) {
   Expected<std::span<const uint8_t>, Failure> scope = signed_scope(quote, raw);
   if (!scope) return std::move(scope).error();
   const std::optional<crypto::P256PublicKey> key = crypto::P256PublicKey::from_point(quote.auth_data.ecdsa_attestation_key);
   if (!key || !key->verify(*scope, quote.auth_data.ecdsa_signature)) {
     return failure(BadSignature, "ISV enclave report signature is invalid");
   }
-  return std::nullopt;
+  return {};
 }
 
 // The TCB info must describe this platform and this kind of TEE.
-std::optional<Failure> check_tcb_info_kind(const Quote& quote, const TcbInfo& info, const PckExtensions& pck) {
+Expected<void, Failure> check_tcb_info_kind(const Quote& quote, const TcbInfo& info, const PckExtensions& pck) {
   const std::optional<std::vector<uint8_t>> fmspc = hex_decode(info.fmspc);
   if (!fmspc) return failure(Malformed, "Failed to decode TCB FMSPC");
   if (!std::equal(fmspc->begin(), fmspc->end(), pck.fmspc.begin(), pck.fmspc.end())) return failure(Mismatch, "Fmspc mismatch");
@@ -420,20 +420,20 @@ std::optional<Failure> check_tcb_info_kind(const Quote& quote, const TcbInfo& in
   } else if (info.version < 2 || info.id != "SGX") {
     return failure(Mismatch, "SGX quote with non-SGX TCB info in the collateral");
   }
-  return std::nullopt;
+  return {};
 }
 
 Expected<VerifiedQuote, Failure> check_quote(Quote quote, std::span<const uint8_t> raw, CollateralState& state,
                                    VerifyOptions options) {
-  if (auto bad = check_qe_identity_kind(quote, state.qe_identity)) return std::move(*bad);
+  if (auto bad = check_qe_identity_kind(quote, state.qe_identity); !bad.ok()) return std::move(bad).error();
   Expected<std::shared_ptr<const PckChain>, Failure> chain = pck_chain(quote, state);
   if (!chain) return std::move(chain).error();
   Expected<QeTcbLevel, Failure> qe_level = check_qe_report(quote, **chain, state.qe_identity);
   if (!qe_level) return std::move(qe_level).error();
-  if (auto bad = check_quote_signature(quote, raw)) return std::move(*bad);
+  if (auto bad = check_quote_signature(quote, raw); !bad.ok()) return std::move(bad).error();
   if (!(*chain)->extensions) return (*chain)->extensions.error();
   const PckExtensions& pck = *(*chain)->extensions;
-  if (auto bad = check_tcb_info_kind(quote, state.tcb_info, pck)) return std::move(*bad);
+  if (auto bad = check_tcb_info_kind(quote, state.tcb_info, pck); !bad.ok()) return std::move(bad).error();
 
   // TCB evaluation, then the report checks.
   Expected<const TcbLevel*, Failure> platform = match_platform_tcb_level(state.tcb_info, pck.cpusvn, pck.pcesvn, quote);
@@ -463,7 +463,7 @@ Expected<VerifiedQuote, Failure> check_quote(Quote quote, std::span<const uint8_
   const Expected<DateTime, std::string> tcb_date = parse_rfc3339(out.platform_tcb_level.tcb_date);
   if (!tcb_date) return failure(Malformed, "Failed to parse platform TCB date", tcb_date.error());
   if (tcb_date->seconds < 0) return failure(Malformed, "Failed to parse platform TCB date", "RFC3339 datetime is before Unix epoch");
-  if (auto bad = check_report(quote, options.debug_allowed, options.service_td_allowed)) return std::move(*bad);
+  if (auto bad = check_report(quote, options.debug_allowed, options.service_td_allowed); !bad.ok()) return std::move(bad).error();
 
   out.pck = pck;
   out.tcb_evaluation_data_number =
@@ -492,7 +492,7 @@ Expected<VerifiedQuote, Failure> check_quote(Quote quote, std::span<const uint8_
 
 Expected<VerifiedQuote, Failure> accept(Expected<VerifiedQuote, Failure> verified, const AcceptancePolicy& policy, uint64_t now) {
   if (!verified) return verified;
-  if (std::optional<Failure> refused = apply_policy(policy, verified->supplemental, now)) return std::move(*refused);
+  if (auto refused = apply_policy(policy, verified->supplemental, now); !refused.ok()) return std::move(refused).error();
   return verified;
 }
 

@@ -173,7 +173,7 @@ std::optional<TrustAnchor> TrustAnchor::create(X509Ptr root, X509CrlPtr root_ca_
   return anchor;
 }
 
-std::optional<Failure> TrustAnchor::validate(X509* leaf, std::span<const X509Ptr> intermediates) const {
+Expected<void, Failure> TrustAnchor::validate(X509* leaf, std::span<const X509Ptr> intermediates) const {
   const auto broken = [](FailureKind kind, std::string cause) {
     return failure(kind, "Failed to verify certificate chain", std::move(cause));
   };
@@ -202,7 +202,7 @@ std::optional<Failure> TrustAnchor::validate(X509* leaf, std::span<const X509Ptr
   X509_VERIFY_PARAM_set_time(param, at);
   X509_STORE_CTX_set_verify_cb(ctx.get(), inclusive_not_after);
   const int verified = X509_verify_cert(ctx.get());
-  if (verified == 1) return std::nullopt;
+  if (verified == 1) return {};
   const int error = X509_STORE_CTX_get_error(ctx.get());
   const int depth = X509_STORE_CTX_get_error_depth(ctx.get());
   // An internal failure without a verification error is still a failure, never a pass.

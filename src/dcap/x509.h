@@ -60,7 +60,7 @@ class TrustAnchor {
 
   // "Failed to verify certificate chain" with the reason as its cause, such as "CertExpired",
   // "CrlExpired", "CertRevoked" or "UnknownRevocationStatus".
-  std::optional<Failure> validate(X509* leaf, std::span<const X509Ptr> intermediates) const;
+  Expected<void, Failure> validate(X509* leaf, std::span<const X509Ptr> intermediates) const;
 
   const X509* root() const { return root_.get(); }
   const X509_CRL* root_ca_crl() const { return root_ca_crl_.get(); }

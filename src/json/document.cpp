@@ -69,15 +69,15 @@ const Value& Document::root() const { return *doc_; }
 Expected<Document, std::string> parse(std::string_view text) {
   Document result;
   detail::Source source(text);
-  std::optional<detail::Fault> fault;
+  Expected<void, detail::Fault> events;
   // Populate clears the document's value stack whether or not the events complete a value.
   auto generate = [&](rapidjson::Document& target) {
     Builder builder(text, source, target);
-    fault = detail::run(text, source, builder);
-    return !fault;
+    events = detail::run(text, source, builder);
+    return events.ok();
   };
   result.doc_->Populate(generate);
-  if (fault) return fail(detail::with_position(text, *fault));
+  if (!events.ok()) return fail(detail::with_position(text, events.error()));
   return result;
 }
 

@@ -178,10 +178,10 @@ Fault grammar_fault(std::string_view text, rapidjson::ParseErrorCode code, size_
   }
 }
 
-std::optional<Fault> trailing_fault(std::string_view text, size_t end) {
+Expected<void, Fault> trailing_fault(std::string_view text, size_t end) {
   size_t i = end;
   while (i < text.size() && is_space(byte_at(text, i))) ++i;
-  if (i == text.size()) return std::nullopt;
+  if (i == text.size()) return {};
   return Fault{leading_zero_at(text, i) ? "invalid number" : "trailing characters", i};
 }
 

@@ -12,6 +12,8 @@
 
 #include <rapidjson/reader.h>
 
+#include "core/result.h"
+
 namespace orv::json::detail {
 
 // Arrays and objects open at once; entering one more is refused.
@@ -61,8 +63,8 @@ std::string with_position(std::string_view text, const Fault& fault);
 // offset.
 Fault grammar_fault(std::string_view text, rapidjson::ParseErrorCode code, size_t offset);
 
-// Nothing, or the fault for a non-space character after the value ending at `end`.
-std::optional<Fault> trailing_fault(std::string_view text, size_t end);
+// The fault for a non-space character after the value ending at `end`, if there is one.
+Expected<void, Fault> trailing_fault(std::string_view text, size_t end);
 
 // A number's text read as JSON numbers are held: int64 when negative and in range, uint64 when
 // non-negative and in range, double otherwise. Nullopt when the value overflows a double.
@@ -122,10 +124,10 @@ class Watch {
 // Runs RapidJSON over the whole text with handler (a Watch) and returns the first fault in
 // text order: the handler's, a grammar error, or trailing characters.
 template <class Handler>
-std::optional<Fault> run(std::string_view text, Source& source, Handler& handler) {
+Expected<void, Fault> run(std::string_view text, Source& source, Handler& handler) {
   rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>> reader;
   const rapidjson::ParseResult result = reader.Parse<kReaderFlags>(source, handler);
-  if (handler.fault()) return handler.fault();
+  if (handler.fault()) return *handler.fault();
   if (result.IsError()) return grammar_fault(text, result.Code(), result.Offset());
   return trailing_fault(text, source.Tell());
 }

@@ -81,8 +81,8 @@ class StrictHandler : public detail::Watch {
 Expected<void, std::string> strict_check(std::string_view text) {
   detail::Source source(text);
   StrictHandler handler(text, source);
-  if (std::optional<detail::Fault> fault = detail::run(text, source, handler)) {
-    return fail(detail::with_position(text, *fault));
+  if (auto events = detail::run(text, source, handler); !events.ok()) {
+    return fail(detail::with_position(text, events.error()));
   }
   return {};
 }

@@ -42,7 +42,7 @@ class Parser {
       const std::string_view line = rest.substr(0, end);
       rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
       ++line_number_;
-      if (std::optional<std::string> reason = read_line(line)) return refuse(*reason);
+      if (auto reason = read_line(line); !reason.ok()) return refuse(reason.error());
     }
     if (!quorum_seen_) return refuse("policy has no quorum line");
     if (policy_.logs.empty()) return refuse("policy names no log");
@@ -54,43 +54,43 @@ class Parser {
     return tlog_error("TLOG_POLICY_INVALID", "policy line " + decimal(line_number_) + ": " + std::string(reason));
   }
 
-  std::optional<std::string> read_line(std::string_view line) {
+  Expected<void, std::string> read_line(std::string_view line) {
     const std::vector<std::string_view> fields = fields_of(line);
-    if (fields.empty() || fields[0].starts_with('#')) return std::nullopt;
+    if (fields.empty() || fields[0].starts_with('#')) return {};
     const std::string_view keyword = fields[0];
     if (keyword == "log" && (fields.size() == 2 || fields.size() == 3)) return read_log(fields[1]);
     if (keyword == "witness" && (fields.size() == 3 || fields.size() == 4)) return read_witness(fields[1], fields[2]);
     if (keyword == "group" && fields.size() >= 4) return read_group(fields);
     if (keyword == "quorum" && fields.size() == 2) return read_quorum(fields[1]);
-    return "unknown or malformed line";
+    return fail("unknown or malformed line");
   }
 
-  std::optional<std::string> read_log(std::string_view hex) {
+  Expected<void, std::string> read_log(std::string_view hex) {
     const std::optional<crypto::Ed25519Key> key = read_key(hex);
-    if (!key) return "bad log key";
+    if (!key) return fail("bad log key");
     const bool seen = std::any_of(policy_.logs.begin(), policy_.logs.end(),
                                   [&](const SigsumLog& log) { return log.key == *key; });
-    if (seen) return "duplicate log";
+    if (seen) return fail("duplicate log");
     policy_.logs.push_back(SigsumLog{*key, crypto::sha256(*key)});
-    return std::nullopt;
+    return {};
   }
 
-  std::optional<std::string> read_witness(std::string_view name, std::string_view hex) {
-    if (!name_is_free(name)) return "duplicate or reserved name";
+  Expected<void, std::string> read_witness(std::string_view name, std::string_view hex) {
+    if (!name_is_free(name)) return fail("duplicate or reserved name");
     const std::optional<crypto::Ed25519Key> key = read_key(hex);
-    if (!key) return "bad witness key";
+    if (!key) return fail("bad witness key");
     const bool seen = std::any_of(policy_.witnesses.begin(), policy_.witnesses.end(),
                                   [&](const SigsumWitness& witness) { return witness.key == *key; });
-    if (seen) return "duplicate witness key";
+    if (seen) return fail("duplicate witness key");
     policy_.witnesses.push_back(SigsumWitness{std::string(name), *key, crypto::sha256(*key)});
-    return std::nullopt;
+    return {};
   }
 
-  std::optional<std::string> read_group(const std::vector<std::string_view>& fields) {
+  Expected<void, std::string> read_group(const std::vector<std::string_view>& fields) {
     const std::string_view name = fields[1];
     const std::string_view threshold_text = fields[2];
     const size_t member_count = fields.size() - 3;
-    if (!name_is_free(name)) return "duplicate or reserved name";
+    if (!name_is_free(name)) return fail("duplicate or reserved name");
 
     std::optional<size_t> threshold;
     bool numeric = false;
@@ -105,35 +105,35 @@ class Parser {
       while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
       if (const std::optional<uint64_t> value = parse_canonical_decimal(digits)) threshold = *value;
     } else {
-      return "bad threshold";
+      return fail("bad threshold");
     }
 
     SigsumGroup group;
     group.name = std::string(name);
     for (size_t i = 3; i < fields.size(); ++i) {
       const std::optional<SigsumEntity> member = find(fields[i]);
-      if (!member) return "unknown group member";
+      if (!member) return fail("unknown group member");
       // Listing a member twice would let one cosignature count twice towards the threshold.
       if (std::find(group.members.begin(), group.members.end(), *member) != group.members.end()) {
-        return "duplicate group member";
+        return fail("duplicate group member");
       }
       group.members.push_back(*member);
     }
-    if (numeric && (!threshold || *threshold == 0 || *threshold > member_count)) return "threshold out of range";
+    if (numeric && (!threshold || *threshold == 0 || *threshold > member_count)) return fail("threshold out of range");
     group.threshold = *threshold;
     policy_.groups.push_back(std::move(group));
-    return std::nullopt;
+    return {};
   }
 
-  std::optional<std::string> read_quorum(std::string_view name) {
-    if (quorum_seen_) return "more than one quorum line";
+  Expected<void, std::string> read_quorum(std::string_view name) {
+    if (quorum_seen_) return fail("more than one quorum line");
     if (name != kReservedName) {
       const std::optional<SigsumEntity> entity = find(name);
-      if (!entity) return "unknown quorum";
+      if (!entity) return fail("unknown quorum");
       policy_.quorum = *entity;
     }
     quorum_seen_ = true;
-    return std::nullopt;
+    return {};
   }
 
   std::optional<SigsumEntity> find(std::string_view name) const {

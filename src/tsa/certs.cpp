@@ -64,7 +64,7 @@ crypto::OpenSslPtr<T, Free> decode_value(X509_EXTENSION* ext) {
   return decoded;
 }
 
-std::optional<Problem> check_critical_extensions(const X509* cert) {
+Expected<void, Problem> check_critical_extensions(const X509* cert) {
   for (int i = 0; i < X509_get_ext_count(cert); ++i) {
     X509_EXTENSION* ext = X509_get_ext(cert, i);
     if (!X509_EXTENSION_get_critical(ext)) continue;
@@ -73,7 +73,7 @@ std::optional<Problem> check_critical_extensions(const X509* cert) {
     return problem("TIMESTAMP_CHAIN_INVALID",
                    "certificate '" + subject_text(cert) + "' has a critical extension this verifier does not process");
   }
-  return std::nullopt;
+  return {};
 }
 
 // basicConstraints: absent gives a null pointer and no problem.
@@ -258,8 +258,8 @@ bool verify_signature(const SigningKey& key, SchemeKind scheme, Digest hash, std
   return ok;
 }
 
-std::optional<Problem> check_signer_certificate(const X509* cert) {
-  if (auto found = check_critical_extensions(cert)) return found;
+Expected<void, Problem> check_signer_certificate(const X509* cert) {
+  if (auto found = check_critical_extensions(cert); !found.ok()) return found;
 
   auto bc = basic_constraints(cert);
   if (!bc) return bc.error();
@@ -286,7 +286,7 @@ std::optional<Problem> check_signer_certificate(const X509* cert) {
       OBJ_obj2nid(sk_ASN1_OBJECT_value(purposes.get(), 0)) != NID_time_stamp) {
     return problem("TIMESTAMP_CHAIN_INVALID", "signer certificate is not exclusively for time-stamping");
   }
-  return std::nullopt;
+  return {};
 }
 
 bool issued_by(const X509* issuer, X509* child) {
@@ -315,8 +315,8 @@ bool issued_by(const X509* issuer, X509* child) {
   return verified;
 }
 
-std::optional<Problem> check_issuer(const X509* issuer, size_t below) {
-  if (auto found = check_critical_extensions(issuer)) return found;
+Expected<void, Problem> check_issuer(const X509* issuer, size_t below) {
+  if (auto found = check_critical_extensions(issuer); !found.ok()) return found;
 
   auto bc = basic_constraints(issuer);
   if (!bc) return bc.error();
@@ -336,7 +336,7 @@ std::optional<Problem> check_issuer(const X509* issuer, size_t below) {
   if (const auto& bits = *usage; bits && !ASN1_BIT_STRING_get_bit(bits.get(), 5)) {
     return problem("TIMESTAMP_CHAIN_INVALID", "issuer certificate may not sign certificates");
   }
-  return std::nullopt;
+  return {};
 }
 
 Expected<Path, Problem> build_path(const Cert& signer, std::span<const Cert> token_certs, const Cert& root,
@@ -350,7 +350,7 @@ Expected<Path, Problem> build_path(const Cert& signer, std::span<const Cert> tok
       return problem("TIMESTAMP_CHAIN_INVALID", "certificate '" + subject_text(current.x509.get()) + "' was not valid at the stamp time");
     }
     if (issued_by(root.x509.get(), current.x509.get())) {
-      if (auto found = check_issuer(root.x509.get(), below)) return *found;
+      if (auto found = check_issuer(root.x509.get(), below); !found.ok()) return found.error();
       if (!validity_covers(root.x509.get(), gen_time)) {
         return problem("TIMESTAMP_CHAIN_INVALID", "the pinned root was not valid at the stamp time");
       }
@@ -360,18 +360,18 @@ Expected<Path, Problem> build_path(const Cert& signer, std::span<const Cert> tok
       return !(candidate == current) && issued_by(candidate.x509.get(), current.x509.get());
     });
     if (next == token_certs.end()) return problem("TIMESTAMP_CHAIN_INVALID", "the signer does not chain to the pinned TSA root");
-    if (auto found = check_issuer(next->x509.get(), below)) return *found;
+    if (auto found = check_issuer(next->x509.get(), below); !found.ok()) return found.error();
     path.push_back(&*next);
     ++below;
   }
 }
 
-std::optional<Problem> check_all_on_path(std::span<const Cert> token_certs, const Path& path) {
+Expected<void, Problem> check_all_on_path(std::span<const Cert> token_certs, const Path& path) {
   for (const Cert& cert : token_certs) {
     const bool on_path = std::any_of(path.begin(), path.end(), [&](const Cert* member) { return *member == cert; });
     if (!on_path) return problem("TIMESTAMP_CHAIN_INVALID", "token carries a certificate that is not on the verified path");
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace orv::tsa

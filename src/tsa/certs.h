@@ -55,12 +55,12 @@ bool verify_signature(const SigningKey& key, SchemeKind scheme, Digest hash, std
                       std::span<const uint8_t> signature);
 
 // The four signer rules in order (critical extensions, basicConstraints, keyUsage, extKeyUsage).
-std::optional<Problem> check_signer_certificate(const X509* cert);
+Expected<void, Problem> check_signer_certificate(const X509* cert);
 
 // Whether `issuer` signed `child` (name, algorithm, key and signature over a fresh tbs encoding).
 bool issued_by(const X509* issuer, X509* child);
 // The CA rules for an issuer with `below` intermediates already under it.
-std::optional<Problem> check_issuer(const X509* issuer, size_t below);
+Expected<void, Problem> check_issuer(const X509* issuer, size_t below);
 
 inline constexpr size_t kMaxIntermediates = 5;
 
@@ -71,6 +71,6 @@ Expected<Path, Problem> build_path(const Cert& signer, std::span<const Cert> tok
                                        uint64_t gen_time);
 
 // Every certificate the token carries must be one of the path's.
-std::optional<Problem> check_all_on_path(std::span<const Cert> token_certs, const Path& path);
+Expected<void, Problem> check_all_on_path(std::span<const Cert> token_certs, const Path& path);
 
 }  // namespace orv::tsa

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "core/result.h"
+
 namespace orv::tsa {
 
 inline constexpr size_t kMaxDerDepth = 24;
@@ -17,8 +19,8 @@ inline constexpr size_t kMaxSetMembers = 16;
 // Walks the whole byte string as a sequence of elements: single-byte tags, definite lengths of
 // at most three length octets, every element inside its parent, nesting at most 24 deep, at most
 // 4096 elements and at most 16 members in any SET. Decodes no values and allocates nothing.
-// nullopt when the bytes are well formed, else the fixed message of the first failure.
-std::optional<std::string> check_der_structure(std::span<const uint8_t> bytes);
+// When the bytes are not well formed, the fixed message of the first failure.
+Expected<void, std::string> check_der_structure(std::span<const uint8_t> bytes);
 
 // Beyond what a decode-and-encode cycle can see: the library keeps some values verbatim (ANY
 // values, names inside decoded certificates), so every length in the constructed tree must be

@@ -81,9 +81,9 @@ class Verification {
          {&Verification::input_and_anchor, &Verification::structure, &Verification::tst_info,
           &Verification::shape_and_algorithms, &Verification::signed_attributes, &Verification::signer_certificate,
           &Verification::signature, &Verification::signer_rules, &Verification::chain, &Verification::time}) {
-      if (std::optional<Problem> found = (this->*step)()) {
+      if (Expected<void, Problem> passed = (this->*step)(); !passed.ok()) {
         ERR_clear_error();
-        return *found;
+        return std::move(passed).error();
       }
     }
     return stamp();
@@ -91,7 +91,7 @@ class Verification {
 
  private:
   // The token's size, then the trust anchor itself.
-  std::optional<Problem> input_and_anchor() {
+  Expected<void, Problem> input_and_anchor() {
     if (token_.size() > kMaxTokenBytes) return problem("TIMESTAMP_PARSE", "timestamp token is larger than 64 KiB");
     if (crypto::sha256_hex(authority_.root_der) != authority_.root_fingerprint) {
       return problem("TIMESTAMP_CHAIN_INVALID", "the compiled-in TSA root does not match its fingerprint");
@@ -99,14 +99,14 @@ class Verification {
     std::string error;
     root_ = decode_cert(authority_.root_der, &error);
     if (!root_) return problem("TIMESTAMP_CHAIN_INVALID", "compiled-in TSA root does not parse: " + error);
-    return std::nullopt;
+    return {};
   }
 
   // Bounded, then decoded stage by stage so that each failure names its stage, then held to
   // canonical DER.
-  std::optional<Problem> structure() {
-    if (std::optional<std::string> error = check_der_structure(token_)) {
-      return problem("TIMESTAMP_PARSE", "token structure: " + *error);
+  Expected<void, Problem> structure() {
+    if (auto walk = check_der_structure(token_); !walk.ok()) {
+      return problem("TIMESTAMP_PARSE", "token structure: " + walk.error());
     }
 
     Expected<cms::ContentInfoPtr, std::string> info = cms::decode_content_info(token_);
@@ -127,13 +127,13 @@ class Verification {
     Expected<cms::SignedDataPtr, std::string> decoded = cms::decode_signed_data(signed_data_der_);
     if (!decoded) return problem("TIMESTAMP_PARSE", "SignedData does not parse: " + decoded.error());
     signed_data_ = std::move(*decoded);
-    if (std::optional<Problem> found = decode_certificates()) return found;
+    if (auto found = decode_certificates(); !found.ok()) return found;
 
     if (!canonical()) return problem("TIMESTAMP_PARSE", "token is not in canonical DER form");
-    return std::nullopt;
+    return {};
   }
 
-  std::optional<Problem> decode_certificates() {
+  Expected<void, Problem> decode_certificates() {
     for (int i = 0; i < cms::certificate_count(*signed_data_); ++i) {
       const cms::CertificateChoice* choice = cms::certificate_at(*signed_data_, i);
       if (choice->type != 0) {
@@ -146,7 +146,7 @@ class Verification {
       if (!cert) return problem("TIMESTAMP_PARSE", "SignedData does not parse: " + error);
       certs_.push_back(std::move(*cert));
     }
-    return std::nullopt;
+    return {};
   }
 
   // The library decodes some BER forms and keeps some values verbatim, so the comparison is
@@ -169,7 +169,7 @@ class Verification {
 
   // The encapsulated TSTInfo and what it says, ending with the file's hash, which is told before
   // anything about signatures so that a token for another file is reported as exactly that.
-  std::optional<Problem> tst_info() {
+  Expected<void, Problem> tst_info() {
     if (integer_value(signed_data_->version) != 3) return problem("TIMESTAMP_PARSE", "SignedData version is not 3");
     const cms::EncapsulatedContent* encap = signed_data_->encap;
     if (!has_nid(encap->type, NID_id_smime_ct_TSTInfo)) return problem("TIMESTAMP_PARSE", "token content is not a TSTInfo");
@@ -186,8 +186,9 @@ class Verification {
     if (cursor != tst_der_.data() + tst_der_.size()) {
       return problem("TIMESTAMP_PARSE", "TSTInfo does not parse: trailing data after the TSTInfo");
     }
-    if (std::optional<std::string> error = read_tst_values())
-      return problem("TIMESTAMP_PARSE", "TSTInfo does not parse: " + *error);
+    if (auto values = read_tst_values(); !values.ok()) {
+      return problem("TIMESTAMP_PARSE", "TSTInfo does not parse: " + values.error());
+    }
 
     if (TS_TST_INFO_get_version(tst_.get()) != 1) return problem("TIMESTAMP_UNSUPPORTED", "TSTInfo version is not 1");
     policy_ = oid_text(TS_TST_INFO_get_policy_id(tst_.get()));
@@ -219,7 +220,7 @@ class Verification {
     if (!equal_bytes(digest_of(*digest, subject_), bytes_of(hashed))) {
       return problem("TIMESTAMP_IMPRINT_MISMATCH", "the timestamp is for a different file (hash mismatch)");
     }
-    return std::nullopt;
+    return {};
   }
 
   // The library's text for an eContent that is not an OCTET STRING: the same value decoded as one.
@@ -233,14 +234,14 @@ class Verification {
   }
 
   // genTime and accuracy held in the widths the facts use; values outside them do not decode.
-  std::optional<std::string> read_tst_values() {
+  Expected<void, std::string> read_tst_values() {
     const std::optional<int64_t> gen_time = unix_seconds(TS_TST_INFO_get_time(tst_.get()));
-    if (!gen_time) return "genTime is not a valid GeneralizedTime";
-    if (*gen_time < 0) return "genTime is before 1970";
+    if (!gen_time) return fail("genTime is not a valid GeneralizedTime");
+    if (*gen_time < 0) return fail("genTime is before 1970");
     gen_time_ = static_cast<uint64_t>(*gen_time);
 
     const TS_ACCURACY* accuracy = TS_TST_INFO_get_accuracy(tst_.get());
-    if (accuracy == nullptr) return std::nullopt;
+    if (accuracy == nullptr) return {};
     Accuracy value;
     const auto read = [](const ASN1_INTEGER* field, int64_t max, int64_t& out) {
       if (field == nullptr) return true;
@@ -253,23 +254,23 @@ class Verification {
     int64_t millis = -1;
     int64_t micros = -1;
     if (!read(TS_ACCURACY_get_seconds(accuracy), std::numeric_limits<uint32_t>::max(), seconds)) {
-      return "accuracy seconds do not fit 32 unsigned bits";
+      return fail("accuracy seconds do not fit 32 unsigned bits");
     }
     if (!read(TS_ACCURACY_get_millis(accuracy), std::numeric_limits<uint16_t>::max(), millis)) {
-      return "accuracy millis do not fit 16 unsigned bits";
+      return fail("accuracy millis do not fit 16 unsigned bits");
     }
     if (!read(TS_ACCURACY_get_micros(accuracy), std::numeric_limits<uint16_t>::max(), micros)) {
-      return "accuracy micros do not fit 16 unsigned bits";
+      return fail("accuracy micros do not fit 16 unsigned bits");
     }
     value.seconds = static_cast<uint32_t>(seconds);
     if (millis >= 0) value.millis = static_cast<uint16_t>(millis);
     if (micros >= 0) value.micros = static_cast<uint16_t>(micros);
     accuracy_ = value;
-    return std::nullopt;
+    return {};
   }
 
   // The SignedData's shape and the signer's algorithms.
-  std::optional<Problem> shape_and_algorithms() {
+  Expected<void, Problem> shape_and_algorithms() {
     if (cms::signer_count(*signed_data_) != 1) return problem("TIMESTAMP_PARSE", "token must have exactly one signer");
     signer_ = cms::signer_at(*signed_data_, 0);
     if (signer_->unsigned_attrs != nullptr) return problem("TIMESTAMP_PARSE", "token carries unsigned attributes");
@@ -294,7 +295,7 @@ class Verification {
     }
     if (scheme->hash != signer_digest_) return problem("TIMESTAMP_UNSUPPORTED", "signature and digest algorithms disagree");
     scheme_ = *scheme;
-    return std::nullopt;
+    return {};
   }
 
   static bool same_digest_oid(const X509_ALGOR* a, const X509_ALGOR* b) {
@@ -323,7 +324,7 @@ class Verification {
   }
 
   // Content type and message digest, the two signed attributes that bind the TSTInfo.
-  std::optional<Problem> signed_attributes() {
+  Expected<void, Problem> signed_attributes() {
     if (signer_->signed_attrs == nullptr) return problem("TIMESTAMP_PARSE", "token has no signed attributes");
 
     auto content_type = attribute(NID_pkcs9_contentType);
@@ -341,11 +342,11 @@ class Verification {
     if (!equal_bytes(digest_of(signer_digest_, tst_der_), bytes_of(digest_value->value.octet_string))) {
       return problem("TIMESTAMP_SIGNATURE_INVALID", "signed digest does not match the TSTInfo");
     }
-    return std::nullopt;
+    return {};
   }
 
   // The signer certificate, found by issuer and serial, and pinned by signing-certificate-v2.
-  std::optional<Problem> signer_certificate() {
+  Expected<void, Problem> signer_certificate() {
     signer_cert_ = find_signer();
     if (!signer_cert_) return problem("TIMESTAMP_CHAIN_INVALID", "the signer certificate is not in the token");
     unsigned char* der = nullptr;
@@ -381,7 +382,7 @@ class Verification {
 
   // SigningCertificateV2 ::= SEQUENCE { certs SEQUENCE OF ESSCertIDv2, policies ... OPTIONAL }
   // ESSCertIDv2 ::= SEQUENCE { hashAlgorithm DEFAULT sha256, certHash OCTET STRING, issuerSerial ... }
-  std::optional<Problem> check_signing_certificate_v2(std::span<const uint8_t> der) const {
+  Expected<void, Problem> check_signing_certificate_v2(std::span<const uint8_t> der) const {
     ByteReader outer(der);
     DerElement attribute;
     if (!outer.read_der(kSequenceTag, attribute) || !outer.empty()) {
@@ -418,11 +419,11 @@ class Verification {
     if (!equal_bytes(digest_of(digest, signer_der_), cert_hash.contents)) {
       return problem("TIMESTAMP_CHAIN_INVALID", "signed certificate id does not match the signer certificate");
     }
-    return std::nullopt;
+    return {};
   }
 
   // The signature over the signed attributes, encoded afresh as a DER SET OF.
-  std::optional<Problem> signature() {
+  Expected<void, Problem> signature() {
     const std::optional<std::vector<uint8_t>> signed_attrs = cms::encode_attribute_set(signer_->signed_attrs);
     if (!signed_attrs) return problem("TIMESTAMP_PARSE", "signed attributes do not re-encode");
     auto key = extract_signing_key(signer_cert_->x509.get());
@@ -431,15 +432,15 @@ class Verification {
                           bytes_of(signer_->signature))) {
       return problem("TIMESTAMP_SIGNATURE_INVALID", "the TSA signature does not verify");
     }
-    return std::nullopt;
+    return {};
   }
 
   // The signer certificate's own rules and the TSTInfo's tsa name, after the signature verified.
-  std::optional<Problem> signer_rules() {
-    if (std::optional<Problem> found = check_signer_certificate(signer_cert_->x509.get())) return found;
+  Expected<void, Problem> signer_rules() {
+    if (auto found = check_signer_certificate(signer_cert_->x509.get()); !found.ok()) return found;
     const GENERAL_NAME* tsa = TS_TST_INFO_get_tsa(tst_.get());
     if (tsa != nullptr && !tsa_is_signer(tsa)) return problem("TIMESTAMP_CHAIN_INVALID", "the TSA named in the token is not the signer");
-    return std::nullopt;
+    return {};
   }
 
   bool tsa_is_signer(const GENERAL_NAME* tsa) const {
@@ -459,19 +460,19 @@ class Verification {
   }
 
   // The path to the pinned root, and no certificate carried beside it.
-  std::optional<Problem> chain() {
+  Expected<void, Problem> chain() {
     auto path = build_path(*signer_cert_, certs_, *root_, gen_time_);
     if (!path) return path.error();
     return check_all_on_path(certs_, *path);
   }
 
   // genTime may run a little ahead of the local clock, never further.
-  std::optional<Problem> time() {
+  Expected<void, Problem> time() {
     if (gen_time_ > saturating_add(now_, kClockSkewSeconds)) {
       return problem("TIMESTAMP_IN_FUTURE",
                      "timestamp " + utc_time_text(gen_time_) + " is later than your clock " + utc_time_text(now_));
     }
-    return std::nullopt;
+    return {};
   }
 
   Stamp stamp() const {

@@ -240,29 +240,29 @@ TEST(QuoteHeader, AcceptanceChecksVendorThenTeeThenKeyType) {
   header.tee_type = kTeeTypeTdx;
   header.attestation_key_type = 2;
   header.qe_vendor_id = kIntelQeVendorId;
-  EXPECT_FALSE(check_header(header));
+  EXPECT_TRUE(check_header(header).ok());
 
   Header vendor = header;
   vendor.qe_vendor_id[15] ^= 0x01;
   vendor.attestation_key_type = 3;  // the vendor is judged first
-  EXPECT_EQ(check_header(vendor)->text(), "Unknown QE vendor ID");
+  EXPECT_EQ(check_header(vendor).error().text(), "Unknown QE vendor ID");
 
   Header sgx = header;
   sgx.tee_type = kTeeTypeSgx;
-  EXPECT_EQ(check_header(sgx)->text(), "SGX TEE quote must have version 3");
+  EXPECT_EQ(check_header(sgx).error().text(), "SGX TEE quote must have version 3");
   sgx.version = 3;
-  EXPECT_FALSE(check_header(sgx));
+  EXPECT_TRUE(check_header(sgx).ok());
   sgx.version = 5;
-  EXPECT_EQ(check_header(sgx)->text(), "SGX TEE quote must have version 3");
+  EXPECT_EQ(check_header(sgx).error().text(), "SGX TEE quote must have version 3");
 
   Header other = header;
   other.version = 5;
   other.tee_type = 0x7F;
-  EXPECT_EQ(check_header(other)->text(), "Unsupported TEE type: 127");
+  EXPECT_EQ(check_header(other).error().text(), "Unsupported TEE type: 127");
 
   Header key = header;
   key.attestation_key_type = 3;
-  EXPECT_EQ(check_header(key)->text(), "Unsupported DCAP attestation key type");
+  EXPECT_EQ(check_header(key).error().text(), "Unsupported DCAP attestation key type");
 }
 
 TEST(QuoteSignedScope, CoversHeaderBodyAndReportOfTheRawBytes) {
@@ -282,23 +282,23 @@ TEST(QuoteSignedScope, CoversHeaderBodyAndReportOfTheRawBytes) {
 
 TEST(TdAttributes, OnlySeptVeDisableAndTheFreeFeatureBitsPass) {
   const uint64_t sept = uint64_t{1} << 28;
-  EXPECT_FALSE(check_td_attributes(sept, false));
-  EXPECT_FALSE(check_td_attributes(sept | (uint64_t{1} << 30), false));
-  EXPECT_FALSE(check_td_attributes(sept | (uint64_t{1} << 31), false));
-  EXPECT_FALSE(check_td_attributes(sept | (uint64_t{1} << 63), false));
-  EXPECT_EQ(check_td_attributes(sept | 1, false)->text(), "Debug mode is enabled");
-  EXPECT_FALSE(check_td_attributes(sept | 1, true));
-  EXPECT_EQ(check_td_attributes(0, false)->text(), "SEPT_VE_DISABLE is not enabled");
+  EXPECT_TRUE(check_td_attributes(sept, false).ok());
+  EXPECT_TRUE(check_td_attributes(sept | (uint64_t{1} << 30), false).ok());
+  EXPECT_TRUE(check_td_attributes(sept | (uint64_t{1} << 31), false).ok());
+  EXPECT_TRUE(check_td_attributes(sept | (uint64_t{1} << 63), false).ok());
+  EXPECT_EQ(check_td_attributes(sept | 1, false).error().text(), "Debug mode is enabled");
+  EXPECT_TRUE(check_td_attributes(sept | 1, true).ok());
+  EXPECT_EQ(check_td_attributes(0, false).error().text(), "SEPT_VE_DISABLE is not enabled");
   // A reserved bit of the low byte outranks the debug bit beside it.
-  EXPECT_EQ(check_td_attributes(sept | 1 | 2, false)->text(), "Reserved bits in TD attributes are set");
-  EXPECT_EQ(check_td_attributes(sept | 0x80, true)->text(), "Reserved bits in TD attributes are set");
+  EXPECT_EQ(check_td_attributes(sept | 1 | 2, false).error().text(), "Reserved bits in TD attributes are set");
+  EXPECT_EQ(check_td_attributes(sept | 0x80, true).error().text(), "Reserved bits in TD attributes are set");
   for (const int bit : {8, 17, 27, 29, 32, 45, 62}) {
-    EXPECT_EQ(check_td_attributes(sept | (uint64_t{1} << bit), true)->text(), "Reserved bits in TD attributes are set")
+    EXPECT_EQ(check_td_attributes(sept | (uint64_t{1} << bit), true).error().text(), "Reserved bits in TD attributes are set")
         << "bit " << bit;
   }
   // Debug is judged before the high reserved bits, and both before SEPT_VE_DISABLE.
-  EXPECT_EQ(check_td_attributes(1 | (uint64_t{1} << 40), false)->text(), "Debug mode is enabled");
-  EXPECT_EQ(check_td_attributes(uint64_t{1} << 40, false)->text(), "Reserved bits in TD attributes are set");
+  EXPECT_EQ(check_td_attributes(1 | (uint64_t{1} << 40), false).error().text(), "Debug mode is enabled");
+  EXPECT_EQ(check_td_attributes(uint64_t{1} << 40, false).error().text(), "Reserved bits in TD attributes are set");
 
   TdReport10 report;
   report.td_attributes = {0, 0, 0, 0x10, 0, 0, 0, 0x80};
@@ -310,20 +310,20 @@ TEST(ReportChecks, DebugEnclavesAndServiceTdsNeedTheirSwitch) {
   std::get<EnclaveReport>(sgx.quote_draft.report).attributes[0] |= 0x02;
   Expected<Quote, dcap::Failure> debug = decode_quote(sgx.quote());
   ASSERT_TRUE(debug.ok());
-  EXPECT_EQ(check_report(*debug, false, false)->text(), "Debug mode is enabled");
-  EXPECT_FALSE(check_report(*debug, true, false));
+  EXPECT_EQ(check_report(*debug, false, false).error().text(), "Debug mode is enabled");
+  EXPECT_TRUE(check_report(*debug, true, false).ok());
 
   DcapScenario v5(QuoteKind::TdxV5);
   std::get<TdReport15>(v5.quote_draft.report).mr_service_td[47] = 1;
   Expected<Quote, dcap::Failure> service = decode_quote(v5.quote());
   ASSERT_TRUE(service.ok());
-  EXPECT_EQ(check_report(*service, false, false)->text(), "Invalid MR service TD");
-  EXPECT_FALSE(check_report(*service, false, true));
+  EXPECT_EQ(check_report(*service, false, false).error().text(), "Invalid MR service TD");
+  EXPECT_TRUE(check_report(*service, false, true).ok());
   // The service TD is judged before the attributes.
   std::get<TdReport15>(v5.quote_draft.report).base.td_attributes = {};
   Expected<Quote, dcap::Failure> both = decode_quote(v5.quote());
-  EXPECT_EQ(check_report(*both, false, false)->text(), "Invalid MR service TD");
-  EXPECT_EQ(check_report(*both, false, true)->text(), "SEPT_VE_DISABLE is not enabled");
+  EXPECT_EQ(check_report(*both, false, false).error().text(), "Invalid MR service TD");
+  EXPECT_EQ(check_report(*both, false, true).error().text(), "SEPT_VE_DISABLE is not enabled");
 }
 
 }  // namespace

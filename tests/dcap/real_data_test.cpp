@@ -179,7 +179,7 @@ TEST(RealOlderQuotes, DecodeAndCarryValidSignatures) {
     const std::vector<uint8_t> raw = bytes_of(test::read_file(dir / q.file));
     Expected<Quote, dcap::Failure> quote = decode_quote(raw);
     ASSERT_TRUE(quote.ok()) << quote.error().text();
-    EXPECT_FALSE(check_header(quote->header));
+    EXPECT_TRUE(check_header(quote->header).ok());
     const AuthData& auth = quote->auth_data;
     Expected<std::span<const uint8_t>, dcap::Failure> scope = signed_scope(*quote, raw);
     ASSERT_TRUE(scope.ok());

@@ -286,8 +286,8 @@ Supplemental passing_values() {
 }
 
 std::string policy_text(const AcceptancePolicy& policy, const Supplemental& values, uint64_t now) {
-  const std::optional<Failure> refused = apply_policy(policy, values, now);
-  return refused ? refused->text() : "accepted";
+  const Expected<void, Failure> refused = apply_policy(policy, values, now);
+  return refused.ok() ? "accepted" : refused.error().text();
 }
 
 TEST(AcceptancePolicy, Level2ValuesAcceptOnlyCurrentUpToDateCollateral) {

@@ -784,7 +784,7 @@ TEST(FailureKind, IsSetWhereTheFailureIsRaised) {
   Supplemental values;
   values.final_status = TcbStatus::UpToDate;
   values.earliest_expiration = 99;
-  EXPECT_EQ(apply_policy(AcceptancePolicy{}, values, 100)->kind, Expired);
+  EXPECT_EQ(apply_policy(AcceptancePolicy{}, values, 100).error().kind, Expired);
 }
 
 }  // namespace

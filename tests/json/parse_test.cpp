@@ -16,7 +16,7 @@ std::string parse_error(std::string_view text) {
   return parsed ? "(accepted)" : parsed.error();
 }
 
-std::string strict_error(std::string_view text) { return error_or<std::string>(strict_check(text), "(accepted)"); }
+std::string strict_error(std::string_view text) { return error_of(strict_check(text)).value_or("(accepted)"); }
 
 std::string nested_arrays(size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 

@@ -35,7 +35,7 @@ Document parsed(std::string_view text) {
 }
 
 std::string mapping_error(std::string_view text, const Record& record = kOuter) {
-  return error_or<std::string>(check_record(parsed(text).root(), record), "(accepted)");
+  return error_of(check_record(parsed(text).root(), record)).value_or("(accepted)");
 }
 
 TEST(RecordMapping, AcceptsAnExactRecord) {

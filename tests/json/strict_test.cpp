@@ -11,7 +11,7 @@ namespace {
 const std::string kNotCanonical =
     " is not a canonical integer (fractions, exponents, -0 and integers beyond 64 bits are never issued)";
 
-std::string strict_error(std::string_view text) { return error_or<std::string>(strict_check(text), "(accepted)"); }
+std::string strict_error(std::string_view text) { return error_of(strict_check(text)).value_or("(accepted)"); }
 
 TEST(StrictCheck, AcceptsIssuerForms) {
   for (const char* text : {"-9223372036854775808", "18446744073709551615", "0", "-1", "5", "\"x\"", "null", "true",

@@ -1,6 +1,7 @@
 // Readable test failure output for verdict values, and the error of a check as a value.
 #pragma once
 
+#include <optional>
 #include <ostream>
 
 #include "core/result.h"
@@ -16,10 +17,10 @@ inline void PrintTo(const Problem& problem, std::ostream* out) {
 
 inline void PrintTo(Outcome outcome, std::ostream* out) { *out << outcome_word(outcome); }
 
-// The check's error, or `accepted` when it passed.
+// The check's error, or nothing when it passed, to compare with EXPECT_EQ.
 template <class E>
-E error_or(const Expected<void, E>& checked, E accepted) {
-  return checked.ok() ? accepted : checked.error();
+std::optional<E> error_of(const Expected<void, E>& checked) {
+  return checked.ok() ? std::nullopt : std::optional<E>(checked.error());
 }
 
 }  // namespace orv

@@ -98,7 +98,7 @@ TEST(SignerCertificate, RulesInOrder) {
     CertSpec spec = signer_spec();
     edit(spec);
     const Cert cert = cert_of(make_cert(spec, key, &root, key));
-    return check_signer_certificate(cert.x509.get());
+    return error_of(check_signer_certificate(cert.x509.get()));
   };
   const std::string policies = der::seq({der::seq({der::oid("2.5.29.32.0")})});
   const std::string server_auth = "1.3.6.1.5.5.7.3.1";
@@ -286,19 +286,19 @@ TEST(BuildPath, CandidatesAreTriedInTokenOrder) {
   auto path = build_path(carried[0], carried, pinned, kGenTime);
   ASSERT_TRUE(path.ok());
   ASSERT_EQ(path->size(), 2u);
-  EXPECT_EQ((*path)[1], &carried[2]);
-  EXPECT_EQ(check_all_on_path(carried, (*path)),
+  EXPECT_EQ(path->at(1), &carried[2]);
+  EXPECT_EQ(error_of(check_all_on_path(carried, *path)),
             problem("TIMESTAMP_CHAIN_INVALID", "token carries a certificate that is not on the verified path"));
   const std::vector<Cert> only_real = certs_of({signer.der, real.der});
   auto complete = build_path(only_real[0], only_real, pinned, kGenTime);
   ASSERT_TRUE(complete.ok());
-  EXPECT_EQ(check_all_on_path(only_real, (*complete)), std::nullopt);
+  EXPECT_EQ(error_of(check_all_on_path(only_real, *complete)), std::nullopt);
 
   // The root among the carried certificates is not on the path: the root is not a member.
   const std::vector<Cert> with_root = certs_of({signer.der, real.der, root.der});
   auto rooted = build_path(with_root[0], with_root, pinned, kGenTime);
   ASSERT_TRUE(rooted.ok());
-  EXPECT_EQ(check_all_on_path(with_root, (*rooted)),
+  EXPECT_EQ(error_of(check_all_on_path(with_root, *rooted)),
             problem("TIMESTAMP_CHAIN_INVALID", "token carries a certificate that is not on the verified path"));
 }
 

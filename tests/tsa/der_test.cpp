@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/hex.h"
+#include "support/printers.h"
 #include "support/tsa_der.h"
 
 namespace orv::tsa {
@@ -12,7 +13,7 @@ namespace {
 
 namespace der = orv::test::der;
 
-std::string structure_error(const std::string& bytes) { return check_der_structure(as_bytes(bytes)).value_or("ok"); }
+std::string structure_error(const std::string& bytes) { return error_of(check_der_structure(as_bytes(bytes))).value_or("ok"); }
 
 std::string nested(size_t levels, std::string inner = "") {
   for (size_t i = 0; i < levels; ++i) inner = der::tlv(0x30, inner);
