@@ -17,7 +17,7 @@
 #include "crypto/ecdsa_p256.h"
 #include "dcap/collateral_json.h"
 #include "dcap/verify.h"
-#include "dcap/x509.h"
+#include "dcap/collateral_chain.h"
 
 namespace {
 

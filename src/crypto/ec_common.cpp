@@ -1,5 +1,7 @@
 #include "crypto/ec_common.h"
 
+#include <algorithm>
+
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
 #include <openssl/obj_mac.h>
@@ -16,6 +18,16 @@ bool has_curve(EVP_PKEY* key, int curve_nid) {
     return false;
   }
   return OBJ_sn2nid(group) == curve_nid;
+}
+
+std::span<const uint8_t> uncompressed_point(std::span<const uint8_t> spki, std::span<const uint8_t> prefix,
+                                            size_t coordinate_bytes) {
+  const size_t point = 1 + 2 * coordinate_bytes;
+  if (spki.size() != prefix.size() + point || !std::equal(prefix.begin(), prefix.end(), spki.begin()) ||
+      spki[prefix.size()] != 0x04) {
+    return {};
+  }
+  return spki.subspan(prefix.size());
 }
 
 PkeyPtr read_ec_spki(std::span<const uint8_t> der, int curve_nid) {

@@ -10,19 +10,11 @@
 namespace orv::crypto {
 namespace {
 
-// SubjectPublicKeyInfo { id-ecPublicKey, secp384r1 } with an uncompressed point: the form
-// every issuer writes, read without OpenSSL's generic decoder, which costs about seven times
-// as much as a direct import and would dominate a chain of receipts.
-constexpr uint8_t kUncompressedP384Prefix[] = {0x30, 0x76, 0x30, 0x10, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02,
-                                               0x01, 0x06, 0x05, 0x2b, 0x81, 0x04, 0x00, 0x22, 0x03, 0x62, 0x00};
-constexpr size_t kUncompressedPointBytes = 97;
-
+// The form every issuer writes is read without OpenSSL's generic decoder, which costs about
+// seven times as much as a direct import and would dominate a chain of receipts.
 PkeyPtr read_p384_key(std::span<const uint8_t> der) {
-  constexpr size_t prefix = sizeof kUncompressedP384Prefix;
-  if (der.size() == prefix + kUncompressedPointBytes &&
-      std::equal(der.begin(), der.begin() + prefix, kUncompressedP384Prefix) && der[prefix] == 0x04) {
-    return import_ec_point(der.subspan(prefix), "P-384");
-  }
+  const std::span<const uint8_t> point = uncompressed_point(der, kP384SpkiPrefix, 48);
+  if (!point.empty()) return import_ec_point(point, "P-384");
   return read_ec_spki(der, NID_secp384r1);
 }
 

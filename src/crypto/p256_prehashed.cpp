@@ -1,9 +1,7 @@
 #include "crypto/p256_prehashed.h"
 
-#include <cstring>
 
 #include <openssl/core_names.h>
-#include <openssl/crypto.h>
 #include <openssl/obj_mac.h>
 #include <openssl/x509.h>
 
@@ -15,20 +13,11 @@ namespace {
 
 using PkeyCtxPtr = OpenSslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
 
-// A named-curve SPKI with an uncompressed point is exactly this long.
-constexpr size_t kP256UncompressedSpkiBytes = 91;
-
+// The key is compared byte for byte with what entries carry, so only the one DER form of a
+// P-256 key is accepted: named curve, uncompressed point.
 PkeyPtr read_p256_key(std::span<const uint8_t> der) {
-  if (der.size() != kP256UncompressedSpkiBytes) return nullptr;
-  PkeyPtr key = read_ec_spki(der, NID_X9_62_prime256v1);
-  if (!key) return nullptr;
-  // The key is compared byte for byte with what entries carry, so only the one DER form that
-  // OpenSSL would itself write for this key is accepted.
-  unsigned char* again = nullptr;
-  const int again_len = i2d_PUBKEY(key.get(), &again);
-  const bool same = again_len == static_cast<int>(der.size()) && std::memcmp(again, der.data(), der.size()) == 0;
-  OPENSSL_free(again);
-  return same ? std::move(key) : nullptr;
+  const std::span<const uint8_t> point = uncompressed_point(der, kP256SpkiPrefix, 32);
+  return point.empty() ? nullptr : import_ec_point(point, "P-256");
 }
 
 }  // namespace

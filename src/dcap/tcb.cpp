@@ -5,7 +5,7 @@
 
 #include "core/hex.h"
 #include "core/text.h"
-#include "dcap/rfc3339.h"
+#include "core/time_text.h"
 
 namespace orv::dcap {
 namespace {

@@ -9,8 +9,8 @@
 #include "core/text.h"
 #include "crypto/digest.h"
 #include "crypto/ecdsa_p256.h"
-#include "dcap/rfc3339.h"
-#include "dcap/x509.h"
+#include "core/time_text.h"
+#include "dcap/collateral_chain.h"
 
 namespace orv::dcap {
 
@@ -72,7 +72,7 @@ uint32_t big_endian32(const std::array<uint8_t, 4>& bytes) {
 
 // The pinned root and both CRLs.
 Expected<TrustAnchor, Failure> load_anchor(const QuoteCollateralV3& collateral, std::span<const uint8_t> root_der, uint64_t now) {
-  X509Ptr root = parse_certificate(root_der);
+  Expected<X509Ptr, std::string> root = crypto::decode_certificate(root_der);
   if (!root) return failure(Malformed, "Failed to load root ca");
   const auto load_crl = [](const std::string& hex, const char* name) -> Expected<X509CrlPtr, Failure> {
     if (hex.size() > kMaxCrlHexChars) {
@@ -80,7 +80,7 @@ Expected<TrustAnchor, Failure> load_anchor(const QuoteCollateralV3& collateral, 
     }
     const std::optional<std::vector<uint8_t>> der = hex_decode(hex);
     if (!der) return failure(Malformed, "Failed to parse CRL", std::string(name) + " is not hex");
-    X509CrlPtr crl = parse_crl(*der);
+    X509CrlPtr crl = crypto::decode_crl(*der);
     if (!crl) return failure(Malformed, "Failed to parse CRL", std::string(name) + " is not one DER CRL");
     return crl;
   };
@@ -89,7 +89,7 @@ Expected<TrustAnchor, Failure> load_anchor(const QuoteCollateralV3& collateral, 
   Expected<X509CrlPtr, Failure> pck_crl = load_crl(collateral.pck_crl, "pck_crl");
   if (!pck_crl) return std::move(pck_crl).error();
   std::optional<TrustAnchor> anchor =
-      TrustAnchor::create(std::move(root), std::move(*root_ca_crl), std::move(*pck_crl), now);
+      TrustAnchor::create(std::move(root).value(), std::move(*root_ca_crl), std::move(*pck_crl), now);
   if (!anchor) return failure(Internal, "Failed to load root ca", "out of memory");
   return std::move(*anchor);
 }
@@ -150,19 +150,20 @@ struct ParsedChain {
 // is not one DER certificate fails the path like any other bad certificate.
 Expected<ParsedChain, Failure> parse_chain(const std::vector<std::vector<uint8_t>>& ders, const char* leaf_message) {
   ParsedChain chain;
-  chain.leaf = parse_certificate(ders.front());
-  if (!chain.leaf) return failure(Malformed, leaf_message);
+  Expected<X509Ptr, std::string> leaf = crypto::decode_certificate(ders.front());
+  if (!leaf) return failure(Malformed, leaf_message);
+  chain.leaf = std::move(leaf).value();
   for (size_t i = 1; i < ders.size(); ++i) {
-    X509Ptr cert = parse_certificate(ders[i]);
+    Expected<X509Ptr, std::string> cert = crypto::decode_certificate(ders[i]);
     if (!cert) return failure(Malformed, "Failed to verify certificate chain", "BadDer (certificate " + decimal(i) + " of the chain)");
-    chain.intermediates.push_back(std::move(cert));
+    chain.intermediates.push_back(std::move(cert).value());
   }
   return chain;
 }
 
 Expected<void, Failure> lower_to_windows(const ParsedChain& chain, int64_t& earliest) {
   const auto take = [&](const X509* cert) -> bool {
-    const std::optional<Window> window = certificate_window(cert);
+    const std::optional<crypto::Window> window = crypto::certificate_window(cert);
     if (!window) return false;
     earliest = std::min(earliest, window->not_after);
     return true;
@@ -259,8 +260,8 @@ Expected<std::shared_ptr<CollateralState>, Failure> check_documents(TrustAnchor 
   if (auto bad = claim_time(times.qe_identity_issue_date, kQeIdentityWords.issue_claim); !bad.ok()) return std::move(bad).error();
   if (auto bad = claim_time(times.qe_identity_next_update, kQeIdentityWords.next_claim); !bad.ok()) return std::move(bad).error();
 
-  const std::optional<Window> root_crl = crl_window(state->anchor.root_ca_crl());
-  const std::optional<Window> pck_crl = crl_window(state->anchor.pck_crl());
+  const std::optional<crypto::Window> root_crl = crypto::crl_window(state->anchor.root_ca_crl());
+  const std::optional<crypto::Window> pck_crl = crypto::crl_window(state->anchor.pck_crl());
   if (!root_crl || !pck_crl) return failure(Malformed, "Failed to parse CRL for time window");
   times.root_ca_crl_this_update = root_crl->not_before;
   times.root_ca_crl_next_update = root_crl->not_after;
@@ -278,7 +279,7 @@ Expected<std::shared_ptr<CollateralState>, Failure> check_documents(TrustAnchor 
   }
   times.root_ca_crl_number = *root_number.value;
   times.pck_crl_number = *pck_number.value;
-  const std::optional<Window> root = certificate_window(state->anchor.root());
+  const std::optional<crypto::Window> root = crypto::certificate_window(state->anchor.root());
   if (!root) return failure(Malformed, "Failed to parse root CA certificate");
   times.root_not_before = root->not_before;
   times.root_not_after = root->not_after;

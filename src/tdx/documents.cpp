@@ -5,6 +5,7 @@
 #include "core/base64.h"
 #include "core/hex.h"
 #include "crypto/digest.h"
+#include "crypto/ec_common.h"
 #include "dcap/collateral_json.h"
 #include "json/record.h"
 
@@ -56,12 +57,6 @@ constexpr std::array<Field, 16> kExpectedFields = {{
 }};
 constexpr json::Record kExpectedTd{"ExpectedTd", kExpectedFields};
 
-// DER prefix of a P-256 SubjectPublicKeyInfo: SEQUENCE { SEQUENCE { id-ecPublicKey, prime256v1 },
-// BIT STRING (66 bytes, no unused bits) }.
-constexpr std::array<uint8_t, 26> kP256SpkiPrefix = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48,
-                                                     0xce, 0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48,
-                                                     0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00};
-
 std::string text(const json::Value& object, std::string_view name) {
   return std::string(json::string_member(object, name));
 }
@@ -74,17 +69,6 @@ std::optional<std::string> optional_text(const json::Value& object, std::string_
 bool lowercase_hex_of_length(std::string_view value, size_t length) {
   return value.size() == length &&
          std::all_of(value.begin(), value.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
-bool is_leap(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-unsigned digits(std::string_view text, size_t at, size_t count, bool& ok) {
-  unsigned value = 0;
-  for (size_t i = at; i < at + count; ++i) {
-    if (text[i] < '0' || text[i] > '9') ok = false;
-    value = value * 10 + static_cast<unsigned>(text[i] - '0');
-  }
-  return value;
 }
 
 }  // namespace
@@ -157,27 +141,6 @@ PrevLink parse_prev_link(const std::optional<std::string>& text) {
   return link;
 }
 
-bool is_strict_utc_time(std::string_view text) {
-  if (text.size() < 20) return false;
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':') return false;
-  const std::string_view rest = text.substr(19);
-  if (rest != "Z") {
-    if (rest.size() < 3 || rest.front() != '.' || rest.back() != 'Z') return false;
-    const std::string_view fraction = rest.substr(1, rest.size() - 2);
-    if (!std::all_of(fraction.begin(), fraction.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
-  }
-  bool ok = true;
-  const unsigned year = digits(text, 0, 4, ok), month = digits(text, 5, 2, ok), day = digits(text, 8, 2, ok);
-  const unsigned hour = digits(text, 11, 2, ok), minute = digits(text, 14, 2, ok), second = digits(text, 17, 2, ok);
-  if (!ok || year < 1970 || month < 1 || month > 12 || hour > 23 || minute > 59 || second > 59) return false;
-  static constexpr std::array<unsigned, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const unsigned month_days = kDays[month - 1] + (month == 2 && is_leap(year) ? 1 : 0);
-  return day >= 1 && day <= month_days;
-}
-
 Expected<LogKeys, Problem> read_log_keys(const LiveKeyReceipt& receipt) {
   LogKeys keys;
   const std::optional<std::string>& sigsum = receipt.sigsum_chain_key_hex;
@@ -189,8 +152,7 @@ Expected<LogKeys, Problem> read_log_keys(const LiveKeyReceipt& receipt) {
   if (!receipt.rekor_key_spki_b64) return Problem{"PARSE", "rekor_key_spki_b64 is missing"};
   // Strict base64 has exactly one text per byte string, so decoding implies the canonical form.
   std::optional<std::vector<uint8_t>> rekor = base64_decode(*receipt.rekor_key_spki_b64);
-  if (!rekor || rekor->size() != 91 || !std::equal(kP256SpkiPrefix.begin(), kP256SpkiPrefix.end(), rekor->begin()) ||
-      (*rekor)[26] != 0x04) {
+  if (!rekor || crypto::uncompressed_point(*rekor, crypto::kP256SpkiPrefix, 32).empty()) {
     return Problem{"PARSE", "rekor_key_spki_b64 is not canonical base64 of an uncompressed P-256 key"};
   }
   keys.rekor_spki = std::move(*rekor);

@@ -83,9 +83,6 @@ struct PrevLink {
 };
 PrevLink parse_prev_link(const std::optional<std::string>& text);
 
-// YYYY-MM-DDTHH:MM:SS then "Z" or "." digits "Z"; real calendar days from 1970, no leap second.
-bool is_strict_utc_time(std::string_view text);
-
 struct LogKeys {
   std::array<uint8_t, 32> sigsum_key{};
   std::vector<uint8_t> rekor_spki;  // 91 bytes: P-256, uncompressed point

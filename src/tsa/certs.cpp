@@ -71,7 +71,7 @@ Expected<void, Problem> check_critical_extensions(const X509* cert) {
     const int nid = OBJ_obj2nid(X509_EXTENSION_get_object(ext));
     if (nid == NID_basic_constraints || nid == NID_key_usage || nid == NID_ext_key_usage) continue;
     return problem("TIMESTAMP_CHAIN_INVALID",
-                   "certificate '" + subject_text(cert) + "' has a critical extension this verifier does not process");
+                   "certificate '" + crypto::subject_text(cert) + "' has a critical extension this verifier does not process");
   }
   return {};
 }
@@ -101,17 +101,22 @@ Expected<BitStringPtr, Problem> key_usage(const X509* cert) {
 }
 
 bool validity_covers(const X509* cert, uint64_t gen_time) {
-  const std::optional<int64_t> not_before = unix_seconds(X509_get0_notBefore(cert));
-  const std::optional<int64_t> not_after = unix_seconds(X509_get0_notAfter(cert));
-  if (!not_before || !not_after) return false;
+  const std::optional<crypto::Window> window = crypto::certificate_window(cert);
+  if (!window) return false;
   // genTime is at most year 9999, far inside int64; clamping only guards the conversion.
   const int64_t at = gen_time > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
                          ? std::numeric_limits<int64_t>::max()
                          : static_cast<int64_t>(gen_time);
-  return *not_before <= at && at <= *not_after;
+  return window->not_before <= at && at <= window->not_after;
 }
 
 }  // namespace
+
+Expected<Cert, std::string> decode_cert(std::span<const uint8_t> der) {
+  Expected<crypto::X509Ptr, std::string> x509 = crypto::decode_certificate(der);
+  if (!x509) return fail(std::move(x509).error());
+  return Cert{std::move(x509).value(), std::vector<uint8_t>(der.begin(), der.end())};
+}
 
 std::string_view digest_name(Digest digest) {
   switch (digest) {
@@ -290,7 +295,7 @@ Expected<void, Problem> check_signer_certificate(const X509* cert) {
 }
 
 bool issued_by(const X509* issuer, X509* child) {
-  if (!same_name(X509_get_issuer_name(child), X509_get_subject_name(issuer))) return false;
+  if (!crypto::same_name(X509_get_issuer_name(child), X509_get_subject_name(issuer))) return false;
   const ASN1_BIT_STRING* signature = nullptr;
   const X509_ALGOR* algorithm = nullptr;
   X509_get0_signature(&signature, &algorithm, child);
@@ -347,7 +352,7 @@ Expected<Path, Problem> build_path(const Cert& signer, std::span<const Cert> tok
     if (below == kMaxIntermediates) return problem("TIMESTAMP_CHAIN_INVALID", "certificate chain is too long");
     const Cert& current = *path.back();
     if (!validity_covers(current.x509.get(), gen_time)) {
-      return problem("TIMESTAMP_CHAIN_INVALID", "certificate '" + subject_text(current.x509.get()) + "' was not valid at the stamp time");
+      return problem("TIMESTAMP_CHAIN_INVALID", "certificate '" + crypto::subject_text(current.x509.get()) + "' was not valid at the stamp time");
     }
     if (issued_by(root.x509.get(), current.x509.get())) {
       if (auto found = check_issuer(root.x509.get(), below); !found.ok()) return found.error();

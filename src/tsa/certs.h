@@ -15,9 +15,21 @@
 #include "core/result.h"
 #include "core/verdict.h"
 #include "crypto/openssl_ptr.h"
-#include "tsa/x509_util.h"
+#include "crypto/x509.h"
 
 namespace orv::tsa {
+
+// A certificate with the DER it was decoded from; identity is equality of that DER, which for a
+// certificate that passed the canonical rule is equality of every decoded field.
+struct Cert {
+  crypto::X509Ptr x509;
+  std::vector<uint8_t> der;
+
+  bool operator==(const Cert& other) const { return der == other.der; }
+};
+
+// Exactly one certificate, or the library's reason.
+Expected<Cert, std::string> decode_cert(std::span<const uint8_t> der);
 
 enum class Digest { Sha256, Sha384, Sha512 };
 

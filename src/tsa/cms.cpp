@@ -5,6 +5,8 @@
 #include <openssl/asn1t.h>
 #include <openssl/err.h>
 
+#include "crypto/x509.h"
+
 namespace orv::tsa::cms {
 
 // OpenSSL's template macros are C: their expansions use C casts. The templates themselves are
@@ -120,7 +122,7 @@ Expected<T*, std::string> decode(std::span<const uint8_t> der, const ASN1_ITEM* 
   ERR_clear_error();
   const unsigned char* cursor = der.data();
   ASN1_VALUE* value = ASN1_item_d2i(nullptr, &cursor, static_cast<long>(der.size()), item);
-  if (value == nullptr) return fail(library_error("decoding failed"));
+  if (value == nullptr) return fail(crypto::library_error("decoding failed"));
   if (cursor != der.data() + der.size()) {
     ASN1_item_free(value, item);
     return fail(std::string("trailing data after the ") + what);
@@ -179,20 +181,6 @@ int signer_count(const SignedData& value) { return OPENSSL_sk_num(value.signer_i
 
 const SignerInfo* signer_at(const SignedData& value, int index) {
   return static_cast<const SignerInfo*>(OPENSSL_sk_value(value.signer_infos, index));
-}
-
-std::string library_error(const char* fallback) {
-  std::string text;
-  const char* data = nullptr;
-  int flags = 0;
-  while (const unsigned long code = ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags)) {
-    const char* reason = ERR_reason_error_string(code);
-    std::string item = reason ? reason : "error " + std::to_string(ERR_GET_REASON(code));
-    if (data != nullptr && (flags & ERR_TXT_STRING) && *data != '\0') item += std::string(" (") + data + ")";
-    if (!text.empty()) text += ", ";
-    text += item;
-  }
-  return text.empty() ? fallback : text;
 }
 
 }  // namespace orv::tsa::cms

@@ -137,7 +137,4 @@ const CertificateChoice* certificate_at(const SignedData& value, int index);
 int signer_count(const SignedData& value);
 const SignerInfo* signer_at(const SignedData& value, int index);
 
-// The library's pending error texts, oldest first, as one line; clears the queue.
-std::string library_error(const char* fallback);
-
 }  // namespace orv::tsa::cms

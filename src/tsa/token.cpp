@@ -15,7 +15,6 @@
 #include "tsa/certs.h"
 #include "tsa/cms.h"
 #include "tsa/der.h"
-#include "tsa/x509_util.h"
 
 namespace orv::tsa {
 namespace {
@@ -96,9 +95,9 @@ class Verification {
     if (crypto::sha256_hex(authority_.root_der) != authority_.root_fingerprint) {
       return problem("TIMESTAMP_CHAIN_INVALID", "the compiled-in TSA root does not match its fingerprint");
     }
-    std::string error;
-    root_ = decode_cert(authority_.root_der, &error);
-    if (!root_) return problem("TIMESTAMP_CHAIN_INVALID", "compiled-in TSA root does not parse: " + error);
+    Expected<Cert, std::string> root = decode_cert(authority_.root_der);
+    if (!root) return problem("TIMESTAMP_CHAIN_INVALID", "compiled-in TSA root does not parse: " + root.error());
+    root_ = std::move(root).value();
     return {};
   }
 
@@ -141,10 +140,9 @@ class Verification {
         continue;
       }
       const std::optional<std::vector<uint8_t>> der = cms::encode(*choice->d.certificate);
-      std::string error = "certificate does not encode";
-      std::optional<Cert> cert = der ? decode_cert(*der, &error) : std::nullopt;
-      if (!cert) return problem("TIMESTAMP_PARSE", "SignedData does not parse: " + error);
-      certs_.push_back(std::move(*cert));
+      Expected<Cert, std::string> cert = der ? decode_cert(*der) : fail("certificate does not encode");
+      if (!cert) return problem("TIMESTAMP_PARSE", "SignedData does not parse: " + cert.error());
+      certs_.push_back(std::move(cert).value());
     }
     return {};
   }
@@ -182,7 +180,7 @@ class Verification {
     ERR_clear_error();
     const unsigned char* cursor = tst_der_.data();
     tst_.reset(d2i_TS_TST_INFO(nullptr, &cursor, static_cast<long>(tst_der_.size())));
-    if (!tst_) return problem("TIMESTAMP_PARSE", "TSTInfo does not parse: " + cms::library_error("decoding failed"));
+    if (!tst_) return problem("TIMESTAMP_PARSE", "TSTInfo does not parse: " + crypto::library_error("decoding failed"));
     if (cursor != tst_der_.data() + tst_der_.size()) {
       return problem("TIMESTAMP_PARSE", "TSTInfo does not parse: trailing data after the TSTInfo");
     }
@@ -191,7 +189,7 @@ class Verification {
     }
 
     if (TS_TST_INFO_get_version(tst_.get()) != 1) return problem("TIMESTAMP_UNSUPPORTED", "TSTInfo version is not 1");
-    policy_ = oid_text(TS_TST_INFO_get_policy_id(tst_.get()));
+    policy_ = crypto::oid_text(TS_TST_INFO_get_policy_id(tst_.get()));
     if (policy_ != authority_.policy) {
       return problem("TIMESTAMP_POLICY", "TSA policy " + policy_ + " is not the pinned " + authority_.name + " policy");
     }
@@ -230,12 +228,12 @@ class Verification {
     ERR_clear_error();
     const unsigned char* cursor = der->data();
     OctetStringPtr value(d2i_ASN1_OCTET_STRING(nullptr, &cursor, static_cast<long>(der->size())));
-    return cms::library_error("not an OCTET STRING");
+    return crypto::library_error("not an OCTET STRING");
   }
 
   // genTime and accuracy held in the widths the facts use; values outside them do not decode.
   Expected<void, std::string> read_tst_values() {
-    const std::optional<int64_t> gen_time = unix_seconds(TS_TST_INFO_get_time(tst_.get()));
+    const std::optional<int64_t> gen_time = crypto::unix_seconds(TS_TST_INFO_get_time(tst_.get()));
     if (!gen_time) return fail("genTime is not a valid GeneralizedTime");
     if (*gen_time < 0) return fail("genTime is before 1970");
     gen_time_ = static_cast<uint64_t>(*gen_time);
@@ -318,7 +316,7 @@ class Verification {
       found = candidate;
     }
     if (count != 1 || X509_ATTRIBUTE_count(found) != 1) {
-      return problem("TIMESTAMP_PARSE", "signed attribute " + oid_text(type) + " must appear exactly once");
+      return problem("TIMESTAMP_PARSE", "signed attribute " + crypto::oid_text(type) + " must appear exactly once");
     }
     return X509_ATTRIBUTE_get0_type(const_cast<X509_ATTRIBUTE*>(found), 0);
   }
@@ -368,11 +366,11 @@ class Verification {
     const std::optional<std::vector<uint8_t>> issuer_der = cms::encode_name(id->issuer);
     if (!issuer_der) return nullptr;
     const unsigned char* cursor = issuer_der->data();
-    const X509NamePtr issuer(d2i_X509_NAME(nullptr, &cursor, static_cast<long>(issuer_der->size())));
+    const crypto::X509NamePtr issuer(d2i_X509_NAME(nullptr, &cursor, static_cast<long>(issuer_der->size())));
     ERR_clear_error();
     if (!issuer) return nullptr;
     for (const Cert& cert : certs_) {
-      if (same_name(X509_get_issuer_name(cert.x509.get()), issuer.get()) &&
+      if (crypto::same_name(X509_get_issuer_name(cert.x509.get()), issuer.get()) &&
           ASN1_INTEGER_cmp(X509_get0_serialNumber(cert.x509.get()), id->serial) == 0) {
         return &cert;
       }
@@ -405,7 +403,7 @@ class Verification {
     DerElement cert_hash = first;
     if (first.tag == kSequenceTag) {
       const unsigned char* cursor = first.whole.data();
-      const AlgorPtr algorithm(d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(first.whole.size())));
+      const crypto::AlgorPtr algorithm(d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(first.whole.size())));
       ERR_clear_error();
       if (!algorithm || cursor != first.whole.data() + first.whole.size()) {
         return problem("TIMESTAMP_PARSE", "ESSCertIDv2 hash algorithm does not parse");
@@ -451,12 +449,12 @@ class Verification {
       return false;
     }
     const unsigned char* cursor = der;
-    const GeneralNamePtr name(d2i_GENERAL_NAME(nullptr, &cursor, len));
+    const crypto::GeneralNamePtr name(d2i_GENERAL_NAME(nullptr, &cursor, len));
     const bool whole = cursor == der + len;
     OPENSSL_free(der);
     ERR_clear_error();
     return name && whole && name->type == GEN_DIRNAME &&
-           same_name(name->d.directoryName, X509_get_subject_name(signer_cert_->x509.get()));
+           crypto::same_name(name->d.directoryName, X509_get_subject_name(signer_cert_->x509.get()));
   }
 
   // The path to the pinned root, and no certificate carried beside it.
@@ -490,13 +488,13 @@ class Verification {
     result.no_later_than_unix = saturating_add(gen_time_, seconds_added);
     result.no_later_than = utc_time_text(result.no_later_than_unix);
     result.imprint_alg = std::string(digest_name(imprint_digest_));
-    std::vector<uint8_t> serial = integer_octets(TS_TST_INFO_get_serial(tst_.get()));
+    std::vector<uint8_t> serial = crypto::integer_octets(TS_TST_INFO_get_serial(tst_.get()));
     if (serial.size() > 1 && serial[0] == 0) serial.erase(serial.begin());
     result.serial_hex = hex_encode(serial);
     result.policy = policy_;
-    result.signer = subject_text(signer_cert_->x509.get());
+    result.signer = crypto::subject_text(signer_cert_->x509.get());
     if (const ASN1_INTEGER* nonce = TS_TST_INFO_get_nonce(tst_.get()))
-      result.nonce_hex = hex_encode(integer_octets(nonce));
+      result.nonce_hex = hex_encode(crypto::integer_octets(nonce));
     return result;
   }
 

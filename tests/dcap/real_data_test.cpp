@@ -12,7 +12,7 @@
 #include "crypto/ecdsa_p256.h"
 #include "dcap/collateral_json.h"
 #include "dcap/verify.h"
-#include "dcap/x509.h"
+#include "dcap/collateral_chain.h"
 #include "support/shared_data.h"
 
 namespace orv::dcap {
@@ -198,7 +198,7 @@ TEST(RealOlderQuotes, DecodeAndCarryValidSignatures) {
     const Expected<std::vector<std::vector<uint8_t>>, std::string> ders = split_pem_certificates(chain);
     ASSERT_TRUE(ders.ok()) << ders.error();
     ASSERT_EQ(ders->size(), 3u);
-    const X509Ptr leaf = parse_certificate(ders->front());
+    const X509Ptr leaf = crypto::decode_certificate(ders->front()).value();
     ASSERT_NE(leaf, nullptr);
     const auto pck_key = crypto::P256PublicKey::from_pkey(X509_get0_pubkey(leaf.get()));
     ASSERT_TRUE(pck_key.has_value());
@@ -224,7 +224,7 @@ TEST(RealOlderCollateral, DocumentsParseAndTheirSignaturesVerify) {
       split_pem_certificates(test::read_file(dir / "tcb_info_v3_fmspc_00606A000000_certs.pem"));
   ASSERT_TRUE(certs.ok());
   ASSERT_EQ(certs->size(), 2u);
-  const X509Ptr signer = parse_certificate(certs->front());
+  const X509Ptr signer = crypto::decode_certificate(certs->front()).value();
   ASSERT_NE(signer, nullptr);
   const auto key = crypto::P256PublicKey::from_pkey(X509_get0_pubkey(signer.get()));
   ASSERT_TRUE(key.has_value());

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/hex.h"
-#include "dcap/rfc3339.h"
+#include "core/time_text.h"
 #include "dcap/tcb_info.h"
 #include "support/intel_pki.h"
 

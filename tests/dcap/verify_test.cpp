@@ -175,7 +175,7 @@ std::vector<FailureCase> failure_cases() {
        [](DcapScenario& s, Inputs& in) {
          std::vector<uint8_t> der = test::certificate_der(s.pki.tcb_signing.get());
          der.back() ^= 0x01;
-         const X509Ptr broken = parse_certificate(der);
+         const X509Ptr broken = crypto::decode_certificate(der).value();
          ASSERT_NE(broken, nullptr);
          in.collateral.tcb_info_issuer_chain = test::certificate_pem(broken.get());
        },

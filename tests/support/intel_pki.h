@@ -15,7 +15,7 @@
 #include "dcap/quote.h"
 #include "support/p256_test_key.h"
 #include "dcap/verify.h"
-#include "dcap/x509.h"
+#include "dcap/collateral_chain.h"
 
 namespace orv::test {
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/hex.h"
+#include "core/time_text.h"
 #include "crypto/digest.h"
 #include "json/document.h"
 #include "support/printers.h"

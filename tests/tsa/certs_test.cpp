@@ -17,9 +17,9 @@ using namespace orv::test::tsa;
 const std::string kSignerName = "CN=Test TSA Signer,O=Orvelant Test";
 
 Cert cert_of(const std::string& der_bytes) {
-  std::optional<Cert> cert = decode_cert(as_bytes(der_bytes));
+  Expected<Cert, std::string> cert = decode_cert(as_bytes(der_bytes));
   if (!cert) throw std::runtime_error("test certificate does not decode");
-  return std::move(*cert);
+  return std::move(cert).value();
 }
 
 Cert cert_of(const TestCert& cert) { return cert_of(cert.der); }
@@ -361,7 +361,7 @@ TEST(SameName, EveryTypeGroupingAndValueMustAgree) {
     int set = 0;  // 0: a new RDN; -1: joins the RDN before it
   };
   const auto name = [](std::initializer_list<Attribute> attributes) {
-    X509NamePtr out(X509_NAME_new());
+    crypto::X509NamePtr out(X509_NAME_new());
     for (const Attribute& a : attributes) {
       EXPECT_EQ(X509_NAME_add_entry_by_txt(out.get(), a.field, a.string_type,
                                            reinterpret_cast<const unsigned char*>(a.value), -1, -1, a.set),
@@ -369,10 +369,10 @@ TEST(SameName, EveryTypeGroupingAndValueMustAgree) {
     }
     return out;
   };
-  const X509NamePtr reference = name({{"CN", "Test TSA"}, {"O", "Orvelant Test"}});
-  EXPECT_TRUE(same_name(reference.get(), name({{"CN", "Test TSA"}, {"O", "Orvelant Test"}}).get()));
+  const crypto::X509NamePtr reference = name({{"CN", "Test TSA"}, {"O", "Orvelant Test"}});
+  EXPECT_TRUE(crypto::same_name(reference.get(), name({{"CN", "Test TSA"}, {"O", "Orvelant Test"}}).get()));
 
-  const std::pair<const char*, X509NamePtr> others[] = {
+  const std::pair<const char*, crypto::X509NamePtr> others[] = {
       {"one RDN holding both", name({{"CN", "Test TSA"}, {"O", "Orvelant Test", V_ASN1_UTF8STRING, -1}})},
       {"another attribute type", name({{"CN", "Test TSA"}, {"OU", "Orvelant Test"}})},
       {"another string type", name({{"CN", "Test TSA", V_ASN1_PRINTABLESTRING}, {"O", "Orvelant Test"}})},
@@ -382,8 +382,8 @@ TEST(SameName, EveryTypeGroupingAndValueMustAgree) {
       {"one attribute fewer", name({{"CN", "Test TSA"}})},
   };
   for (const auto& [label, other] : others) {
-    EXPECT_FALSE(same_name(reference.get(), other.get())) << label;
-    EXPECT_FALSE(same_name(other.get(), reference.get())) << label;
+    EXPECT_FALSE(crypto::same_name(reference.get(), other.get())) << label;
+    EXPECT_FALSE(crypto::same_name(other.get(), reference.get())) << label;
   }
 }
 

@@ -1,6 +1,5 @@
-// Certificates and CRLs of Intel's collateral over OpenSSL: PEM splitting, strict DER parsing,
-// path validation to one pinned root at a given time with both CRLs as revocation input, and
-// the time values the report shows.
+// The certificate chains of Intel's collateral: PEM splitting, the CRL number, and path
+// validation to one pinned root at a given time with both CRLs as revocation input.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +11,13 @@
 #include <openssl/x509.h>
 
 #include "core/result.h"
-#include "crypto/openssl_ptr.h"
+#include "crypto/x509.h"
 #include "dcap/failure.h"
 
 namespace orv::dcap {
 
-using X509Ptr = crypto::OpenSslPtr<X509, X509_free>;
-using X509CrlPtr = crypto::OpenSslPtr<X509_CRL, X509_CRL_free>;
+using crypto::X509CrlPtr;
+using crypto::X509Ptr;
 using X509StorePtr = crypto::OpenSslPtr<X509_STORE, X509_STORE_free>;
 
 // More certificates than any Intel chain holds; bounds the work of path building.
@@ -29,21 +28,6 @@ inline constexpr size_t kMaxChainCertificates = 8;
 // or one block too many, fails the whole text.
 Expected<std::vector<std::vector<uint8_t>>, std::string> split_pem_certificates(std::string_view text);
 
-// One certificate or CRL from exactly its DER bytes; null otherwise.
-X509Ptr parse_certificate(std::span<const uint8_t> der);
-X509CrlPtr parse_crl(std::span<const uint8_t> der);
-
-// Seconds since the epoch of an ASN.1 time; nullopt when OpenSSL cannot read it.
-std::optional<int64_t> asn1_time_seconds(const ASN1_TIME* time);
-
-struct Window {
-  int64_t not_before = 0;
-  int64_t not_after = 0;
-};
-
-std::optional<Window> certificate_window(const X509* certificate);
-// thisUpdate and nextUpdate; nullopt when nextUpdate is absent, since such a CRL never expires.
-std::optional<Window> crl_window(const X509_CRL* crl);
 // The CRL number extension (2.5.29.20): "absent", "too large" or the value.
 enum class CrlNumberError { Absent, TooLarge };
 struct CrlNumber {

@@ -1,4 +1,4 @@
-#include "dcap/x509.h"
+#include "dcap/collateral_chain.h"
 
 #include <climits>
 #include <ctime>
@@ -9,7 +9,6 @@
 
 #include "core/base64.h"
 #include "core/text.h"
-#include "dcap/rfc3339.h"
 
 namespace orv::dcap {
 namespace {
@@ -71,22 +70,12 @@ Reason reason_of(int error) {
   }
 }
 
-// One object from all of der; trailing bytes would let two texts stand for one object.
-template <class T, void (*Free)(T*)>
-crypto::OpenSslPtr<T, Free> exactly_one(std::span<const uint8_t> der, T* (*decode)(T**, const unsigned char**, long)) {
-  if (der.empty() || der.size() > static_cast<size_t>(LONG_MAX)) return nullptr;
-  const unsigned char* cursor = der.data();
-  crypto::OpenSslPtr<T, Free> object(decode(nullptr, &cursor, static_cast<long>(der.size())));
-  if (object && cursor != der.data() + der.size()) return nullptr;
-  return object;
-}
-
 // A certificate is valid through the last second of its notAfter (RFC 5280, section 4.1.2.5);
 // OpenSSL counts that second as expired. Only that exact case is let through.
 int inclusive_not_after(int ok, X509_STORE_CTX* ctx) {
   if (ok == 1 || X509_STORE_CTX_get_error(ctx) != X509_V_ERR_CERT_HAS_EXPIRED) return ok;
   const X509* cert = X509_STORE_CTX_get_current_cert(ctx);
-  const std::optional<int64_t> not_after = cert ? asn1_time_seconds(X509_get0_notAfter(cert)) : std::nullopt;
+  const std::optional<int64_t> not_after = cert ? crypto::unix_seconds(X509_get0_notAfter(cert)) : std::nullopt;
   const time_t at = X509_VERIFY_PARAM_get_time(X509_STORE_CTX_get0_param(ctx));
   if (not_after && *not_after == static_cast<int64_t>(at)) {
     X509_STORE_CTX_set_error(ctx, X509_V_OK);
@@ -120,32 +109,6 @@ Expected<std::vector<std::vector<uint8_t>>, std::string> split_pem_certificates(
     pos = end + kEnd.size();
   }
   return out;
-}
-
-X509Ptr parse_certificate(std::span<const uint8_t> der) { return exactly_one<X509, X509_free>(der, d2i_X509); }
-
-X509CrlPtr parse_crl(std::span<const uint8_t> der) { return exactly_one<X509_CRL, X509_CRL_free>(der, d2i_X509_CRL); }
-
-std::optional<int64_t> asn1_time_seconds(const ASN1_TIME* time) {
-  struct tm parts{};
-  if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) return std::nullopt;
-  const int64_t days = days_from_civil(static_cast<int64_t>(parts.tm_year) + 1900,
-                                       static_cast<unsigned>(parts.tm_mon + 1), static_cast<unsigned>(parts.tm_mday));
-  return days * 86400 + parts.tm_hour * 3600 + parts.tm_min * 60 + parts.tm_sec;
-}
-
-std::optional<Window> certificate_window(const X509* certificate) {
-  const std::optional<int64_t> from = asn1_time_seconds(X509_get0_notBefore(certificate));
-  const std::optional<int64_t> until = asn1_time_seconds(X509_get0_notAfter(certificate));
-  if (!from || !until) return std::nullopt;
-  return Window{*from, *until};
-}
-
-std::optional<Window> crl_window(const X509_CRL* crl) {
-  const std::optional<int64_t> from = asn1_time_seconds(X509_CRL_get0_lastUpdate(crl));
-  const std::optional<int64_t> until = asn1_time_seconds(X509_CRL_get0_nextUpdate(crl));
-  if (!from || !until) return std::nullopt;
-  return Window{*from, *until};
 }
 
 CrlNumber crl_number(const X509_CRL* crl) {
