@@ -71,7 +71,7 @@ void BM_KeyReceiptLevel2(benchmark::State& state) {
 void BM_HistoryLevel2PerReceipt(benchmark::State& state) {
   const Fixture& f = fixture();
   const orv::tdx::KeyChainInputs inputs{f.text, {}, f.snapshot, f.expected, f.history.scenario.now(), f.root};
-  const orv::KeyChainReport first = orv::tdx::verify_key_chain(inputs);
+  const orv::tdx::KeyChainReport first = orv::tdx::verify_key_chain(inputs);
   if (!first.valid || first.key_ids.size() != kHistoryReceipts) {
     state.SkipWithError("the generated history is not valid at Level 2");
     return;

@@ -61,7 +61,7 @@ Fixture& fixture() {
 void BM_VerifyStampFile(benchmark::State& state) {
   Fixture& f = fixture();
   for (auto _ : state) {
-    orv::TimestampReport report =
+    orv::tsa::TimestampReport report =
         orv::tsa::verify_stamp_file(orv::fuzz::kTimestampSubject, f.stamp, f.authorities, orv::fuzz::kTimestampNow);
     if (!report.valid) state.SkipWithError("the fixture stamp does not verify");
     benchmark::DoNotOptimize(report);

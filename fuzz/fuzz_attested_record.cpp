@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.now = orv::fuzz::kTimestampNow;
   }
   if (mode == 3) in.expected_td = input;
-  const orv::AttestedRecordReport report = orv::tdx::verify_attested_record(in);
+  const orv::tdx::AttestedRecordReport report = orv::tdx::verify_attested_record(in);
 
   if (report.valid) std::abort();  // only a SHA-512 preimage or a broken check gets here
   if (report.outcome == orv::Outcome::Valid) std::abort();
@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const orv::Problem& p : report.level2.problems) {
     if (!no_key || p.code != "PIN_MISSING") expected.push_back({p.code, "key receipt: " + p.message});
   }
-  if (report.record.format != orv::ReceiptFormat::LiveRecord && report.record.problems.empty()) {
+  if (report.record.format != orv::sig::ReceiptFormat::LiveRecord && report.record.problems.empty()) {
     expected.push_back({"UNKNOWN_FORMAT", "the document is not a live-service record"});
   }
   for (const orv::Problem& p : report.record.problems) expected.push_back({p.code, "record: " + p.message});

@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input.remove_prefix(cut + 1);
   }
   const std::vector<std::string> heads(parts.begin() + 1, parts.end());
-  const orv::ChainReport report = orv::sig::check_chain(parts[0], heads, orv::fuzz::notary_pin());
+  const orv::sig::ChainReport report = orv::sig::check_chain(parts[0], heads, orv::fuzz::notary_pin());
   if (report.valid != report.problems.empty() || report.length != report.entries.size()) std::abort();
   if (report.heads.size() > heads.size()) std::abort();
-  for (const orv::ReceiptVerdict& entry : report.entries) orv::fuzz::check_invariants(entry);
+  for (const orv::sig::ReceiptVerdict& entry : report.entries) orv::fuzz::check_invariants(entry);
   return 0;
 }

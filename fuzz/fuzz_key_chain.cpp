@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const std::string second = receipt(orv::tdx::kReceiptSchemaV3, 2, sha256_hex(first));
   const std::string third = receipt(orv::tdx::kReceiptSchemaV3, 3, sha256_hex(second));
   history = first + "\n" + second + "\n" + third + "\n";
-  const orv::KeyChainReport built = orv::tdx::verify_key_chain({history, {}, std::nullopt, {}, 0, {}});
+  const orv::tdx::KeyChainReport built = orv::tdx::verify_key_chain({history, {}, std::nullopt, {}, 0, {}});
   if (!built.valid || built.length != 3) std::abort();
 
   const auto collateral = orv::fuzz::read_shared("testdata/tdx-real/tee-solver-dstack/quote_collateral.json");
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.snapshot = snapshot;
     in.expected = {&expected, 1};
   }
-  const orv::KeyChainReport report = orv::tdx::verify_key_chain(in);
+  const orv::tdx::KeyChainReport report = orv::tdx::verify_key_chain(in);
 
   if (report.valid != report.problems.empty()) std::abort();
   if (report.outcome != (report.valid ? orv::Outcome::Valid : orv::Outcome::Invalid)) std::abort();

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   parts.resize(4);
   const orv::tdx::Level2Result result = orv::tdx::evaluate_level2(
       {parts[0], parts[1], parts[2], parts[3], kEvaluatedAt, orv::trust::Trust::builtin().intel_root_der});
-  const orv::Level2Report& report = result.report;
+  const orv::tdx::Level2Report& report = result.report;
   if (report.valid != report.problems.empty() || report.valid != (report.outcome == orv::Outcome::Valid)) std::abort();
   // The seeds' placeholder key is bound by no real quote: nothing grown from them may pass.
   if (report.valid) std::abort();

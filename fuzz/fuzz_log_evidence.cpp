@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view receipt = nul == std::string_view::npos ? std::string_view(committed_receipt) : input.substr(0, nul);
   const std::string_view evidence = nul == std::string_view::npos ? input : input.substr(nul + 1);
 
-  const LogEvidenceReport r = tdx::verify_log_evidence(receipt, evidence, trust);
+  const tdx::LogEvidenceReport r = tdx::verify_log_evidence(receipt, evidence, trust);
   if (r.valid != r.problems.empty()) std::abort();
   if (r.outcome != (r.valid ? Outcome::Valid : Outcome::Invalid)) std::abort();
   if (r.scope != tdx::kLogEvidenceScope) std::abort();

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "core/verdict.h"
+#include "sig/verdict.h"
 
 namespace orv::fuzz {
 
@@ -22,7 +22,7 @@ inline const std::string& notary_pin() {
   return pin;
 }
 
-inline void check_invariants(const ReceiptVerdict& verdict) {
+inline void check_invariants(const sig::ReceiptVerdict& verdict) {
   if (verdict.valid != verdict.problems.empty()) std::abort();
   if (verdict.valid != (verdict.outcome == Outcome::Valid)) std::abort();
   if (verdict.scope.empty()) std::abort();

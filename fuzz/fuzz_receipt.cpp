@@ -26,11 +26,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view document(reinterpret_cast<const char*>(data), size);
-  const orv::ReceiptVerdict verdict = orv::sig::check_receipt(document, pin);
+  const orv::sig::ReceiptVerdict verdict = orv::sig::check_receipt(document, pin);
   // A verdict is valid exactly when it has no problems, and only a live record under the pin
   // can be valid in this build.
   if (verdict.valid != verdict.problems.empty()) std::abort();
   if (verdict.valid != (verdict.outcome == orv::Outcome::Valid)) std::abort();
-  if (verdict.valid && (verdict.format != orv::ReceiptFormat::LiveRecord || verdict.facts.empty())) std::abort();
+  if (verdict.valid && (verdict.format != orv::sig::ReceiptFormat::LiveRecord || verdict.facts.empty())) std::abort();
   return 0;
 }

@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const orv::tsa::PinnedAuthority authorities[] = {orv::fuzz::test_authority()};
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const orv::TimestampReport report =
+  const orv::tsa::TimestampReport report =
       orv::tsa::verify_stamp_file(orv::fuzz::kTimestampSubject, text, authorities, orv::fuzz::kTimestampNow);
   if (report.valid != report.problems.empty()) std::abort();
   if (report.valid != (report.outcome == orv::Outcome::Valid)) std::abort();

@@ -25,9 +25,9 @@ Json text_map(const TextMap& map) {
 
 Json strings(const std::vector<std::string>& list) { return Json::Array(list.begin(), list.end()); }
 
-Json receipt(const ReceiptVerdict& v) {
+Json receipt(const sig::ReceiptVerdict& v) {
   return Json::Object{
-      {"format", format_word(v.format)},
+      {"format", sig::format_word(v.format)},
       {"outcome", outcome_json(v.outcome)},
       {"valid", v.valid},
       {"problems", problems(v.problems, false)},
@@ -37,7 +37,7 @@ Json receipt(const ReceiptVerdict& v) {
   };
 }
 
-Json level2(const Level2Report& r) {
+Json level2(const tdx::Level2Report& r) {
   return Json::Object{
       {"leg", r.leg},
       {"outcome", outcome_json(r.outcome)},
@@ -61,9 +61,9 @@ Json level2(const Level2Report& r) {
   };
 }
 
-Json timestamp(const TimestampReport& r) {
+Json timestamp(const tsa::TimestampReport& r) {
   Json::Array stamps;
-  for (const StampResult& s : r.stamps) {
+  for (const tsa::StampResult& s : r.stamps) {
     stamps.emplace_back(Json::Object{
         {"tsa", s.tsa},
         {"gen_time", s.gen_time},
@@ -98,11 +98,11 @@ std::string document(const Json& json) {
 
 }  // namespace
 
-std::string render_json(const ReceiptVerdict& verdict) { return document(receipt(verdict)); }
+std::string render_json(const sig::ReceiptVerdict& verdict) { return document(receipt(verdict)); }
 
-std::string render_json(const ChainReport& r) {
+std::string render_json(const sig::ChainReport& r) {
   Json::Array entries;
-  for (const ReceiptVerdict& entry : r.entries) entries.push_back(receipt(entry));
+  for (const sig::ReceiptVerdict& entry : r.entries) entries.push_back(receipt(entry));
   Json::Object object{
       {"outcome", outcome_json(r.outcome)},
       {"valid", r.valid},
@@ -114,7 +114,7 @@ std::string render_json(const ChainReport& r) {
   // Absent rather than empty: a consumer can tell "no head was checked" from the member.
   if (r.heads_given) {
     Json::Array heads;
-    for (const HeadResult& h : r.heads) {
+    for (const sig::HeadResult& h : r.heads) {
       heads.emplace_back(Json::Object{
           {"index", h.index},
           {"outcome", outcome_json(h.outcome)},
@@ -129,11 +129,11 @@ std::string render_json(const ChainReport& r) {
   return document(object);
 }
 
-std::string render_json(const Level2Report& report) { return document(level2(report)); }
+std::string render_json(const tdx::Level2Report& report) { return document(level2(report)); }
 
-std::string render_json(const TimestampReport& report) { return document(timestamp(report)); }
+std::string render_json(const tsa::TimestampReport& report) { return document(timestamp(report)); }
 
-std::string render_json(const KeyChainReport& r) {
+std::string render_json(const tdx::KeyChainReport& r) {
   Json::Array contains;
   for (const bool found : r.contains) contains.emplace_back(found);
   return document(Json::Object{
@@ -150,7 +150,7 @@ std::string render_json(const KeyChainReport& r) {
   });
 }
 
-std::string render_json(const AttestedRecordReport& r) {
+std::string render_json(const tdx::AttestedRecordReport& r) {
   return document(Json::Object{
       {"outcome", outcome_json(r.outcome)},
       {"valid", r.valid},
@@ -164,9 +164,9 @@ std::string render_json(const AttestedRecordReport& r) {
   });
 }
 
-std::string render_json(const LogEvidenceReport& r) {
+std::string render_json(const tdx::LogEvidenceReport& r) {
   Json::Array sigsum;
-  for (const SigsumResult& s : r.sigsum) {
+  for (const tdx::SigsumResult& s : r.sigsum) {
     Json::Array witnesses;
     for (const auto& [name, time] : s.witnesses) witnesses.emplace_back(Json::Array{name, time});
     sigsum.emplace_back(Json::Object{

@@ -4,16 +4,19 @@
 
 #include <string>
 
-#include "core/verdict.h"
+#include "sig/chain.h"
+#include "tdx/attested_record.h"
+#include "tdx/key_chain.h"
+#include "tdx/log_evidence.h"
 
 namespace orv::cli {
 
-std::string render_json(const ReceiptVerdict& verdict);
-std::string render_json(const ChainReport& report);
-std::string render_json(const Level2Report& report);
-std::string render_json(const TimestampReport& report);
-std::string render_json(const KeyChainReport& report);
-std::string render_json(const AttestedRecordReport& report);
-std::string render_json(const LogEvidenceReport& report);
+std::string render_json(const sig::ReceiptVerdict& verdict);
+std::string render_json(const sig::ChainReport& report);
+std::string render_json(const tdx::Level2Report& report);
+std::string render_json(const tsa::TimestampReport& report);
+std::string render_json(const tdx::KeyChainReport& report);
+std::string render_json(const tdx::AttestedRecordReport& report);
+std::string render_json(const tdx::LogEvidenceReport& report);
 
 }  // namespace orv::cli

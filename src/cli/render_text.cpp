@@ -54,7 +54,7 @@ void fact_lines(TextReport& report, const TextMap& facts) {
   for (const auto& [key, value] : facts) report.line("  " + key + ": " + safe(value));
 }
 
-std::string tcb_status_line(const Level2Report& r) {
+std::string tcb_status_line(const tdx::Level2Report& r) {
   return "  TCB status (as found): " + (r.tcb_status ? safe(*r.tcb_status) : std::string("unknown"));
 }
 
@@ -63,8 +63,8 @@ std::string_view valid_word(bool valid) { return valid ? "VALID" : "INVALID"; }
 
 }  // namespace
 
-std::string render_text(const ReceiptVerdict& v, std::string_view path) {
-  TextReport report(outcome_word(v.outcome), path, format_word(v.format));
+std::string render_text(const sig::ReceiptVerdict& v, std::string_view path) {
+  TextReport report(outcome_word(v.outcome), path, sig::format_word(v.format));
   report.problems(v.problems);
   // Facts are what a valid check established; on a failed check they would read as proven.
   if (v.valid) fact_lines(report, v.facts);
@@ -72,12 +72,12 @@ std::string render_text(const ReceiptVerdict& v, std::string_view path) {
   return report.finish(v.scope);
 }
 
-std::string render_text(const ChainReport& r, std::string_view path) {
+std::string render_text(const sig::ChainReport& r, std::string_view path) {
   const std::string description = "chain, " + decimal(r.length) + (r.refusal_chain ? " refusals" : " receipts");
   TextReport report(outcome_word(r.outcome), path, description);
   report.problems(r.problems, true);
   if (r.head_receipt_hash) report.line("  head receipt_hash: " + safe(*r.head_receipt_hash));
-  for (const HeadResult& h : r.heads) {
+  for (const sig::HeadResult& h : r.heads) {
     const std::string length = h.length ? decimal(*h.length) : "?";
     const std::string issued = h.issued_at ? safe(*h.issued_at) : "?";
     const std::string head = "  signed head " + decimal(h.index) + ": ";
@@ -91,7 +91,7 @@ std::string render_text(const ChainReport& r, std::string_view path) {
   return report.finish(r.scope);
 }
 
-std::string render_text(const Level2Report& r, std::string_view path) {
+std::string render_text(const tdx::Level2Report& r, std::string_view path) {
   TextReport report(outcome_word(r.outcome), path, "Level 2, Intel TDX leg");
   report.problems(r.problems);
   report.line(tcb_status_line(r));
@@ -114,10 +114,10 @@ std::string render_text(const Level2Report& r, std::string_view path) {
   return report.finish(r.scope);
 }
 
-std::string render_text(const TimestampReport& r, std::string_view path) {
+std::string render_text(const tsa::TimestampReport& r, std::string_view path) {
   TextReport report(outcome_word(r.outcome), path, "timestamp");
   report.problems(r.problems);
-  for (const StampResult& s : r.stamps) {
+  for (const tsa::StampResult& s : r.stamps) {
     const std::string accuracy =
         s.accuracy_ms ? " (accuracy " + decimal(*s.accuracy_ms) + " ms)" : " (accuracy not stated)";
     report.line("  " + safe(s.tsa) + ": " + safe(s.gen_time) + accuracy);
@@ -129,7 +129,7 @@ std::string render_text(const TimestampReport& r, std::string_view path) {
   return report.finish(r.scope);
 }
 
-std::string render_text(const KeyChainReport& r, std::string_view path) {
+std::string render_text(const tdx::KeyChainReport& r, std::string_view path) {
   const std::string description = "key-receipt history, " + decimal(r.length) + " boots, " +
                                   (r.level2_checked ? "every receipt Intel-verified" : "hash links only");
   TextReport report(valid_word(r.valid), path, description);
@@ -141,7 +141,7 @@ std::string render_text(const KeyChainReport& r, std::string_view path) {
   return report.finish(r.scope);
 }
 
-std::string render_text(const AttestedRecordReport& r, std::string_view path) {
+std::string render_text(const tdx::AttestedRecordReport& r, std::string_view path) {
   TextReport report(outcome_word(r.outcome), path, "attested live record");
   report.problems(r.problems);
   if (r.key_id) report.line("  key id (SHA-256 of the key): " + safe(*r.key_id));
@@ -160,11 +160,11 @@ std::string render_text(const AttestedRecordReport& r, std::string_view path) {
   return report.finish(r.scope);
 }
 
-std::string render_text(const LogEvidenceReport& r, std::string_view path) {
+std::string render_text(const tdx::LogEvidenceReport& r, std::string_view path) {
   TextReport report(valid_word(r.valid), path, "public-log evidence");
   report.problems(r.problems);
   if (r.key_id) report.line("  key id (claimed until Level 2 passes): " + safe(*r.key_id));
-  for (const SigsumResult& s : r.sigsum) {
+  for (const tdx::SigsumResult& s : r.sigsum) {
     report.line("  Sigsum log " + safe(std::string_view(s.log_key_hex).substr(0, 16)) + ": leaf " +
                 decimal(s.leaf_index) + " of " + decimal(s.tree_size) +
                 (s.gate_attested ? " (boot gate attested)" : ""));

@@ -5,17 +5,20 @@
 #include <string>
 #include <string_view>
 
-#include "core/verdict.h"
+#include "sig/chain.h"
+#include "tdx/attested_record.h"
+#include "tdx/key_chain.h"
+#include "tdx/log_evidence.h"
 
 namespace orv::cli {
 
 // `path` is the document path as typed.
-std::string render_text(const ReceiptVerdict& verdict, std::string_view path);
-std::string render_text(const ChainReport& report, std::string_view path);
-std::string render_text(const Level2Report& report, std::string_view path);
-std::string render_text(const TimestampReport& report, std::string_view path);
-std::string render_text(const KeyChainReport& report, std::string_view path);
-std::string render_text(const AttestedRecordReport& report, std::string_view path);
-std::string render_text(const LogEvidenceReport& report, std::string_view path);
+std::string render_text(const sig::ReceiptVerdict& verdict, std::string_view path);
+std::string render_text(const sig::ChainReport& report, std::string_view path);
+std::string render_text(const tdx::Level2Report& report, std::string_view path);
+std::string render_text(const tsa::TimestampReport& report, std::string_view path);
+std::string render_text(const tdx::KeyChainReport& report, std::string_view path);
+std::string render_text(const tdx::AttestedRecordReport& report, std::string_view path);
+std::string render_text(const tdx::LogEvidenceReport& report, std::string_view path);
 
 }  // namespace orv::cli

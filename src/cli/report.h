@@ -6,19 +6,22 @@
 
 #include "cli/render_json.h"
 #include "cli/render_text.h"
-#include "core/verdict.h"
+#include "sig/chain.h"
+#include "tdx/attested_record.h"
+#include "tdx/key_chain.h"
+#include "tdx/log_evidence.h"
 
 namespace orv::cli {
 
 // key-chain and log-evidence never refuse, so their status follows `valid` alone (0 or 1);
 // every other kind ends with its outcome's status.
-int report_status(const ReceiptVerdict& v);
-int report_status(const ChainReport& r);
-int report_status(const Level2Report& r);
-int report_status(const TimestampReport& r);
-int report_status(const KeyChainReport& r);
-int report_status(const AttestedRecordReport& r);
-int report_status(const LogEvidenceReport& r);
+int report_status(const sig::ReceiptVerdict& v);
+int report_status(const sig::ChainReport& r);
+int report_status(const tdx::Level2Report& r);
+int report_status(const tsa::TimestampReport& r);
+int report_status(const tdx::KeyChainReport& r);
+int report_status(const tdx::AttestedRecordReport& r);
+int report_status(const tdx::LogEvidenceReport& r);
 
 struct Report {
   std::string output;  // exactly what goes to standard output

@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "core/verdict.h"
+#include "sig/chain.h"
+#include "tdx/attested_record.h"
+#include "tdx/key_chain.h"
+#include "tdx/log_evidence.h"
 
 namespace orv::cli {
 
@@ -60,13 +63,13 @@ struct LogEvidenceInputs {
 
 // `now` is the one clock reading of the run, whole seconds since the epoch.
 struct Verifiers {
-  std::function<ReceiptVerdict(const ReceiptInputs&)> receipt;
-  std::function<ChainReport(const ChainInputs&)> chain;
-  std::function<Level2Report(const KeyReceiptInputs&, uint64_t now)> key_receipt;
-  std::function<TimestampReport(const TimestampInputs&, uint64_t now)> timestamp;
-  std::function<KeyChainReport(const KeyChainInputs&, uint64_t now)> key_chain;
-  std::function<AttestedRecordReport(const AttestedRecordInputs&, uint64_t now)> attested_record;
-  std::function<LogEvidenceReport(const LogEvidenceInputs&)> log_evidence;
+  std::function<sig::ReceiptVerdict(const ReceiptInputs&)> receipt;
+  std::function<sig::ChainReport(const ChainInputs&)> chain;
+  std::function<tdx::Level2Report(const KeyReceiptInputs&, uint64_t now)> key_receipt;
+  std::function<tsa::TimestampReport(const TimestampInputs&, uint64_t now)> timestamp;
+  std::function<tdx::KeyChainReport(const KeyChainInputs&, uint64_t now)> key_chain;
+  std::function<tdx::AttestedRecordReport(const AttestedRecordInputs&, uint64_t now)> attested_record;
+  std::function<tdx::LogEvidenceReport(const LogEvidenceInputs&)> log_evidence;
 };
 
 // The verifiers compiled into this program.

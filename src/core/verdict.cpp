@@ -42,14 +42,4 @@ Outcome outcome_from(const std::vector<Problem>& problems) {
   return problems.empty() ? Outcome::Valid : Outcome::Invalid;
 }
 
-std::string_view format_word(ReceiptFormat format) {
-  switch (format) {
-    case ReceiptFormat::LabReceipt: return "lab-receipt";
-    case ReceiptFormat::LiveRecord: return "live-record";
-    case ReceiptFormat::Refusal: return "refusal";
-    case ReceiptFormat::Unknown: return "unknown";
-  }
-  return "unknown";
-}
-
 }  // namespace orv

@@ -12,7 +12,6 @@
 #include "json/record.h"
 #include "sig/lab_receipt.h"
 #include "sig/notary_pin.h"
-#include "sig/outcome.h"
 #include "sig/pem.h"
 #include "sig/receipt.h"
 #include "sig/refusal.h"

@@ -2,13 +2,37 @@
 // notary-signed chain heads that a chain must contain.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "core/verdict.h"
+#include "sig/verdict.h"
 
 namespace orv::sig {
+
+struct HeadResult {
+  uint64_t index = 0;
+  Outcome outcome = Outcome::Refused;
+  std::optional<uint64_t> length;
+  std::optional<std::string> head_receipt_hash;
+  std::optional<std::string> issued_at;
+};
+
+struct ChainReport {
+  Outcome outcome = Outcome::Refused;
+  bool valid = false;
+  uint64_t length = 0;
+  std::optional<std::string> head_receipt_hash;
+  std::vector<Problem> problems;
+  std::vector<ReceiptVerdict> entries;
+  std::vector<HeadResult> heads;  // rendered in JSON only when --head was given
+  bool heads_given = false;
+  std::string scope;
+  bool refusal_chain = false;  // the header says "refusals" instead of "receipts"
+};
 
 inline constexpr std::string_view kChainHeadSchema = "tamsel-fabric/chain-head/v1";
 

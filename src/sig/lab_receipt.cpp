@@ -9,7 +9,6 @@
 #include "crypto/digest.h"
 #include "json/canonical.h"
 #include "json/record.h"
-#include "sig/outcome.h"
 #include "sig/pem.h"
 #include "sig/scope.h"
 #include "sig/schema_list.h"

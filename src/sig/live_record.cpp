@@ -9,7 +9,6 @@
 #include "crypto/digest.h"
 #include "crypto/mldsa65.h"
 #include "json/record.h"
-#include "sig/outcome.h"
 #include "sig/schema_list.h"
 #include "sig/scope.h"
 

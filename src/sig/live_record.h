@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/verdict.h"
+#include "sig/verdict.h"
 #include "json/document.h"
 
 namespace orv::sig {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/result.h"
-#include "core/verdict.h"
+#include "sig/verdict.h"
 #include "crypto/ecdsa.h"
 
 namespace orv::sig {

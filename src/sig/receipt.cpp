@@ -7,7 +7,6 @@
 #include "json/record.h"
 #include "sig/lab_receipt.h"
 #include "sig/live_record.h"
-#include "sig/outcome.h"
 #include "sig/refusal.h"
 #include "sig/scope.h"
 
@@ -41,6 +40,16 @@ bool has_members(const json::Value& document, std::string_view a, std::string_vi
 }
 
 }  // namespace
+
+std::string_view format_word(ReceiptFormat format) {
+  switch (format) {
+    case ReceiptFormat::LabReceipt: return "lab-receipt";
+    case ReceiptFormat::LiveRecord: return "live-record";
+    case ReceiptFormat::Refusal: return "refusal";
+    case ReceiptFormat::Unknown: return "unknown";
+  }
+  return "unknown";
+}
 
 ReceiptFormat detect_format(const json::Value& document) {
   if (is_refusal(document) && json::member(document, "broker_signature_hex") != nullptr) {

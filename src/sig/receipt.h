@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "core/verdict.h"
+#include "sig/verdict.h"
 #include "json/document.h"
 
 namespace orv::sig {

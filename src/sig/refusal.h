@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "core/verdict.h"
+#include "sig/verdict.h"
 #include "json/document.h"
 #include "sig/notary_pin.h"
 

@@ -52,7 +52,7 @@ AttestedRecordReport verify_attested_record(const AttestedRecordInputs& in) {
 
   if (!key) report.problems.push_back({"PARSE", "key receipt: not strict JSON with exactly one public_key_hex"});
   carry(report.problems, report.level2.problems, "key receipt: ", key ? "" : "PIN_MISSING");
-  const bool live = report.record.format == ReceiptFormat::LiveRecord;
+  const bool live = report.record.format == sig::ReceiptFormat::LiveRecord;
   if (!live && report.record.problems.empty()) {
     report.problems.push_back({"UNKNOWN_FORMAT", "the document is not a live-service record"});
   }

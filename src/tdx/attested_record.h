@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
-#include "core/verdict.h"
-#include "tsa/token.h"
+#include "sig/verdict.h"
+#include "tdx/level2.h"
+#include "tsa/stamp_file.h"
 
 namespace orv::tdx {
 
@@ -19,6 +22,18 @@ inline constexpr std::string_view kAttestedRecordScope =
     "measured configuration: its compose file is pinned, but a container image it names by tag rather than by "
     "digest is pinned only by name. With a valid timestamp it also proves the key existed no later than the time "
     "shown. It is NOT a proof of computational correctness, and the record's own time is the service's claim.";
+
+struct AttestedRecordReport {
+  Outcome outcome = Outcome::Refused;
+  bool valid = false;
+  std::vector<Problem> problems;
+  std::optional<std::string> key_id;
+  sig::ReceiptVerdict record;
+  Level2Report level2;
+  std::optional<tsa::TimestampReport> timestamp;
+  std::optional<std::string> key_receipt_no_later_than;
+  std::string scope;
+};
 
 struct AttestedRecordInputs {
   std::string_view record;

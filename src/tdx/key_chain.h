@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/verdict.h"
 
@@ -23,6 +24,19 @@ inline constexpr std::string_view kKeyChainScope =
     "off the newest boots and continue from an older one, which only a later receipt you kept (--contains) "
     "reveals. Without --snapshot/--expected the links are checked but not Intel's signatures; with them, every "
     "receipt must also pass Level 2.";
+
+struct KeyChainReport {
+  Outcome outcome = Outcome::Invalid;
+  bool valid = false;
+  std::vector<Problem> problems;
+  uint64_t length = 0;
+  std::optional<std::string> head_receipt_sha256;
+  std::vector<std::string> key_ids;
+  std::vector<std::string> sigsum_chain_keys;
+  std::vector<bool> contains;
+  bool level2_checked = false;
+  std::string scope;
+};
 
 struct KeyChainInputs {
   std::string_view history;

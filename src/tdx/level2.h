@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/verdict.h"
 #include "dcap/verify.h"
@@ -17,6 +19,27 @@ inline constexpr std::string_view kLevel2Scope =
     "Scope (Level 2, Intel TDX leg): Intel's root attests that a genuine TDX trust domain running the measured "
     "configuration shown held this signing key when the quote was made. It does not prove computational "
     "correctness, says nothing about GPUs, and cannot see any revocation after the snapshot date.";
+
+struct Level2Report {
+  std::string leg = "intel-tdx";
+  Outcome outcome = Outcome::Refused;
+  bool valid = false;
+  std::vector<Problem> problems;
+  std::string evaluated_at;
+  std::optional<std::string> tcb_status;
+  std::optional<uint32_t> tcb_evaluation_data_number;
+  std::vector<std::string> advisory_ids;
+  std::optional<std::string> fmspc;
+  std::string snapshot_fetched_at_claimed;
+  std::optional<std::string> collateral_valid_until;
+  std::string receipt_issued_at_claimed;
+  std::optional<std::string> prev_receipt_sha256;
+  std::optional<std::string> sigsum_chain_key_hex;
+  TextMap measurements;
+  std::optional<std::string> mr_kms_observed;
+  std::vector<std::string> notes;
+  std::string scope;
+};
 
 struct Level2Inputs {
   std::string_view receipt;

@@ -6,8 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/verdict.h"
 #include "tlog/rekor.h"
@@ -31,6 +34,24 @@ inline constexpr std::string_view kLogEvidenceScope =
     "receipt's quote is shaped to bind them. That the quote is genuine (Intel-signed, from the expected trust "
     "domain) is proven only by checking the same receipt at Level 2; until then the key id shown is a claim. "
     "Anyone monitoring those logs can see every receipt so logged.";
+
+struct SigsumResult {
+  std::string log_key_hex;
+  uint64_t leaf_index = 0;
+  uint64_t tree_size = 0;
+  std::vector<std::pair<std::string, uint64_t>> witnesses;  // name, cosignature time
+  bool gate_attested = false;
+};
+
+struct LogEvidenceReport {
+  Outcome outcome = Outcome::Invalid;
+  bool valid = false;
+  std::vector<Problem> problems;
+  std::optional<std::string> key_id;
+  std::vector<SigsumResult> sigsum;
+  std::vector<uint64_t> rekor_log_indexes;
+  std::string scope;
+};
 
 // The logs the evidence is judged against. Material that did not parse is kept as its error:
 // every proof or entry judged under it then fails with that error, so that trust which cannot

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/verdict.h"
 #include "tsa/token.h"
@@ -20,6 +22,16 @@ inline constexpr std::string_view kTimestampScope =
     "Scope: a valid timestamp proves this exact file existed NO LATER THAN the time shown, on the word of the "
     "named timestamp authority, whose root is pinned in this verifier. It says nothing about what the file "
     "claims, and revocation of the authority's certificates after the stamp cannot be seen offline.";
+
+struct TimestampReport {
+  Outcome outcome = Outcome::Refused;
+  bool valid = false;
+  std::vector<Problem> problems;
+  std::vector<StampResult> stamps;
+  std::optional<std::string> no_later_than;
+  std::string evaluated_at;
+  std::string scope;
+};
 
 // Verifies the stamp file over the exact bytes of `document` (not necessarily text). No stamp
 // file gives REFUSED; every other failure INVALID. Tokens are judged one by one in file order and

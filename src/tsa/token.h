@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
@@ -25,6 +26,20 @@ struct PinnedAuthority {
   std::vector<uint8_t> root_der;  // a self-signed X.509 root
   std::string root_fingerprint;   // SHA-256 of root_der, 64 lowercase hex digits
   std::string policy;             // the TSTInfo policy every token of this authority carries
+};
+
+struct StampResult {
+  std::string tsa;
+  std::string gen_time;
+  uint64_t gen_time_unix = 0;
+  std::optional<uint64_t> accuracy_ms;
+  std::string no_later_than;
+  uint64_t no_later_than_unix = 0;
+  std::string imprint_alg;
+  std::string serial_hex;
+  std::string policy;
+  std::string signer;
+  std::optional<std::string> nonce_hex;
 };
 
 // The facts of one verified token.

@@ -45,9 +45,9 @@ TEST(JsonWriter, NestsWithTwoSpacesAndWritesEmptyContainersInline) {
             "}");
 }
 
-ReceiptVerdict invalid_live_record() {
-  ReceiptVerdict v;
-  v.format = ReceiptFormat::LiveRecord;
+sig::ReceiptVerdict invalid_live_record() {
+  sig::ReceiptVerdict v;
+  v.format = sig::ReceiptFormat::LiveRecord;
   v.outcome = Outcome::Invalid;
   v.problems = {{"SIGNATURE_INVALID", "model \u202e\"x\""}};
   v.facts = {{"z", "1"}, {"a", "\x1b"}};
@@ -77,7 +77,7 @@ const char* const kInvalidLiveRecord =
 TEST(RenderJson, ReceiptKeepsBothMapsAndRawText) { EXPECT_EQ(render_json(invalid_live_record()), kInvalidLiveRecord); }
 
 TEST(RenderJson, ChainHasHeadsOnlyWhenGiven) {
-  ChainReport r;
+  sig::ChainReport r;
   r.outcome = Outcome::Valid;
   r.valid = true;
   r.length = 1;
@@ -126,8 +126,8 @@ TEST(RenderJson, ChainHasHeadsOnlyWhenGiven) {
                                 "}\n");
 }
 
-Level2Report level2() {
-  Level2Report r;
+tdx::Level2Report level2() {
+  tdx::Level2Report r;
   r.problems = {{"PIN_MISSING", "p"}};
   r.evaluated_at = "E";
   r.tcb_evaluation_data_number = 4294967295u;
@@ -175,7 +175,7 @@ const char* const kLevel2 =
 
 TEST(RenderJson, KeyReceiptWritesAbsentOptionalsAsNull) {
   EXPECT_EQ(render_json(level2()), kLevel2);
-  Level2Report full = level2();
+  tdx::Level2Report full = level2();
   full.tcb_status = "UpToDate";
   full.fmspc = "f";
   full.collateral_valid_until = "c";
@@ -194,8 +194,8 @@ TEST(RenderJson, KeyReceiptWritesAbsentOptionalsAsNull) {
   }
 }
 
-TimestampReport timestamp() {
-  TimestampReport r;
+tsa::TimestampReport timestamp() {
+  tsa::TimestampReport r;
   r.outcome = Outcome::Valid;
   r.valid = true;
   r.stamps = {{"Sigstore", "G", 1, std::nullopt, "N", 2, "SHA-256", "0a", "1.2", "CN=x", std::nullopt}};
@@ -231,7 +231,7 @@ const char* const kTimestamp =
 
 TEST(RenderJson, TimestampStampWithoutAccuracy) {
   EXPECT_EQ(render_json(timestamp()), kTimestamp);
-  TimestampReport r = timestamp();
+  tsa::TimestampReport r = timestamp();
   r.stamps[0].accuracy_ms = 10;
   r.stamps[0].nonce_hex = "00ff";
   r.no_later_than = "N";
@@ -242,7 +242,7 @@ TEST(RenderJson, TimestampStampWithoutAccuracy) {
 }
 
 TEST(RenderJson, KeyChain) {
-  KeyChainReport r;
+  tdx::KeyChainReport r;
   r.problems = {{"CHAIN_BROKEN", "m", 2}};
   r.length = 2;
   r.head_receipt_sha256 = "h";
@@ -278,7 +278,7 @@ TEST(RenderJson, KeyChain) {
 }
 
 TEST(RenderJson, AttestedRecordNestsWholeVerdicts) {
-  AttestedRecordReport r;
+  tdx::AttestedRecordReport r;
   r.outcome = Outcome::Invalid;
   r.record = invalid_live_record();
   r.level2 = level2();
@@ -310,7 +310,7 @@ TEST(RenderJson, AttestedRecordNestsWholeVerdicts) {
 }
 
 TEST(RenderJson, LogEvidenceWritesWitnessesAsPairs) {
-  LogEvidenceReport r;
+  tdx::LogEvidenceReport r;
   r.outcome = Outcome::Valid;
   r.valid = true;
   r.sigsum = {{"ab", 5, 9, {{"w\"1", 1738310709}}, true}, {"cd", 0, 1, {}, false}};

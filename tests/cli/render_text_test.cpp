@@ -6,9 +6,9 @@
 namespace orv::cli {
 namespace {
 
-ReceiptVerdict lab_receipt(bool valid) {
-  ReceiptVerdict v;
-  v.format = ReceiptFormat::LabReceipt;
+sig::ReceiptVerdict lab_receipt(bool valid) {
+  sig::ReceiptVerdict v;
+  v.format = sig::ReceiptFormat::LabReceipt;
   v.outcome = valid ? Outcome::Valid : Outcome::Invalid;
   v.valid = valid;
   if (!valid) v.problems = {{"SIGNATURE_INVALID", "model \u202egpt\u202c is signed by someone else"}, {"LINKAGE", "two"}};
@@ -40,7 +40,7 @@ TEST(RenderText, InvalidReceiptHidesFactsAndEscapesMessages) {
             "\n"
             "Scope: lab.\n"
             "RESULT: INVALID\n");
-  ReceiptVerdict refused;
+  sig::ReceiptVerdict refused;
   refused.problems = {{"PIN_MISSING", "no key"}};
   refused.scope = "S";
   EXPECT_EQ(render_text(refused, "\x1b[2Jx\u2065"),
@@ -48,7 +48,7 @@ TEST(RenderText, InvalidReceiptHidesFactsAndEscapesMessages) {
 }
 
 TEST(RenderText, ChainNumbersProblemLinesAndShowsHeadClaims) {
-  ChainReport r;
+  sig::ChainReport r;
   r.outcome = Outcome::Invalid;
   r.length = 3;
   r.refusal_chain = true;
@@ -70,14 +70,14 @@ TEST(RenderText, ChainNumbersProblemLinesAndShowsHeadClaims) {
             "\n"
             "S\n"
             "RESULT: INVALID\n");
-  ChainReport empty;
+  sig::ChainReport empty;
   empty.outcome = Outcome::Valid;
   empty.valid = true;
   EXPECT_EQ(render_text(empty, "c"), "VALID  c  (chain, 0 receipts)\n\n\nRESULT: VALID\n");
 }
 
-Level2Report full_level2() {
-  Level2Report r;
+tdx::Level2Report full_level2() {
+  tdx::Level2Report r;
   r.outcome = Outcome::Valid;
   r.valid = true;
   r.evaluated_at = "2025-03-01T00:00:00Z";
@@ -119,7 +119,7 @@ TEST(RenderText, KeyReceiptShowsEveryPresentValue) {
 }
 
 TEST(RenderText, KeyReceiptOmitsAbsentValues) {
-  Level2Report r;
+  tdx::Level2Report r;
   r.problems = {{"PIN_MISSING", "no pin"}};
   r.evaluated_at = "E";
   r.scope = "S";
@@ -135,14 +135,14 @@ TEST(RenderText, KeyReceiptOmitsAbsentValues) {
             "RESULT: REFUSED\n");
 }
 
-StampResult stamp(std::optional<uint64_t> accuracy) {
+tsa::StampResult stamp(std::optional<uint64_t> accuracy) {
   return {
       "Sigstore\x1b", "2025-01-01T00:00:00Z", 1735689600,     accuracy, "2025-01-01T00:00:01Z", 1735689601, "SHA-256",
       "0a1b",         "1.3.6.1.4.1.57264.2",  "CN=tsa\u202e", "ff"};
 }
 
 TEST(RenderText, TimestampListsEachStamp) {
-  TimestampReport r;
+  tsa::TimestampReport r;
   r.outcome = Outcome::Valid;
   r.valid = true;
   r.stamps = {stamp(250), stamp(std::nullopt)};
@@ -164,7 +164,7 @@ TEST(RenderText, TimestampListsEachStamp) {
 }
 
 TEST(RenderText, KeyChainWordFollowsValidAlone) {
-  KeyChainReport r;
+  tdx::KeyChainReport r;
   r.outcome = Outcome::Refused;  // never produced, but the word must not depend on it
   r.valid = false;
   r.length = 2;
@@ -185,7 +185,7 @@ TEST(RenderText, KeyChainWordFollowsValidAlone) {
             "S\n"
             "RESULT: INVALID\n");
   EXPECT_EQ(report_status(r), 1);
-  KeyChainReport ok;
+  tdx::KeyChainReport ok;
   ok.valid = true;
   ok.level2_checked = true;
   EXPECT_EQ(render_text(ok, "h"),
@@ -194,7 +194,7 @@ TEST(RenderText, KeyChainWordFollowsValidAlone) {
 }
 
 TEST(RenderText, AttestedRecordWithoutStamp) {
-  AttestedRecordReport r;
+  tdx::AttestedRecordReport r;
   r.outcome = Outcome::Invalid;
   r.problems = {{"SIGNATURE_INVALID", "record: bad \u2066"}};
   r.record = lab_receipt(false);
@@ -214,13 +214,13 @@ TEST(RenderText, AttestedRecordWithoutStamp) {
 }
 
 TEST(RenderText, AttestedRecordWithStamp) {
-  AttestedRecordReport r;
+  tdx::AttestedRecordReport r;
   r.outcome = Outcome::Valid;
   r.valid = true;
   r.key_id = "k\u202e";
   r.record = lab_receipt(true);
   r.level2.evaluated_at = "E";
-  r.timestamp = TimestampReport{};
+  r.timestamp = tsa::TimestampReport{};
   r.key_receipt_no_later_than = "2025-01-01T00:00:01Z";
   r.scope = "S";
   const std::string tail = "  evaluated at (your clock): E\n\nS\nRESULT: VALID\n";
@@ -239,7 +239,7 @@ TEST(RenderText, AttestedRecordWithStamp) {
 }
 
 TEST(RenderText, LogEvidenceShowsLogsWitnessesAndRekor) {
-  LogEvidenceReport r;
+  tdx::LogEvidenceReport r;
   r.outcome = Outcome::Valid;
   r.valid = true;
   r.key_id = "kid";
@@ -259,7 +259,7 @@ TEST(RenderText, LogEvidenceShowsLogsWitnessesAndRekor) {
             "\n"
             "S\n"
             "RESULT: VALID\n");
-  LogEvidenceReport bad;
+  tdx::LogEvidenceReport bad;
   bad.outcome = Outcome::Refused;
   bad.problems = {{"TLOG_PARSE", "m"}};
   EXPECT_EQ(render_text(bad, "e"), "INVALID  e  (public-log evidence)\n  [TLOG_PARSE] m\n\n\nRESULT: INVALID\n");
@@ -267,14 +267,14 @@ TEST(RenderText, LogEvidenceShowsLogsWitnessesAndRekor) {
 }
 
 TEST(ReportStatus, FollowsTheOutcomeElsewhere) {
-  ReceiptVerdict v;
+  sig::ReceiptVerdict v;
   EXPECT_EQ(report_status(v), 2);
   v.outcome = Outcome::Invalid;
   EXPECT_EQ(report_status(v), 1);
-  AttestedRecordReport a;
+  tdx::AttestedRecordReport a;
   a.outcome = Outcome::Valid;
   EXPECT_EQ(report_status(a), 0);
-  TimestampReport t;
+  tsa::TimestampReport t;
   t.outcome = Outcome::Invalid;
   EXPECT_EQ(report_status(t), 1);
 }

@@ -36,7 +36,7 @@ class Runner : public ::testing::Test {
 };
 
 TEST_F(Runner, ReceiptVerdictIsRenderedWithItsStatus) {
-  ReceiptVerdict verdict;
+  sig::ReceiptVerdict verdict;
   verdict.outcome = Outcome::Invalid;
   verdict.scope = "S";
   Verifiers v;
@@ -55,7 +55,7 @@ TEST_F(Runner, ReceiptVerdictIsRenderedWithItsStatus) {
   // Without --key the verifier gets empty key text and judges the missing pin itself.
   v.receipt = [](const ReceiptInputs& in) {
     EXPECT_EQ(in.key, "");
-    return ReceiptVerdict{};
+    return sig::ReceiptVerdict{};
   };
   EXPECT_EQ(run_with({"receipt", doc_}, v, forbidden_clock).status, 2);
 }
@@ -80,7 +80,7 @@ TEST_F(Runner, KeyReceiptReadsTheClockOnceAfterItsInputs) {
     EXPECT_EQ(in.key, "");
     EXPECT_EQ(in.snapshot, "snap");
     EXPECT_EQ(in.expected, "exp");
-    Level2Report report;
+    tdx::Level2Report report;
     report.outcome = Outcome::Valid;
     report.valid = true;
     return report;
@@ -104,14 +104,14 @@ TEST_F(Runner, ChainAndLogEvidenceNeverReadTheClock) {
   Verifiers v;
   v.chain = [](const ChainInputs& in) {
     EXPECT_EQ(in.heads, (std::vector<std::string>{"one", "two", "one"}));
-    ChainReport report;
+    sig::ChainReport report;
     report.outcome = Outcome::Refused;
     return report;
   };
   v.log_evidence = [](const LogEvidenceInputs& in) {
     EXPECT_EQ(in.receipt, "document");
     EXPECT_EQ(in.evidence, "exp");
-    LogEvidenceReport report;
+    tdx::LogEvidenceReport report;
     report.valid = true;
     return report;
   };
@@ -128,7 +128,7 @@ TEST_F(Runner, TimestampGetsTheExactBytes) {
   v.timestamp = [&](const TimestampInputs& in, uint64_t) {
     EXPECT_EQ(in.document, std::string("\xff\x00\xfe", 3));
     EXPECT_EQ(in.stamp, "{}");
-    TimestampReport report;
+    tsa::TimestampReport report;
     report.outcome = Outcome::Invalid;
     return report;
   };
@@ -145,7 +145,7 @@ TEST_F(Runner, KeyChainKeepsListOrderAndFollowsValid) {
     EXPECT_EQ(in.contains, (std::vector<std::string>{"kept2", "kept1"}));
     EXPECT_EQ(in.snapshot, "snap");
     EXPECT_EQ(in.expected, (std::vector<std::string>{"exp2", "exp"}));
-    KeyChainReport report;
+    tdx::KeyChainReport report;
     report.outcome = Outcome::Valid;  // `valid` decides
     return report;
   };
@@ -159,7 +159,7 @@ TEST_F(Runner, KeyChainKeepsListOrderAndFollowsValid) {
   v.key_chain = [](const KeyChainInputs& in, uint64_t) {
     EXPECT_FALSE(in.snapshot);
     EXPECT_TRUE(in.expected.empty());
-    return KeyChainReport{};
+    return tdx::KeyChainReport{};
   };
   EXPECT_EQ(run_with({"key-chain", doc_}, v, counting_clock()).status, 1);
 }
@@ -175,7 +175,7 @@ TEST_F(Runner, AttestedRecordPassesTheOptionalStamp) {
     EXPECT_EQ(in.snapshot, "snap");
     EXPECT_EQ(in.expected, "exp");
     seen = in.stamp;
-    AttestedRecordReport report;
+    tdx::AttestedRecordReport report;
     report.outcome = Outcome::Valid;
     return report;
   };

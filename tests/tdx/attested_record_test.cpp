@@ -70,7 +70,7 @@ TEST_F(AttestedRecord, RecordUnderTheAttestedKeyIsValid) {
   EXPECT_EQ(report.outcome, Outcome::Valid);
   EXPECT_TRUE(report.valid);
   EXPECT_EQ(report.key_id, crypto::sha256_hex(s.live_key));
-  EXPECT_EQ(report.record.format, ReceiptFormat::LiveRecord);
+  EXPECT_EQ(report.record.format, sig::ReceiptFormat::LiveRecord);
   EXPECT_TRUE(report.record.valid);
   EXPECT_EQ(report.record.facts.at("agent_id"), "agent-7");
   EXPECT_TRUE(report.level2.valid);
@@ -130,7 +130,7 @@ TEST_F(AttestedRecord, OnlyALiveRecordCanBeAttested) {
   for (const char c : example_file("notary-key.pem")) receipt += c == '\n' ? std::string("\\n") : std::string(1, c);
   receipt += "\"}";
   const AttestedRecordReport lab = judge(example_file("lab-receipt.json"));
-  EXPECT_EQ(lab.record.format, ReceiptFormat::LabReceipt);
+  EXPECT_EQ(lab.record.format, sig::ReceiptFormat::LabReceipt);
   EXPECT_TRUE(lab.record.valid);
   EXPECT_EQ(lab.problems,
             (std::vector<Problem>{
