@@ -36,6 +36,13 @@ std::optional<std::vector<uint8_t>> hex_decode(std::string_view text) {
   return out;
 }
 
+bool is_lowercase_hex(std::string_view text) {
+  for (char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
 bool has_uppercase_hex_digit(std::string_view text) {
   for (char c : text) {
     if (c >= 'A' && c <= 'F') return true;

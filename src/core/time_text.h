@@ -12,6 +12,9 @@ namespace orv {
 
 std::string utc_time_text(uint64_t unix_seconds);
 
+// Time arithmetic that stops at the last representable second instead of wrapping.
+inline uint64_t saturating_add(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
+
 // Days since 1970-01-01 of a proleptic Gregorian date (negative before).
 int64_t days_from_civil(int64_t year, unsigned month, unsigned day);
 

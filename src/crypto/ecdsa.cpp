@@ -1,6 +1,5 @@
 #include "crypto/ecdsa.h"
 
-#include <algorithm>
 #include <vector>
 
 #include <openssl/obj_mac.h>

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <span>
-#include <string_view>
 
 #include "core/result.h"
 #include "dcap/verify.h"

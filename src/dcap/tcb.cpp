@@ -12,12 +12,6 @@ namespace {
 
 constexpr size_t kComponents = 16;
 
-std::string hex_byte(uint8_t byte) {
-  char buffer[3];
-  std::snprintf(buffer, sizeof buffer, "%02x", byte);
-  return buffer;
-}
-
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
@@ -115,8 +109,6 @@ Expected<std::optional<ModuleLevel>, Failure> module_level(const Quote& quote, c
   }
   return failure(Mismatch, "TDX module ISVSVN " + decimal(module_svn) + " is below minimum required from TDX module TCB levels");
 }
-
-uint64_t saturating_add(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
 
 std::string types_text(const std::vector<uint32_t>& types) {
   std::string out = "[";

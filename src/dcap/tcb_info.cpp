@@ -1,7 +1,6 @@
 #include "dcap/tcb_info.h"
 
 #include <charconv>
-#include <span>
 
 #include "core/hex.h"
 #include "core/text.h"

@@ -58,12 +58,6 @@ std::string upper_hex32(uint32_t value) {
   return buffer;
 }
 
-std::string hex_byte(uint8_t value) {
-  char buffer[4];
-  std::snprintf(buffer, sizeof buffer, "%02x", value);
-  return buffer;
-}
-
 uint32_t big_endian32(const std::array<uint8_t, 4>& bytes) {
   uint32_t value = 0;
   ByteReader reader(bytes);

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <optional>
-#include <variant>
 #include <vector>
 
 #include "core/hex.h"

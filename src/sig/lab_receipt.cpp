@@ -315,13 +315,7 @@ ReceiptVerdict check_lab_receipt(const json::Value& document, const NotaryPin& p
 
 ReceiptVerdict check_lab_receipt(const json::Value& document, std::string_view pinned_key) {
   Expected<NotaryPin, Problem> pin = read_notary_pin(pinned_key, "lab receipts");
-  if (!pin) {
-    ReceiptVerdict verdict = lab_receipt_verdict();
-    verdict.problems.push_back(std::move(pin).error());
-    settle_outcome(verdict);
-    return verdict;
-  }
-  return check_lab_receipt(document, *pin);
+  return pin ? check_lab_receipt(document, *pin) : settled(lab_receipt_verdict(), std::move(pin).error());
 }
 
 }  // namespace orv::sig

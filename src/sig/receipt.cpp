@@ -1,6 +1,5 @@
 #include "sig/receipt.h"
 
-#include <optional>
 #include <string>
 
 #include "json/document.h"
@@ -20,11 +19,8 @@ constexpr uint64_t kPinnedKeyLimit = 65536;
 // lab-receipt scope text.
 ReceiptVerdict undetected(Problem problem) {
   ReceiptVerdict verdict;
-  verdict.format = ReceiptFormat::Unknown;
   verdict.scope = kLabReceiptScope;
-  verdict.problems.push_back(std::move(problem));
-  settle_outcome(verdict);
-  return verdict;
+  return settled(std::move(verdict), std::move(problem));
 }
 
 bool is_refusal(const json::Value& document) {

@@ -145,13 +145,7 @@ ReceiptVerdict check_refusal(const json::Value& document, const NotaryPin& pin) 
 
 ReceiptVerdict check_refusal(const json::Value& document, std::string_view pinned_key) {
   Expected<NotaryPin, Problem> pin = read_notary_pin(pinned_key, "refusals");
-  if (!pin) {
-    ReceiptVerdict verdict = refusal_verdict();
-    verdict.problems.push_back(std::move(pin).error());
-    settle_outcome(verdict);
-    return verdict;
-  }
-  return check_refusal(document, *pin);
+  return pin ? check_refusal(document, *pin) : settled(refusal_verdict(), std::move(pin).error());
 }
 
 }  // namespace orv::sig

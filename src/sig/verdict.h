@@ -27,4 +27,11 @@ inline void settle_outcome(ReceiptVerdict& verdict) {
   verdict.valid = verdict.outcome == Outcome::Valid;
 }
 
+// The verdict with one more problem, settled: for checks that end at their first problem.
+inline ReceiptVerdict settled(ReceiptVerdict verdict, Problem problem) {
+  verdict.problems.push_back(std::move(problem));
+  settle_outcome(verdict);
+  return verdict;
+}
+
 }  // namespace orv::sig

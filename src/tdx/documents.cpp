@@ -66,17 +66,10 @@ std::optional<std::string> optional_text(const json::Value& object, std::string_
   return text(object, name);
 }
 
-bool lowercase_hex_of_length(std::string_view value, size_t length) {
-  return value.size() == length &&
-         std::all_of(value.begin(), value.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
 }  // namespace
 
-Expected<LiveKeyReceipt, Problem> parse_key_receipt(const json::Value& value) {
-  if (auto mapped = json::check_record(value, kLiveKeyReceipt); !mapped.ok()) {
-    return Problem{"PARSE", "live-key receipt does not parse: " + mapped.error()};
-  }
+Expected<LiveKeyReceipt, std::string> parse_key_receipt(const json::Value& value) {
+  if (auto mapped = json::check_record(value, kLiveKeyReceipt); !mapped.ok()) return fail(mapped.error());
   LiveKeyReceipt receipt{text(value, "schema"),
                          text(value, "alg"),
                          text(value, "public_key_hex"),
@@ -132,7 +125,7 @@ PrevLink parse_prev_link(const std::optional<std::string>& text) {
   if (!text) return {};
   if (*text == "GENESIS") return {PrevLink::Kind::Genesis, {}};
   PrevLink link{PrevLink::Kind::Error, {}};
-  if (!lowercase_hex_of_length(*text, 64)) return link;
+  if (text->size() != 64 || !is_lowercase_hex(*text)) return link;
   const std::vector<uint8_t> bytes = hex_decode(*text).value_or(std::vector<uint8_t>(32));
   std::copy(bytes.begin(), bytes.end(), link.digest.begin());
   // An all-zero digest stands for genesis inside the key binding, so it may not name a receipt.
@@ -144,7 +137,7 @@ PrevLink parse_prev_link(const std::optional<std::string>& text) {
 Expected<LogKeys, Problem> read_log_keys(const LiveKeyReceipt& receipt) {
   LogKeys keys;
   const std::optional<std::string>& sigsum = receipt.sigsum_chain_key_hex;
-  if (!sigsum || !lowercase_hex_of_length(*sigsum, 64)) {
+  if (!sigsum || sigsum->size() != 64 || !is_lowercase_hex(*sigsum)) {
     return Problem{"PARSE", "sigsum_chain_key_hex is missing or not 64 lowercase hex"};
   }
   const std::vector<uint8_t> sigsum_key = hex_decode(*sigsum).value_or(std::vector<uint8_t>(32));

@@ -8,7 +8,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "core/result.h"
@@ -70,9 +69,10 @@ struct ExpectedTd {
   uint32_t min_tcb_evaluation_data_number = 0;
 };
 
-// Each parser takes a value that already passed the strict check and reports the mapping
-// failure as the whole problem ("live-key receipt does not parse: {}", ...).
-Expected<LiveKeyReceipt, Problem> parse_key_receipt(const json::Value& value);
+// Each parser takes a value that already passed the strict check. A key receipt's failure is
+// the mapping message, which each command words as its own problem; the others report the
+// whole problem ("collateral snapshot does not parse: {}", ...).
+Expected<LiveKeyReceipt, std::string> parse_key_receipt(const json::Value& value);
 Expected<CollateralSnapshot, Problem> parse_snapshot(const json::Value& value);
 Expected<ExpectedTd, Problem> parse_expected_td(const json::Value& value);
 

@@ -20,12 +20,6 @@ namespace {
 using Digest = std::array<uint8_t, 32>;
 
 constexpr std::string_view kGenesis = "GENESIS";
-constexpr std::string_view kReceiptParsePrefix = "live-key receipt does not parse: ";
-
-bool lowercase_hex_of_length(std::string_view text, size_t length) {
-  return text.size() == length &&
-         std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
 
 // Nothing is verified here, so this only says what the quote claims to bind.
 bool quote_claims(std::string_view quote_hex, const std::array<uint8_t, 64>& binding) {
@@ -110,11 +104,9 @@ class HistoryCheck {
       add(number, "PARSE", "not strict JSON: " + parsed.error());
       return;
     }
-    Expected<LiveKeyReceipt, Problem> mapped = parse_key_receipt(parsed->root());
+    Expected<LiveKeyReceipt, std::string> mapped = parse_key_receipt(parsed->root());
     if (!mapped) {
-      std::string_view cause = mapped.error().message;
-      if (cause.starts_with(kReceiptParsePrefix)) cause.remove_prefix(kReceiptParsePrefix.size());
-      add(number, "PARSE", "not a key receipt: " + std::string(cause));
+      add(number, "PARSE", "not a key receipt: " + mapped.error());
       return;
     }
     const LiveKeyReceipt& receipt = *mapped;
@@ -150,7 +142,7 @@ class HistoryCheck {
       link_good = true;
     }
 
-    if (!lowercase_hex_of_length(receipt.public_key_hex, 2 * crypto::kMldsa65PublicKeyBytes)) {
+    if (receipt.public_key_hex.size() != 2 * crypto::kMldsa65PublicKeyBytes || !is_lowercase_hex(receipt.public_key_hex)) {
       add(number, "PARSE", "public_key_hex is not a lowercase ML-DSA-65 key");
       return;
     }

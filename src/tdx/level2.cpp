@@ -106,8 +106,8 @@ class Evaluation {
 
     Expected<ExpectedTd, Problem> expected = parse_expected_td(expected_json->root());
     if (!expected) return fail(std::move(expected).error());
-    Expected<LiveKeyReceipt, Problem> receipt = parse_key_receipt(receipt_json->root());
-    if (!receipt) return fail(std::move(receipt).error());
+    Expected<LiveKeyReceipt, std::string> receipt = parse_key_receipt(receipt_json->root());
+    if (!receipt) return fail({"PARSE", "live-key receipt does not parse: " + receipt.error()});
     const LiveKeyReceipt& r = *receipt;
     receipt_ = r;
     report_.receipt_issued_at_claimed = r.issued_at;

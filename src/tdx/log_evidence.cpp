@@ -5,7 +5,6 @@
 #include <span>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "core/hex.h"
@@ -39,12 +38,6 @@ constexpr std::array<Field, 4> kEvidenceFields = {{
     {"rekor", Kind::StringArray},
 }};
 constexpr json::Record kLogEvidence{"LogEvidence", kEvidenceFields};
-
-constexpr std::string_view kReceiptParsePrefix = "live-key receipt does not parse: ";
-
-bool is_lowercase_hex(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
 
 std::string_view text_of(const json::Value& value) { return {value.GetString(), value.GetStringLength()}; }
 
@@ -92,13 +85,8 @@ Expected<Subject, Problem> read_subject(std::string_view receipt_text, std::stri
   // The strict check has read the same grammar; a parse that still fails must not pass silently.
   Expected<json::Document, std::string> receipt_json = json::parse(receipt_text);
   if (!receipt_json) return Problem{"PARSE", "receipt is not strict JSON: " + receipt_json.error()};
-  Expected<LiveKeyReceipt, Problem> parsed = parse_key_receipt(receipt_json->root());
-  if (!parsed) {
-    // The mapping message is the cause; the reader's own wording would only repeat ours.
-    std::string_view cause = parsed.error().message;
-    if (cause.starts_with(kReceiptParsePrefix)) cause.remove_prefix(kReceiptParsePrefix.size());
-    return Problem{"PARSE", "not a key receipt: " + std::string(cause)};
-  }
+  Expected<LiveKeyReceipt, std::string> parsed = parse_key_receipt(receipt_json->root());
+  if (!parsed) return Problem{"PARSE", "not a key receipt: " + parsed.error()};
   const LiveKeyReceipt& receipt = *parsed;
   if (receipt.schema != kReceiptSchemaV3) {
     return Problem{"UNSUPPORTED_SCHEMA", "only " + std::string(kReceiptSchemaV3) + " receipts carry log keys"};

@@ -3,9 +3,7 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <utility>
-#include <variant>
 
 #include "core/problem_codes.h"
 #include "core/result.h"

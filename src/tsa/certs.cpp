@@ -6,14 +6,12 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
-#include <array>
 #include <limits>
 
 #include "crypto/digest.h"
 
 namespace orv::tsa {
 namespace {
-
 
 using BasicConstraintsPtr = crypto::OpenSslPtr<BASIC_CONSTRAINTS, BASIC_CONSTRAINTS_free>;
 using BitStringPtr = crypto::OpenSslPtr<ASN1_BIT_STRING, ASN1_BIT_STRING_free>;

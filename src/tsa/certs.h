@@ -9,7 +9,6 @@
 #include <optional>
 #include <span>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "core/result.h"

@@ -162,6 +162,7 @@ Expected<SignedDataPtr, std::string> decode_signed_data(std::span<const uint8_t>
 std::optional<std::vector<uint8_t>> encode(const ContentInfo& value) { return encode_item(&value, ContentInfo_it()); }
 std::optional<std::vector<uint8_t>> encode(const SignedData& value) { return encode_item(&value, SignedData_it()); }
 std::optional<std::vector<uint8_t>> encode(const Certificate& value) { return encode_item(&value, Certificate_it()); }
+std::optional<std::vector<uint8_t>> encode(const ASN1_TYPE& value) { return encode_item(&value, ASN1_ANY_it()); }
 
 std::optional<std::vector<uint8_t>> encode_name(const OPENSSL_STACK* name) { return encode_item(name, Name_it()); }
 

@@ -126,6 +126,7 @@ Expected<SignedDataPtr, std::string> decode_signed_data(std::span<const uint8_t>
 std::optional<std::vector<uint8_t>> encode(const ContentInfo& value);
 std::optional<std::vector<uint8_t>> encode(const SignedData& value);
 std::optional<std::vector<uint8_t>> encode(const Certificate& value);
+std::optional<std::vector<uint8_t>> encode(const ASN1_TYPE& value);
 // A name as DER (SEQUENCE OF RDN).
 std::optional<std::vector<uint8_t>> encode_name(const OPENSSL_STACK* name);
 // Signed attributes as the DER SET OF the signature covers (RFC 5652 section 5.4).

@@ -34,18 +34,6 @@ std::span<const uint8_t> bytes_of(const ASN1_STRING* value) {
 
 bool equal_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b) { return std::ranges::equal(a, b); }
 
-std::optional<std::vector<uint8_t>> der_of_any(const ASN1_TYPE* value) {
-  unsigned char* out = nullptr;
-  const int len = i2d_ASN1_TYPE(value, &out);
-  if (len <= 0 || out == nullptr) {
-    ERR_clear_error();
-    return std::nullopt;
-  }
-  std::vector<uint8_t> bytes(out, out + len);
-  OPENSSL_free(out);
-  return bytes;
-}
-
 bool has_nid(const ASN1_OBJECT* oid, int nid) { return OBJ_obj2nid(oid) == nid; }
 
 std::optional<int64_t> integer_value(const ASN1_INTEGER* value) {
@@ -55,10 +43,6 @@ std::optional<int64_t> integer_value(const ASN1_INTEGER* value) {
     return std::nullopt;
   }
   return result;
-}
-
-uint64_t saturating_add(uint64_t a, uint64_t b) {
-  return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max() : a + b;
 }
 
 // Accuracy as the TSTInfo states it, each component already checked to fit its width.
@@ -120,7 +104,7 @@ class Verification {
     if (content->type == V_ASN1_SEQUENCE) {
       signed_data_der_ = bytes_of(content->value.sequence);
     } else {
-      non_sequence_content_ = der_of_any(content).value_or(std::vector<uint8_t>());
+      non_sequence_content_ = cms::encode(*content).value_or(std::vector<uint8_t>());
       signed_data_der_ = non_sequence_content_;
     }
     Expected<cms::SignedDataPtr, std::string> decoded = cms::decode_signed_data(signed_data_der_);
@@ -223,7 +207,7 @@ class Verification {
 
   // The library's text for an eContent that is not an OCTET STRING: the same value decoded as one.
   static std::string octet_string_error(const ASN1_TYPE* content) {
-    const std::optional<std::vector<uint8_t>> der = der_of_any(content);
+    const std::optional<std::vector<uint8_t>> der = cms::encode(*content);
     if (!der) return "the content does not encode";
     ERR_clear_error();
     const unsigned char* cursor = der->data();
@@ -355,7 +339,7 @@ class Verification {
 
     auto value = attribute(NID_id_smime_aa_signingCertificateV2);
     if (!value) return value.error();
-    const std::optional<std::vector<uint8_t>> attribute_der = der_of_any(*value);
+    const std::optional<std::vector<uint8_t>> attribute_der = cms::encode(**value);
     return check_signing_certificate_v2(attribute_der.value_or(std::vector<uint8_t>()));
   }
 

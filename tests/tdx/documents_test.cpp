@@ -68,15 +68,13 @@ TEST(PrevLink, GenesisDigestOrError) {
   }
 }
 
-TEST(KeyReceipt, MappingProblemsBecomeParseProblems) {
+TEST(KeyReceipt, MappingFailuresAreTheMappingMessage) {
   const auto result = parse_key_receipt(parsed(receipt_json(std::string(kReceiptSchemaV1), R"(,"extra":1)")).root());
   ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().code, "PARSE");
-  EXPECT_EQ(result.error().message.rfind("live-key receipt does not parse: unknown field `extra`", 0), 0u);
+  EXPECT_EQ(result.error().rfind("unknown field `extra`", 0), 0u);
 
   const std::string bad_event = R"({"schema":"x","alg":"","public_key_hex":"","quote_hex":"","event_log":[{"imr":3}],"issued_at":""})";
-  EXPECT_EQ(parse_key_receipt(parsed(bad_event).root()).error().message,
-            "live-key receipt does not parse: missing field `event_type`");
+  EXPECT_EQ(parse_key_receipt(parsed(bad_event).root()).error(), "missing field `event_type`");
   const LiveKeyReceipt r = receipt(std::string(kReceiptSchemaV1));
   ASSERT_EQ(r.event_log.size(), 1u);
   EXPECT_EQ(r.event_log[0].event_type, 134217729u);
