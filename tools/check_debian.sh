@@ -24,7 +24,7 @@ shared=$(realpath -e "$repo/../shared" 2>/dev/null || true)
 # The first Debian archive that apt is set up with, in either sources format.
 default_mirror=$(sed -nE 's#^URIs:[[:space:]]*([^[:space:]]+/debian)/?$#\1#p
   s#^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?([^[:space:]]+/debian)/?[[:space:]].*#\2#p' \
-  /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null | head -1)
+  /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null | head -1 || true)
 mirror=${MIRROR:-${default_mirror:-http://deb.debian.org/debian}}
 logs=$repo/build/check-debian-$release
 mkdir -p "$logs"
