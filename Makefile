@@ -10,7 +10,7 @@ TDX_SAMPLES  := ../shared/testdata/tdx-real
 
 RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev python3 faketime
 # The fuzzers use the release's own clang: clang-14 on Debian 12, clang-19 on Debian 13.
-CLANG_VERSION ?= $(shell . /etc/os-release; case "$$VERSION_ID" in 12) echo 14;; *) echo 19;; esac)
+CLANG_VERSION ?= $(shell . /etc/os-release; case "$$VERSION_ID" in (12) echo 14;; (*) echo 19;; esac)
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-$(CLANG_VERSION) \
                  libclang-rt-$(CLANG_VERSION)-dev strace dpkg-dev file
 COVERAGE_PACKAGES := $(TEST_PACKAGES) gcovr
