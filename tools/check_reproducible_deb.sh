@@ -31,7 +31,9 @@ if cmp -s "$a" "$b"; then
 else
   echo "NOT reproducible: $a and $b differ" >&2
   diff <(dpkg-deb -c "$a") <(dpkg-deb -c "$b") >&2 || true
-  cmp <(dpkg-deb --ctrl-tarfile "$a") <(dpkg-deb --ctrl-tarfile "$b") >&2 || echo "(control part)" >&2
-  cmp <(dpkg-deb --fsys-tarfile "$a") <(dpkg-deb --fsys-tarfile "$b") >&2 || echo "(data part)" >&2
+  cmp <(dpkg-deb --ctrl-tarfile "$a" 2>/dev/null) <(dpkg-deb --ctrl-tarfile "$b" 2>/dev/null) >&2 ||
+    echo "(control part)" >&2
+  cmp <(dpkg-deb --fsys-tarfile "$a" 2>/dev/null) <(dpkg-deb --fsys-tarfile "$b" 2>/dev/null) >&2 ||
+    echo "(data part)" >&2
   exit 1
 fi
