@@ -150,7 +150,7 @@ deb: deps-run
 	@deb=$$(ls -t build/demo/orvelant-verify_*.deb | head -1); echo "$$deb"; dpkg-deb -f "$$deb" Package Version Depends
 
 # A fresh Debian RELEASE (12 or 13) root made with debootstrap runs the README's commands on a
-# clean clone of this commit, then builds the package twice and installs it. Needs root and the
+# clean clone of this commit, then builds, installs and runs the package. Needs root and the
 # package mirror; not part of `make test`.
 check-debian:
 	tools/check_debian.sh $(RELEASE)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Tries this commit as a new user would on a fresh Debian: a minimal root made with debootstrap
 # (plus git and make), a clean clone with the shared test material beside it (read-only), then
-# the README's two commands, then a package built twice in two folders (same bytes) and
-# installed. Prints each step's result and wall time; full logs go to build/check-debian-N/.
+# the README's two commands, then the package built, installed and run. Prints each step's
+# result and wall time; full logs go to build/check-debian-N/.
 # Needs root, debootstrap and the package mirror. The root is unmounted and removed at the end,
 # also after a failure or Ctrl-C.
 #
@@ -35,6 +35,7 @@ mounts_under_root() { awk -v r="$root/" 'index($2, r) == 1 { print $2 }' /proc/s
 cleanup() {
   local status=$?
   trap - EXIT INT TERM
+  [ "$status" -lt 128 ] || echo "interrupted: unmounting and removing $root" >&2
   # A build cut short leaves processes running inside the root; they hold its mounts open.
   local pids=() pid
   for pid in $(ls /proc | grep -E '^[0-9]+$'); do
@@ -110,5 +111,5 @@ git -C "$repo" diff --quiet HEAD || echo "note: uncommitted changes are not part
 step root make_root || exit 1
 step demo 'in_root "make demo"' || true
 step test 'in_root "make test"' || true
-step package 'in_root "tools/check_reproducible_deb.sh && apt-get install -y -qq ./build/reproducible/a/orvelant-verify_*.deb && orvelant-verify --version"' || true
+step package 'in_root "make deb && apt-get install -y -qq ./build/demo/orvelant-verify_*.deb && orvelant-verify --version"' || true
 [ "$failed" = 0 ] && echo "Debian $release: all steps passed" || { echo "Debian $release: failed" >&2; exit 1; }
