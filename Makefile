@@ -9,14 +9,17 @@ TSA_SAMPLES  := ../shared/testdata/rfc3161/digicert
 TDX_SAMPLES  := ../shared/testdata/tdx-real
 
 RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev python3 faketime
-TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev strace dpkg-dev file
+# The fuzzers use the release's own clang: clang-14 on Debian 12, clang-19 on Debian 13.
+CLANG_VERSION ?= $(shell . /etc/os-release; case "$$VERSION_ID" in (12) echo 14;; (*) echo 19;; esac)
+TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-$(CLANG_VERSION) \
+                 libclang-rt-$(CLANG_VERSION)-dev strace dpkg-dev file
 COVERAGE_PACKAGES := $(TEST_PACKAGES) gcovr
 FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain \
                  fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor \
                  fuzz_quote_decode fuzz_quote_verify fuzz_dcap_collateral fuzz_level2 \
                  fuzz_log_evidence fuzz_key_chain fuzz_attested_record
 
-.PHONY: demo test deps-run deps-test deps-coverage build release asan fuzz fuzz-long fuzz-build bench coverage install deb clean
+.PHONY: demo test deps-run deps-test deps-coverage build release asan fuzz fuzz-long fuzz-build bench coverage install deb check-debian clean
 
 # Installs the Debian packages that are missing when run as root; otherwise names them.
 define install_packages
@@ -81,19 +84,20 @@ demo: deps-run
 	fi
 
 build: deps-test
-	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DORV_WERROR=ON >/dev/null
 	cmake --build build/release -j$(JOBS)
 
 release: build
 	cd build/release && ctest --output-on-failure -j$(JOBS)
 
 asan: deps-test
-	cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON >/dev/null
+	cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON -DORV_WERROR=ON >/dev/null
 	cmake --build build/asan -j$(JOBS)
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
 
 fuzz-build: deps-test
-	CXX=clang++-14 cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_FUZZ=ON -DORV_TESTS=OFF >/dev/null
+	CXX=clang++-$(CLANG_VERSION) cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_FUZZ=ON \
+	  -DORV_TESTS=OFF -DORV_WERROR=ON >/dev/null
 	cmake --build build/fuzz -j$(JOBS)
 
 # Each target runs FUZZ_SECONDS from the committed seeds; a finding fails the run.
@@ -118,7 +122,7 @@ bench: deps-test
 # Line and branch coverage of src/ by the unit and end-to-end tests: a text summary per file and
 # per folder, and an HTML report in build/coverage/html/. Counts start from zero on every run.
 coverage: deps-coverage
-	cmake -S . -B build/coverage -DCMAKE_BUILD_TYPE=Debug -DORV_COVERAGE=ON >/dev/null
+	cmake -S . -B build/coverage -DCMAKE_BUILD_TYPE=Debug -DORV_COVERAGE=ON -DORV_WERROR=ON >/dev/null
 	@# The build runs each test binary once to list its tests; those counts are dropped too.
 	find build/coverage -name '*.gcda' -delete
 	cmake --build build/coverage -j$(JOBS)
@@ -134,13 +138,22 @@ install: deps-run
 	cmake --build build/demo -j$(JOBS)
 	DESTDIR="$(DESTDIR)" cmake --install build/demo --prefix "$(PREFIX)"
 
-# A Debian package of the same build; dpkg-shlibdeps (dpkg-dev) derives its Depends.
+# A Debian package of the same build; dpkg-shlibdeps (dpkg-dev) derives its Depends. Every
+# time in it is the commit's, so two builds of one commit give the same bytes
+# (tools/check_reproducible_deb.sh shows it).
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
 deb: deps-run
 	$(call install_packages,dpkg-dev file)
 	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
 	cmake --build build/demo -j$(JOBS)
-	cd build/demo && cpack -G DEB
+	cd build/demo && $(if $(SOURCE_DATE_EPOCH),SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH)) cpack -G DEB
 	@deb=$$(ls -t build/demo/orvelant-verify_*.deb | head -1); echo "$$deb"; dpkg-deb -f "$$deb" Package Version Depends
+
+# A fresh Debian RELEASE (12 or 13) root made with debootstrap runs the README's commands on a
+# clean clone of this commit, then builds, installs and runs the package. Needs root and the
+# package mirror; not part of `make test`.
+check-debian:
+	tools/check_debian.sh $(RELEASE)
 
 clean:
 	rm -rf build

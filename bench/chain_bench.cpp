@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "core/hex.h"
+#include "rate_reporter.h"
 #include "crypto/ecdsa.h"
 #include "sig/chain.h"
 #include "sig/pem.h"
@@ -56,19 +56,6 @@ void BM_Chain2000(benchmark::State& state) {
 }
 BENCHMARK(BM_Chain2000)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
-// Keeps each benchmark's rate so that the ratio to the bound can be printed after the run.
-class RateReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      const auto it = run.counters.find("per_second");
-      if (it != run.counters.end()) rates[run.benchmark_name()] = it->second.value;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> rates;
-};
-
 int write_chain(const char* dir, long long bytes) {
   orv::test::P384TestKey notary, agent;
   std::ofstream chain(std::string(dir) + "/chain.jsonl", std::ios::binary);
@@ -93,10 +80,10 @@ int write_chain(const char* dir, long long bytes) {
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--write-chain") return write_chain(argv[2], std::atoll(argv[3]));
   benchmark::Initialize(&argc, argv);
-  RateReporter reporter;
+  orv::bench::RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double p384 = reporter.rates["BM_P384Verify"];
-  const double receipts = reporter.rates["BM_Chain2000/min_time:3.000"];
+  const double p384 = reporter.rate("BM_P384Verify");
+  const double receipts = reporter.rate("BM_Chain2000/min_time:3.000");
   if (p384 > 0 && receipts > 0) {
     const double bound = p384 / 2;
     std::printf("\nP-384 verifications/s %.0f; bound %.0f receipts/s; chain %.0f receipts/s = %.2f of the bound "

@@ -1,14 +1,9 @@
-// Verification must not touch the heap. Every allocation in this test binary is counted by
-// replacing malloc and its relatives (glibc supports replacing them from the executable, and
-// forwards its own internal use to the replacement), so C++ new, OpenSSL's default allocator
-// and plain malloc are all seen. The sanitizers bring their own allocator, so under them the
-// counting is left out and the test skips.
+// Verification must not touch the heap: every allocation in this test binary is counted (see
+// support/allocation_counter.h); under the sanitizers the counting is left out and the test
+// skips.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <atomic>
-#include <cstddef>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,90 +11,13 @@
 #include "core/hex.h"
 #include "crypto/mldsa65.h"
 #include "crypto/mldsa65_internal.h"
+#include "support/allocation_counter.h"
 #include "support/shared_data.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ORV_COUNT_ALLOCATIONS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || \
-    __has_feature(thread_sanitizer)
-#define ORV_COUNT_ALLOCATIONS 0
-#endif
-#endif
-#if !defined(ORV_COUNT_ALLOCATIONS) && defined(__GLIBC__)
-#define ORV_COUNT_ALLOCATIONS 1
-#endif
-#if !defined(ORV_COUNT_ALLOCATIONS)
-#define ORV_COUNT_ALLOCATIONS 0
-#endif
-
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<size_t> g_allocations{0};
-}  // namespace
-
-#if ORV_COUNT_ALLOCATIONS
-namespace {
-void note_allocation() {
-  if (g_counting.load(std::memory_order_relaxed))
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-
-extern "C" {
-void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* ptr, size_t size);
-void* __libc_memalign(size_t alignment, size_t size);
-void __libc_free(void* ptr);
-
-void* malloc(size_t size) noexcept {
-  note_allocation();
-  return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size) noexcept {
-  note_allocation();
-  return __libc_calloc(count, size);
-}
-void* realloc(void* ptr, size_t size) noexcept {
-  note_allocation();
-  return __libc_realloc(ptr, size);
-}
-void free(void* ptr) noexcept { __libc_free(ptr); }
-void* memalign(size_t alignment, size_t size) noexcept {
-  note_allocation();
-  return __libc_memalign(alignment, size);
-}
-void* aligned_alloc(size_t alignment, size_t size) noexcept {
-  note_allocation();
-  return __libc_memalign(alignment, size);
-}
-int posix_memalign(void** out, size_t alignment, size_t size) noexcept {
-  note_allocation();
-  if (alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0) return 22;  // EINVAL
-  void* p = __libc_memalign(alignment, size);
-  if (p == nullptr) return 12;  // ENOMEM
-  *out = p;
-  return 0;
-}
-}
-#endif
 
 namespace orv::crypto {
 namespace {
 
-class AllocationCount {
- public:
-  AllocationCount() {
-    g_allocations = 0;
-    g_counting = true;
-  }
-  ~AllocationCount() { g_counting = false; }
-  size_t stop() {
-    g_counting = false;
-    return g_allocations;
-  }
-};
+using orv::test::AllocationCount;
 
 std::vector<uint8_t> hex_field(const std::string& json, const std::string& name) {
   // The fixture is flat and written by our own script: "name": "hex".
@@ -111,7 +29,7 @@ std::vector<uint8_t> hex_field(const std::string& json, const std::string& name)
 }
 
 TEST(Mldsa65Allocation, VerificationNeverAllocates) {
-  if (!ORV_COUNT_ALLOCATIONS) GTEST_SKIP() << "allocation counting is off under sanitizers";
+  if (!orv::test::kAllocationsCounted) GTEST_SKIP() << "allocation counting is off under sanitizers";
 
   // First show that the counter sees what it must: C++ new, OpenSSL, and a digest set-up (an
   // EVP digest context allocates on every initialisation, which is why the verifier has its

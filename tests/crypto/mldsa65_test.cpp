@@ -1,12 +1,14 @@
 #include "crypto/mldsa65.h"
 
 #include <gtest/gtest.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <rapidjson/document.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,12 +16,14 @@
 #include "core/hex.h"
 #include "crypto/mldsa65_internal.h"
 #include "crypto/shake.h"
+#include "support/openssl_mldsa65.h"
 #include "support/shared_data.h"
 
 namespace orv::crypto {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+namespace openssl_mldsa65 = orv::test::openssl_mldsa65;
 
 const std::filesystem::path kCommittedData =
     std::filesystem::path(ORV_SOURCE_DIR) / "tests/data/mldsa65";
@@ -232,6 +236,101 @@ TEST_F(Mldsa65Tamper, NonCanonicalHintEncodingsFail) {
     e.sig[kHintStart + 56] = static_cast<uint8_t>(lower);
     EXPECT_FALSE(verify(e)) << "decreasing count " << lower;
   }
+}
+
+// ---- a second opinion: OpenSSL's own ML-DSA-65 (3.5 and later) ---------------------------
+
+#define ORV_REQUIRE_OPENSSL_MLDSA()             \
+  if (!openssl_mldsa65::available())            \
+  GTEST_SKIP() << OpenSSL_version(OPENSSL_VERSION) \
+               << " has no ML-DSA-65 to compare with"
+
+std::string hex_dump(const Fixture& f) {
+  return "pk=" + hex_encode(f.pk) + "\nmsg=" + hex_encode(f.msg) + "\nctx=" + hex_encode(f.ctx) +
+         "\nsig=" + hex_encode(f.sig);
+}
+
+TEST(Mldsa65AgainstOpenSsl, EveryPublishedVectorGetsTheSameVerdict) {
+  ORV_REQUIRE_OPENSSL_MLDSA();
+  ORV_REQUIRE_SHARED(shared);
+  using openssl_mldsa65::Input;
+  int compared = 0;
+  for (const char* file : {"acvp-sigver.json", "wycheproof-verify.json", "crosscheck.json"}) {
+    const auto cases = load_json(shared / "testdata/mldsa65" / file);
+    ASSERT_TRUE(cases.IsArray()) << file;
+    for (const auto& c : cases.GetArray()) {
+      const Bytes pk = hex_member(c, "pk"), sig = hex_member(c, "sig");
+      const std::string interface = c.HasMember("interface") ? c["interface"].GetString() : "";
+      bool ours, theirs;
+      if (interface == "internal" && c["externalMu"].GetBool()) {
+        ours = mldsa65::verify_mu(pk, hex_member(c, "mu"), sig);
+        theirs = openssl_mldsa65::verify(pk, hex_member(c, "mu"), {}, sig, Input::mu);
+      } else if (interface == "internal") {
+        ours = mldsa65::verify_internal(pk, hex_member(c, "msg"), sig);
+        theirs = openssl_mldsa65::verify(pk, hex_member(c, "msg"), {}, sig, Input::internal);
+      } else {
+        const Bytes msg = hex_member(c, "msg"), ctx = hex_member(c, "ctx");
+        ours = mldsa65_verify(pk, msg, ctx, sig);
+        theirs = openssl_mldsa65::verify(pk, msg, ctx, sig);
+      }
+      EXPECT_EQ(ours, theirs) << file << " " << case_label(c);
+      ++compared;
+    }
+  }
+  EXPECT_EQ(compared, 45 + 210 + 168);
+}
+
+// Fresh keys and hedged signatures from OpenSSL over random messages and contexts; each
+// signature is checked as made and after each of eight kinds of corruption.
+TEST(Mldsa65AgainstOpenSsl, RandomKeysMessagesAndCorruptions) {
+  ORV_REQUIRE_OPENSSL_MLDSA();
+  std::mt19937_64 rng(13);
+  auto below = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  auto random_bytes = [&](size_t n) {
+    Bytes out(n);
+    for (auto& b : out) b = static_cast<uint8_t>(rng());
+    return out;
+  };
+  auto flip_bit = [&](Bytes& b, size_t from, size_t to) {
+    b[from + below(to - from)] ^= static_cast<uint8_t>(1u << below(8));
+  };
+  const std::function<void(Fixture&)> corruptions[] = {
+      [&](Fixture& f) { flip_bit(f.sig, 0, kZStart); },
+      [&](Fixture& f) { flip_bit(f.sig, kZStart, kHintStart); },
+      [&](Fixture& f) { flip_bit(f.sig, kHintStart, f.sig.size()); },
+      [&](Fixture& f) { f.sig[kHintStart + below(61)] = static_cast<uint8_t>(rng()); },
+      [&](Fixture& f) { below(2) ? f.sig.push_back(0) : f.sig.pop_back(); },
+      [&](Fixture& f) { flip_bit(f.pk, 0, f.pk.size()); },
+      [&](Fixture& f) { f.msg.empty() ? f.msg.push_back(0) : flip_bit(f.msg, 0, f.msg.size()); },
+      [&](Fixture& f) { f.ctx.size() == 255 ? f.ctx.pop_back() : f.ctx.push_back(0); },
+  };
+  auto agree = [](const Fixture& f) {
+    const bool ours = mldsa65_verify(f.pk, f.msg, f.ctx, f.sig);
+    const bool theirs = openssl_mldsa65::verify(f.pk, f.msg, f.ctx, f.sig);
+    EXPECT_EQ(ours, theirs) << hex_dump(f);
+    return ours == theirs;
+  };
+
+  int compared = 0;
+  for (int key = 0; key < 125; ++key) {
+    const auto pair = openssl_mldsa65::KeyPair::generate();
+    ASSERT_TRUE(pair.has_value());
+    for (int message = 0; message < 4; ++message) {
+      Fixture f{pair->public_key(), random_bytes(below(1025)),
+                random_bytes(below(4) == 0 ? 0 : below(256)), {}};
+      f.sig = pair->sign(f.msg, f.ctx);
+      ASSERT_EQ(f.sig.size(), kMldsa65SignatureBytes);
+      ASSERT_TRUE(mldsa65_verify(f.pk, f.msg, f.ctx, f.sig)) << hex_dump(f);
+      ASSERT_TRUE(agree(f));
+      for (const auto& corrupt : corruptions) {
+        Fixture t = f;
+        corrupt(t);
+        ASSERT_TRUE(agree(t));
+        ++compared;
+      }
+    }
+  }
+  EXPECT_EQ(compared, 125 * 4 * 8);
 }
 
 // ---- building blocks ---------------------------------------------------------------------

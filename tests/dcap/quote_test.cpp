@@ -206,7 +206,9 @@ TEST(QuoteDecoding, VersionsTeeTypesAndBodyTypesSelectTheReport) {
   }
   // Version 5 chooses the report by body type alone; the size is read, not compared.
   v5.quote_draft.body = Body{2, 12345};
-  v5.quote_draft.report = std::get<TdReport15>(v5.quote_draft.report).base;
+  // Copied out first: assigning another alternative ends the one the reference points into.
+  const TdReport10 base = std::get<TdReport15>(v5.quote_draft.report).base;
+  v5.quote_draft.report = base;
   Expected<Quote, dcap::Failure> td10 = decode_quote(v5.quote());
   ASSERT_TRUE(td10.ok()) << td10.error().text();
   EXPECT_EQ(td10->report_kind(), ReportKind::TdReport10);

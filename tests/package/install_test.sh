@@ -42,10 +42,8 @@ man="$tmp/root/usr/share/man/man1/orvelant-verify.1.gz"
 gzip -dc "$man" | grep -q '^\.TH ORVELANT\\-VERIFY 1 ' || fail "the packaged man page is not the orvelant-verify(1) page"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libssl3; do
-  case ", $depends," in
-    *", $library "* | *", $library,"*) ;;
-    *) fail "Depends '$depends' does not name $library" ;;
-  esac
+# Debian 13 renamed the OpenSSL library package for its 64-bit time_t transition.
+for library in libc6 'libssl3(t64)?'; do
+  echo ", $depends," | grep -Eq ", $library[ ,]" || fail "Depends '$depends' does not name $library"
 done
 echo "$(basename "$deb"): $out; Depends: $depends"
