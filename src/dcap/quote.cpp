@@ -1,5 +1,6 @@
 #include "dcap/quote.h"
 
+#include <algorithm>
 #include <string>
 
 #include "core/text.h"
@@ -277,6 +278,34 @@ std::optional<Failure> check_header(const Header& header) {
 Checked<std::span<const uint8_t>> signed_scope(const Quote& quote, std::span<const uint8_t> raw) {
   if (quote.signed_length == 0 || raw.size() < quote.signed_length) return failure("Failed to get signed quote scope");
   return raw.first(quote.signed_length);
+}
+
+std::optional<std::array<uint8_t, 64>> claimed_report_data(std::span<const uint8_t> raw) {
+  // report_data is the TD report's last 64 bytes of its first 584 (TD 1.0), in both report kinds.
+  constexpr size_t kReportDataInReport = 520;
+  if (raw.size() < kHeaderBytes) return std::nullopt;
+  const uint16_t version = static_cast<uint16_t>(raw[0] | raw[1] << 8);
+  const uint32_t tee_type = static_cast<uint32_t>(raw[4]) | static_cast<uint32_t>(raw[5]) << 8 |
+                            static_cast<uint32_t>(raw[6]) << 16 | static_cast<uint32_t>(raw[7]) << 24;
+  if (tee_type != kTeeTypeTdx) return std::nullopt;
+  size_t report_start = 0;
+  size_t report_bytes = 0;
+  if (version == 4) {
+    report_start = kHeaderBytes;
+    report_bytes = kTdReport10Bytes;
+  } else if (version == 5 && raw.size() >= kHeaderBytes + kBodyBytes) {
+    const uint16_t body_type = static_cast<uint16_t>(raw[kHeaderBytes] | raw[kHeaderBytes + 1] << 8);
+    if (body_type != 2 && body_type != 3) return std::nullopt;
+    report_start = kHeaderBytes + kBodyBytes;
+    report_bytes = body_type == 2 ? kTdReport10Bytes : kTdReport15Bytes;
+  } else {
+    return std::nullopt;
+  }
+  if (raw.size() < report_start + report_bytes) return std::nullopt;
+  std::array<uint8_t, 64> data{};
+  std::copy_n(raw.begin() + static_cast<std::ptrdiff_t>(report_start + kReportDataInReport), data.size(),
+              data.begin());
+  return data;
 }
 
 Checked<const TdReport10*> require_td_report(const Quote& quote) {

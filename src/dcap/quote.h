@@ -132,6 +132,13 @@ std::optional<Failure> check_header(const Header& header);
 // and the report.
 Checked<std::span<const uint8_t>> signed_scope(const Quote& quote, std::span<const uint8_t> raw);
 
+// The report_data a TDX quote carries, read from its raw bytes where its version puts it, with
+// nothing decoded or verified: what the quote claims to bind, for checks that run without the
+// quote's verification. Version 4 keeps it at bytes 568 to 631; version 5, after its 6-byte body
+// descriptor, at 574 to 637 for body types 2 (TD 1.0) and 3 (TD 1.5). Null for any other
+// version, TEE type or body type, and for a quote too short to hold its whole TD report.
+std::optional<std::array<uint8_t, 64>> claimed_report_data(std::span<const uint8_t> raw);
+
 // The TD 1.0 view, or "Failed to get TD10 report" for an SGX enclave report.
 Checked<const TdReport10*> require_td_report(const Quote& quote);
 

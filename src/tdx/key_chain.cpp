@@ -9,6 +9,7 @@
 #include "core/text.h"
 #include "crypto/digest.h"
 #include "crypto/mldsa65.h"
+#include "dcap/quote.h"
 #include "json/document.h"
 #include "tdx/documents.h"
 #include "tdx/level2.h"
@@ -21,28 +22,18 @@ using Digest = std::array<uint8_t, 32>;
 constexpr std::string_view kGenesis = "GENESIS";
 constexpr std::string_view kReceiptParsePrefix = "live-key receipt does not parse: ";
 
-// A version 4 TDX quote: 48-byte header (version at 0, TEE type at 4), then the TD report,
-// whose report_data sits at its byte 520.
-constexpr size_t kReportDataOffset = 568;
-constexpr size_t kReportDataEnd = 632;
-constexpr uint32_t kTdxTeeType = 0x81;
-
 bool lowercase_hex_of_length(std::string_view text, size_t length) {
   return text.size() == length &&
          std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 // Reads report_data straight from the quote's bytes: nothing is verified here, so this only
-// says what the quote claims to bind. Other quote versions never bind in this step.
+// says what the quote claims to bind.
 bool quote_claims(std::string_view quote_hex, const std::array<uint8_t, 64>& binding) {
   const std::optional<std::vector<uint8_t>> quote = hex_decode(quote_hex);
-  if (!quote || quote->size() < kReportDataEnd) return false;
-  const std::vector<uint8_t>& q = *quote;
-  const uint32_t version = q[0] | static_cast<uint32_t>(q[1]) << 8;
-  const uint32_t tee_type = q[4] | static_cast<uint32_t>(q[5]) << 8 | static_cast<uint32_t>(q[6]) << 16 |
-                            static_cast<uint32_t>(q[7]) << 24;
-  return version == 4 && tee_type == kTdxTeeType &&
-         std::equal(binding.begin(), binding.end(), q.begin() + kReportDataOffset);
+  if (!quote) return false;
+  const std::optional<std::array<uint8_t, 64>> claimed = dcap::claimed_report_data(*quote);
+  return claimed && *claimed == binding;
 }
 
 std::string joined(const std::vector<std::string>& parts) {

@@ -12,6 +12,7 @@
 #include "core/text.h"
 #include "crypto/digest.h"
 #include "crypto/mldsa65.h"
+#include "dcap/quote.h"
 #include "json/document.h"
 #include "json/record.h"
 #include "tdx/documents.h"
@@ -38,12 +39,6 @@ constexpr std::array<Field, 4> kEvidenceFields = {{
     {"rekor", Kind::StringArray},
 }};
 constexpr json::Record kLogEvidence{"LogEvidence", kEvidenceFields};
-
-// Where a TDX quote (version 4, TEE type TDX) keeps the TD report's report_data.
-constexpr size_t kReportDataOffset = 568;
-constexpr size_t kReportDataBytes = 64;
-constexpr uint16_t kQuoteVersion = 4;
-constexpr uint32_t kTeeTypeTdx = 0x81;
 
 constexpr std::string_view kReceiptParsePrefix = "live-key receipt does not parse: ";
 
@@ -74,24 +69,13 @@ struct Subject {
   std::vector<std::string_view> rekor;
 };
 
-std::optional<std::array<uint8_t, kReportDataBytes>> report_data(std::string_view quote_hex) {
-  const std::optional<std::vector<uint8_t>> quote = hex_decode(quote_hex);
-  if (!quote || quote->size() < kReportDataOffset + kReportDataBytes) return std::nullopt;
-  const std::vector<uint8_t>& q = *quote;
-  const uint16_t version = static_cast<uint16_t>(q[0] | q[1] << 8);
-  const uint32_t tee_type = static_cast<uint32_t>(q[4]) | static_cast<uint32_t>(q[5]) << 8 |
-                            static_cast<uint32_t>(q[6]) << 16 | static_cast<uint32_t>(q[7]) << 24;
-  if (version != kQuoteVersion || tee_type != kTeeTypeTdx) return std::nullopt;
-  std::array<uint8_t, kReportDataBytes> data{};
-  std::copy_n(q.begin() + kReportDataOffset, kReportDataBytes, data.begin());
-  return data;
-}
-
 bool key_is_bound(const LiveKeyReceipt& receipt, const std::vector<uint8_t>& live_key) {
   const std::variant<std::array<uint8_t, 64>, Problem> binding = key_binding(receipt, live_key);
   const auto* expected = std::get_if<std::array<uint8_t, 64>>(&binding);
-  const std::optional<std::array<uint8_t, kReportDataBytes>> carried = report_data(receipt.quote_hex);
-  return expected != nullptr && carried && *carried == *expected;
+  const std::optional<std::vector<uint8_t>> quote = hex_decode(receipt.quote_hex);
+  if (expected == nullptr || !quote) return false;
+  const std::optional<std::array<uint8_t, 64>> carried = dcap::claimed_report_data(*quote);
+  return carried && *carried == *expected;
 }
 
 // Each failure ends the check with its one problem.
