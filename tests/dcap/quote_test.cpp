@@ -248,7 +248,8 @@ TEST(ClaimedReportData, SitsWhereTheVersionAndBodyTypePutIt) {
   EXPECT_NE(claimed(at_v4_place, 702), bound);
 
   v5.quote_draft.body = Body{2, static_cast<uint32_t>(kTdReport10Bytes)};
-  v5.quote_draft.report = td15.base;
+  const TdReport10 td10 = td15.base;  // copied out: the assignment ends the report td15 refers to
+  v5.quote_draft.report = td10;
   const std::vector<uint8_t> body2 = v5.quote();
   EXPECT_EQ(claimed(body2, 638), bound);
   EXPECT_EQ(claimed(body2, 637), std::nullopt);

@@ -287,7 +287,8 @@ TEST(KeyChain, VersionFiveQuotesBindAfterTheirBodyDescriptor) {
     if (body_type == 2) {
       test::QuoteDraft& draft = h.scenario.dcap.quote_draft;
       draft.body = dcap::Body{2, static_cast<uint32_t>(dcap::kTdReport10Bytes)};
-      draft.report = std::get<dcap::TdReport15>(draft.report).base;
+      const dcap::TdReport10 td10 = std::get<dcap::TdReport15>(draft.report).base;  // copied before it ends
+      draft.report = td10;
     }
     h.append(kReceiptSchemaV2);
     h.append(kReceiptSchemaV3);
