@@ -1,5 +1,6 @@
 #include "dcap/quote.h"
 
+#include <algorithm>
 #include <string>
 
 #include "core/text.h"
@@ -255,19 +256,6 @@ Expected<Quote, Failure> decode_quote(std::span<const uint8_t> raw) {
   return quote;
 }
 
-std::optional<std::array<uint8_t, 64>> claimed_td_report_data(std::span<const uint8_t> raw) {
-  ByteReader reader(raw);
-  uint16_t version = 0;
-  uint32_t tee_type = 0;
-  std::array<uint8_t, 64> data{};
-  constexpr size_t kReportDataOffset = kHeaderBytes + kTdReport10Bytes - 64;
-  if (!reader.read_u16le(version) || !reader.skip(2) || !reader.read_u32le(tee_type) ||
-      !reader.skip(kReportDataOffset - 8) || !reader.read_array(data) || version != 4 || tee_type != kTeeTypeTdx) {
-    return std::nullopt;
-  }
-  return data;
-}
-
 Expected<EnclaveReport, Failure> decode_enclave_report(std::span<const uint8_t> bytes) {
   EnclaveReport report;
   ByteReader reader(bytes);
@@ -289,6 +277,32 @@ Expected<void, Failure> check_header(const Header& header) {
 Expected<std::span<const uint8_t>, Failure> signed_scope(const Quote& quote, std::span<const uint8_t> raw) {
   if (quote.signed_length == 0 || raw.size() < quote.signed_length) return failure(Malformed, "Failed to get signed quote scope");
   return raw.first(quote.signed_length);
+}
+
+std::optional<std::array<uint8_t, 64>> claimed_report_data(std::span<const uint8_t> raw) {
+  // report_data closes the first 584 bytes (TD 1.0) of both report kinds.
+  constexpr size_t kReportDataInReport = kTdReport10Bytes - 64;
+  ByteReader reader(raw);
+  uint16_t version = 0;
+  uint32_t tee_type = 0;
+  if (!reader.read_u16le(version) || !reader.skip(2) || !reader.read_u32le(tee_type) || tee_type != kTeeTypeTdx ||
+      !reader.skip(kHeaderBytes - 8)) {
+    return std::nullopt;
+  }
+  size_t report_bytes = kTdReport10Bytes;
+  if (version == 5) {
+    uint16_t body_type = 0;
+    if (!reader.read_u16le(body_type) || !reader.skip(kBodyBytes - 2) || (body_type != 2 && body_type != 3)) {
+      return std::nullopt;
+    }
+    if (body_type == 3) report_bytes = kTdReport15Bytes;
+  } else if (version != 4) {
+    return std::nullopt;
+  }
+  std::array<uint8_t, 64> data{};
+  ByteReader report = reader;
+  if (!report.skip(kReportDataInReport) || !report.read_array(data) || !reader.skip(report_bytes)) return std::nullopt;
+  return data;
 }
 
 Expected<const TdReport10*, Failure> require_td_report(const Quote& quote) {

@@ -122,9 +122,13 @@ struct Quote {
 // zero padding there.
 Expected<Quote, Failure> decode_quote(std::span<const uint8_t> raw);
 
-// The report_data of a version 4 TD quote, read straight from its bytes: what the quote claims
-// to bind, with nothing decoded or verified. Nothing for any other kind of quote.
-std::optional<std::array<uint8_t, 64>> claimed_td_report_data(std::span<const uint8_t> raw);
+
+// The report_data a TDX quote carries, read from its raw bytes where its version puts it, with
+// nothing decoded or verified: what the quote claims to bind, for checks that run without the
+// quote's verification. Version 4 keeps it at bytes 568 to 631; version 5, after its 6-byte body
+// descriptor, at 574 to 637 for body types 2 (TD 1.0) and 3 (TD 1.5). Null for any other
+// version, TEE type or body type, and for a quote too short to hold its whole TD report.
+std::optional<std::array<uint8_t, 64>> claimed_report_data(std::span<const uint8_t> raw);
 
 // An EnclaveReport from exactly its 384 bytes (the QE report inside the authentication data).
 Expected<EnclaveReport, Failure> decode_enclave_report(std::span<const uint8_t> bytes);
@@ -135,6 +139,13 @@ Expected<void, Failure> check_header(const Header& header);
 // The bytes of raw that the quote signature covers: the header, the version 5 body descriptor
 // and the report.
 Expected<std::span<const uint8_t>, Failure> signed_scope(const Quote& quote, std::span<const uint8_t> raw);
+
+// The report_data a TDX quote carries, read from its raw bytes where its version puts it, with
+// nothing decoded or verified: what the quote claims to bind, for checks that run without the
+// quote's verification. Version 4 keeps it at bytes 568 to 631; version 5, after its 6-byte body
+// descriptor, at 574 to 637 for body types 2 (TD 1.0) and 3 (TD 1.5). Null for any other
+// version, TEE type or body type, and for a quote too short to hold its whole TD report.
+std::optional<std::array<uint8_t, 64>> claimed_report_data(std::span<const uint8_t> raw);
 
 // The TD 1.0 view, or "Failed to get TD10 report" for an SGX enclave report.
 Expected<const TdReport10*, Failure> require_td_report(const Quote& quote);

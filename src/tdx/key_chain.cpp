@@ -24,7 +24,7 @@ constexpr std::string_view kGenesis = "GENESIS";
 // Nothing is verified here, so this only says what the quote claims to bind.
 bool quote_claims(std::string_view quote_hex, const std::array<uint8_t, 64>& binding) {
   const std::optional<std::vector<uint8_t>> quote = hex_decode(quote_hex);
-  return quote && dcap::claimed_td_report_data(*quote) == binding;
+  return quote && dcap::claimed_report_data(*quote) == binding;
 }
 
 std::string joined(const std::vector<std::string>& parts) {

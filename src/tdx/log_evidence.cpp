@@ -65,7 +65,7 @@ struct Subject {
 bool key_is_bound(const LiveKeyReceipt& receipt, const std::vector<uint8_t>& live_key) {
   const Expected<std::array<uint8_t, 64>, Problem> binding = key_binding(receipt, live_key);
   const std::optional<std::vector<uint8_t>> quote = hex_decode(receipt.quote_hex);
-  return binding && quote && dcap::claimed_td_report_data(*quote) == *binding;
+  return binding && quote && dcap::claimed_report_data(*quote) == *binding;
 }
 
 // Each failure ends the check with its one problem.

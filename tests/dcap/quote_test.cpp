@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <utility>
 #include <vector>
@@ -221,6 +223,48 @@ TEST(QuoteDecoding, VersionsTeeTypesAndBodyTypesSelectTheReport) {
   EXPECT_EQ(sgx->signed_length, 432u);
   EXPECT_EQ(sgx->td_report10(), nullptr);
   EXPECT_EQ(require_td_report(*sgx).error().text(), "Failed to get TD10 report");
+}
+
+// Read from the raw bytes alone, before any verification: version 4 keeps report_data right
+// after the header's TD report start, version 5 six bytes later, after its body descriptor.
+TEST(ClaimedReportData, SitsWhereTheVersionAndBodyTypePutIt) {
+  std::array<uint8_t, 64> bound{};
+  bound.fill(0xB5);
+  const auto claimed = [](std::vector<uint8_t> raw, size_t length) { return claimed_report_data(cut(raw, length)); };
+
+  DcapScenario v4(QuoteKind::TdxV4);
+  std::get<TdReport10>(v4.quote_draft.report).report_data = bound;
+  EXPECT_EQ(claimed(v4.quote(), 632), bound);
+  EXPECT_EQ(claimed(v4.quote(), 631), std::nullopt);
+
+  DcapScenario v5(QuoteKind::TdxV5);
+  TdReport15& td15 = std::get<TdReport15>(v5.quote_draft.report);
+  td15.base.report_data = bound;
+  const std::vector<uint8_t> body3 = v5.quote();
+  EXPECT_EQ(claimed(body3, 702), bound);
+  EXPECT_EQ(claimed(body3, 701), std::nullopt);
+  // The bytes at the version 4 place of a version 5 quote are not its report_data.
+  std::vector<uint8_t> at_v4_place = body3;
+  std::copy(bound.begin(), bound.end(), at_v4_place.begin() + 568);
+  std::fill_n(at_v4_place.begin() + 632, 6, uint8_t{0});
+  EXPECT_NE(claimed(at_v4_place, 702), bound);
+
+  v5.quote_draft.body = Body{2, static_cast<uint32_t>(kTdReport10Bytes)};
+  const TdReport10 td10 = td15.base;  // copied out: the assignment ends the report td15 refers to
+  v5.quote_draft.report = td10;
+  const std::vector<uint8_t> body2 = v5.quote();
+  EXPECT_EQ(claimed(body2, 638), bound);
+  EXPECT_EQ(claimed(body2, 637), std::nullopt);
+  // Body type 1 is an SGX enclave report, and other TEE types or versions carry none here.
+  std::vector<uint8_t> body1 = body2;
+  body1[48] = 1;
+  EXPECT_EQ(claimed(body1, body1.size()), std::nullopt);
+  std::vector<uint8_t> sgx_tee = body2;
+  sgx_tee[4] = 0;
+  EXPECT_EQ(claimed(sgx_tee, sgx_tee.size()), std::nullopt);
+  std::vector<uint8_t> v3 = body2;
+  v3[0] = 3;
+  EXPECT_EQ(claimed(v3, v3.size()), std::nullopt);
 }
 
 TEST(QuoteDecoding, BytesAfterTheAuthenticationDataAreIgnored) {

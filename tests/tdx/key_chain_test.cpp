@@ -286,11 +286,21 @@ TEST(KeyChain, LevelTwoNeedsBothInputs) {
   }
 }
 
-TEST(KeyChain, VersionFiveQuotesNeverBindFromTheRawBytes) {
-  KeyHistory h(test::QuoteKind::TdxV5);
-  h.append();
-  const KeyChainReport report = with_level2(h)(h.text());
-  EXPECT_EQ(report.problems, problems({{1, "KEY_NOT_BOUND", kNotBound}}));
+// Version 5 quotes carry report_data after their body descriptor, for TD 1.5 and TD 1.0 reports.
+TEST(KeyChain, VersionFiveQuotesBindAfterTheirBodyDescriptor) {
+  for (const uint16_t body_type : {3, 2}) {
+    KeyHistory h(test::QuoteKind::TdxV5);
+    if (body_type == 2) {
+      test::QuoteDraft& draft = h.scenario.dcap.quote_draft;
+      draft.body = dcap::Body{2, static_cast<uint32_t>(dcap::kTdReport10Bytes)};
+      const dcap::TdReport10 td10 = std::get<dcap::TdReport15>(draft.report).base;  // copied before it ends
+      draft.report = td10;
+    }
+    h.append(kReceiptSchemaV2);
+    h.append(kReceiptSchemaV3);
+    EXPECT_EQ(Judge{}(h.text()).problems, std::vector<Problem>{}) << body_type;
+    EXPECT_EQ(with_level2(h)(h.text()).problems, std::vector<Problem>{}) << body_type;
+  }
 }
 
 TEST(KeyChain, ReusedCollateralJudgesLikeAFreshOne) {

@@ -3,6 +3,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <array>
 #include <cctype>
 #include <filesystem>
 
@@ -226,9 +227,15 @@ TEST(LogEvidenceStops, QuoteMustCarryTheBinding) {
   expect_stopped(check(with_member(fx().receipt, "prev_receipt_sha256", json_string(std::string(64, 'a'))), evidence),
                  unbound);
 
-  // Only the report data is read: a quote cut to 632 bytes, or in upper-case hex, still binds
-  // (these receipts are other bytes than the logged ones, so their proof then fails).
-  for (const std::string& receipt : {with_quote([](std::vector<uint8_t>& q) { q.resize(632); }),
+  // Only the report data is read: a quote cut to 632 bytes, in upper-case hex, or turned into
+  // version 5 with a TD 1.0 body descriptor before its report, still binds (these receipts are
+  // other bytes than the logged ones, so their proof then fails).
+  const auto as_version5 = [](std::vector<uint8_t>& q) {
+    q[0] = 5;
+    const std::array<uint8_t, 6> body = {2, 0, 0x48, 0x02, 0, 0};
+    q.insert(q.begin() + 48, body.begin(), body.end());
+  };
+  for (const std::string& receipt : {with_quote([](std::vector<uint8_t>& q) { q.resize(632); }), with_quote(as_version5),
                                      with_member(fx().receipt, "quote_hex", json_string(upper(quote)))}) {
     const LogEvidenceReport r = check(receipt, evidence);
     ASSERT_EQ(r.problems.size(), 1u);
