@@ -83,12 +83,11 @@ TEST(SnapshotAssembly, TheRealResponsesGiveOneVerifiedSnapshotWhateverTheHeaderS
   EXPECT_EQ(assemble_snapshot(given)->fetched_at, 1758000000u);
 }
 
-// A processor CA's CRL, as the service returns for ca=processor (signed by a test key: the
-// CA type is judged before any signature).
-std::string processor_crl() {
+// A CRL in a PCK CA's name, signed by a test key.
+std::string test_crl(const std::string& issuer) {
   const test::P256TestKey key;
   test::CertDraft cert;
-  cert.common_name = "Intel SGX PCK Processor CA";
+  cert.common_name = issuer;
   cert.not_after = 4102444800;
   cert.ca = true;
   const auto ca = test::make_certificate(cert, key, nullptr, key);
@@ -146,7 +145,9 @@ TEST(SnapshotAssembly, EachMistakeIsRefusedByNameWithWhatToDo) {
        [](Files& f) { std::swap(f["pck-crl.body"], f["root-ca-crl.body"]); }},
       {"pck-crl.body is the CRL of the Intel SGX PCK Processor CA, but the receipt's PCK certificate was issued by "
        "the Intel SGX PCK Platform CA",
-       [](Files& f) { f["pck-crl.body"] = processor_crl(); }, &real.receipt},
+       [](Files& f) { f["pck-crl.body"] = test_crl("Intel SGX PCK Processor CA"); }, &real.receipt},
+      {"the PCK CRL does not verify against Intel's root: the CRL is not signed by Intel SGX PCK Platform CA",
+       [](Files& f) { f["pck-crl.body"] = test_crl("Intel SGX PCK Platform CA"); }},
       {"the TDX TCB info is valid from 2025-09-02T07:41:59Z to 2025-10-02T07:41:59Z, and fetched_at "
        "2025-11-01T00:00:00Z is after that",
        [](Files&) {}, nullptr, 1761955200},
