@@ -41,7 +41,7 @@ std::string as_text(const std::string& path, const Shown& shown) {
 verifier::Read<std::string> as_json(const std::string& path, const Shown& shown) {
   verifier::JsonMembers sections;
   for (const Shown::Section& section : shown.sections) {
-    sections.emplace_back(section.name, verifier::JsonValue{verifier::JsonMembers(section.items)});
+    sections.push_back({section.name, verifier::JsonValue{section.items}});
   }
   const verifier::JsonValue document{verifier::JsonMembers{
       {"file", verifier::JsonValue{path}},

@@ -13,7 +13,7 @@ namespace orv::prepare {
 namespace {
 
 using verifier::JsonValue;
-using Items = std::vector<std::pair<std::string, JsonValue>>;
+using Items = verifier::JsonMembers;
 
 // Longer values (tokens, proofs, payloads of kilobytes) are summarised by their length.
 constexpr size_t kLongestShown = 160;
@@ -142,7 +142,7 @@ Shown show_receipt(const tdx::LiveKeyReceipt& receipt) {
   for (const auto& [name, value] : {std::pair{"prev_receipt_sha256", &receipt.prev_receipt_sha256},
                                     std::pair{"sigsum_chain_key_hex", &receipt.sigsum_chain_key_hex},
                                     std::pair{"rekor_key_spki_b64", &receipt.rekor_key_spki_b64}}) {
-    if (*value) fields.emplace_back(name, shown_string(**value));
+    if (*value) fields.push_back({name, shown_string(**value)});
   }
   shown.sections.push_back({"receipt", std::move(fields)});
 
@@ -163,7 +163,7 @@ Shown show_receipt(const tdx::LiveKeyReceipt& receipt) {
                                {"report", text(facts->report_kind)},
                                {"certification_data_type", number(facts->certification_type)}}});
     Items report;
-    for (const auto& [name, value] : facts->report) report.emplace_back(name, text(value));
+    for (const auto& [name, value] : facts->report) report.push_back({name, text(value)});
     shown.sections.push_back({facts->td ? "td_report" : "enclave_report", std::move(report)});
     shown.sections.push_back(pck_section(*facts));
   }
@@ -178,8 +178,8 @@ Shown show_receipt(const tdx::LiveKeyReceipt& receipt) {
     }
   }
   Items log;
-  for (const auto& [imr, count] : per_register) log.emplace_back("imr" + decimal(imr) + "_events", number(count));
-  log.emplace_back("rtmr3_events", JsonValue{std::move(named)});
+  for (const auto& [imr, count] : per_register) log.push_back({"imr" + decimal(imr) + "_events", number(count)});
+  log.push_back({"rtmr3_events", JsonValue{std::move(named)}});
   shown.sections.push_back({"event_log", std::move(log)});
   return shown;
 }
@@ -189,7 +189,7 @@ Usable<Shown> show_members(std::string kind, const std::string& document) {
   const verifier::Read<std::vector<std::pair<std::string, std::string>>> leaves = verifier::json_leaves(document);
   if (!leaves) return Mistake{"the " + kind + " is " + leaves.error().text, "give the file as it was issued"};
   Items items;
-  for (const auto& [path, value] : *leaves) items.emplace_back(terminal_safe(path), shown_string(value));
+  for (const auto& [path, value] : *leaves) items.push_back({terminal_safe(path), shown_string(value)});
   return Shown{std::move(kind), {{"members", std::move(items)}}};
 }
 

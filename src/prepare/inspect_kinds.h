@@ -15,7 +15,7 @@ namespace orv::prepare {
 struct Shown {
   struct Section {
     std::string name;
-    std::vector<std::pair<std::string, verifier::JsonValue>> items;
+    verifier::JsonMembers items;
   };
   std::string kind;  // "collateral snapshot", "key receipt", ...
   std::vector<Section> sections;

@@ -110,10 +110,15 @@ std::optional<std::string> verify_quote(std::span<const uint8_t> raw_quote, cons
 
 // A JSON value to write: objects keep their members; the canonical writer orders them.
 struct JsonValue;
-using JsonMembers = std::vector<std::pair<std::string, JsonValue>>;
+struct JsonField;
+using JsonMembers = std::vector<JsonField>;
 using JsonItems = std::vector<JsonValue>;
 struct JsonValue {
   std::variant<std::nullptr_t, bool, int64_t, std::string, JsonItems, JsonMembers> value;
+};
+struct JsonField {
+  std::string name;
+  JsonValue value;
 };
 // Canonical JSON text (RFC 8785), which orvelant-verify's strict check accepts as it stands.
 Read<std::string> write_json(const JsonValue& value);
