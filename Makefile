@@ -128,7 +128,7 @@ coverage: deps-coverage
 	cd build/coverage && ctest --output-on-failure -j$(JOBS) -E '^UnderStrace\.EveryFileOpenedIsANamedInputOrALibrary$$'
 	python3 tools/coverage_report.py build/coverage
 
-# The program, its man page and the problem codes under $(DESTDIR)$(PREFIX).
+# Both programs, their man pages and the problem codes under $(DESTDIR)$(PREFIX).
 install: deps-run
 	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
 	cmake --build build/demo -j$(JOBS)

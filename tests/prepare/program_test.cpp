@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_support.h"
+#include "prepare/program.h"
 #include "support/shared_data.h"
 #include "support/tdx_saved_responses.h"
 
@@ -148,6 +149,26 @@ TEST(PrepareProgram, InspectShowsWithoutJudging) {
     EXPECT_NE(json.out.find(part), std::string::npos) << part << "\n" << json.out;
   }
   EXPECT_EQ(prepare({"inspect", run.dir.path("collateral/tcb-info.body")}).status, 1);
+}
+
+// The man page follows the program: a synopsis per subcommand, every option described.
+TEST(PrepareProgram, TheManPageNamesEverySubcommandAndOption) {
+  const std::string page = read_file(fs::path(ORV_SOURCE_DIR) / "docs/orvelant-prepare.1");
+  const auto roff = [](std::string_view text) {
+    std::string out;
+    for (char c : text) out += c == '-' ? std::string("\\-") : std::string(1, c);
+    return out;
+  };
+  for (const prepare::Subcommand* subcommand : prepare::subcommands()) {
+    EXPECT_NE(page.find(".SY \"orvelant\\-prepare " + roff(subcommand->name) + "\""), std::string::npos)
+        << subcommand->name;
+    for (const prepare::OptionSpec& option : subcommand->arguments.options) {
+      EXPECT_NE(page.find(".TP\n.B" + std::string(option.value_name.empty() ? " " : "I ") + roff(option.name)),
+                std::string::npos)
+          << option.name;
+    }
+  }
+  EXPECT_NE(page.find("\"orvelant\\-prepare 0.1.0\""), std::string::npos);
 }
 
 }  // namespace
