@@ -1,7 +1,10 @@
 #include "prepare/collateral_pieces.h"
 
+#include <algorithm>
+
 #include "core/hex.h"
 #include "core/text.h"
+#include "core/time_text.h"
 #include "prepare/verifier.h"
 
 namespace orv::prepare {
@@ -23,6 +26,8 @@ Expected<Piece, Reason> crl_piece(std::string what, const std::string& hex) {
 }
 
 }  // namespace
+
+std::string time_text(int64_t seconds) { return utc_time_text(static_cast<uint64_t>(std::max<int64_t>(seconds, 0))); }
 
 Expected<std::vector<Piece>, Reason> collateral_pieces(const dcap::QuoteCollateralV3& collateral) {
   std::vector<Piece> out;

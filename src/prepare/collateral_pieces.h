@@ -21,6 +21,9 @@ struct Piece {
   bool valid_at(int64_t at) const { return at >= from && (until_excluded ? at < until : at <= until); }
 };
 
+// YYYY-MM-DDTHH:MM:SSZ, as reports show times; Intel's material has none before 1970.
+std::string time_text(int64_t seconds);
+
 // Both signed documents, both CRLs and every certificate of the three issuer chains, in that
 // order; the reason when one of them cannot be read.
 Expected<std::vector<Piece>, Reason> collateral_pieces(const dcap::QuoteCollateralV3& collateral);

@@ -1,9 +1,8 @@
 // collateral-plan: what to fetch from Intel for one key receipt's quote, as curl lines.
-#include <algorithm>
 #include <array>
 
 #include "core/text.h"
-#include "core/time_text.h"
+#include "prepare/collateral_pieces.h"
 #include "prepare/intel_service.h"
 #include "prepare/key_receipt.h"
 #include "prepare/program.h"
@@ -49,8 +48,7 @@ Status run_collateral_plan(const Arguments& arguments, const Context& context) {
   out += "  FMSPC:     " + platform->fmspc + "  (from the PCK certificate in the quote)\n";
   out += "  CA type:   " + std::string(verifier::ca_query_value(platform->ca)) + "  (the PCK certificate's issuer is " +
          std::string(verifier::ca_common_name(platform->ca)) + ")\n";
-  out += "  PCK certificate valid " + utc_time_text(static_cast<uint64_t>(std::max<int64_t>(pck.not_before, 0))) +
-         " to " + utc_time_text(static_cast<uint64_t>(std::max<int64_t>(pck.not_after, 0))) + "\n\n";
+  out += "  PCK certificate valid " + time_text(pck.not_before) + " to " + time_text(pck.not_after) + "\n\n";
   out +=
       "Fetch these four documents with any HTTP client, each with its response headers (the\n"
       "issuer chains come in headers), into one folder. With curl:\n\n";

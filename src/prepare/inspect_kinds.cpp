@@ -6,7 +6,6 @@
 
 #include "core/hex.h"
 #include "core/text.h"
-#include "core/time_text.h"
 #include "prepare/collateral_pieces.h"
 
 namespace orv::prepare {
@@ -20,7 +19,6 @@ constexpr size_t kLongestShown = 160;
 
 JsonValue text(std::string value) { return JsonValue{std::move(value)}; }
 JsonValue number(int64_t value) { return JsonValue{value}; }
-std::string time_text(int64_t seconds) { return utc_time_text(static_cast<uint64_t>(std::max<int64_t>(seconds, 0))); }
 JsonValue time_value(int64_t seconds) { return text(time_text(seconds)); }
 JsonValue flag(const std::optional<bool>& value) { return value ? JsonValue{*value} : JsonValue{nullptr}; }
 
@@ -125,12 +123,12 @@ Shown::Section pck_section(const verifier::QuoteFacts& facts) {
            {"fmspc", text(pck.fmspc)},
            {"not_before", time_value(pck.certificate.not_before)},
            {"not_after", time_value(pck.certificate.not_after)},
-           {"cpusvn", text(pck.cpusvn)},
-           {"pcesvn", number(pck.pcesvn)},
-           {"sgx_type", number(pck.sgx_type)},
-           {"dynamic_platform", flag(pck.dynamic_platform)},
-           {"cached_keys", flag(pck.cached_keys)},
-           {"smt_enabled", flag(pck.smt_enabled)}}};
+           {"cpusvn", text(hex_encode(pck.extensions.cpusvn))},
+           {"pcesvn", number(pck.extensions.pcesvn)},
+           {"sgx_type", number(pck.extensions.sgx_type)},
+           {"dynamic_platform", flag(pck.extensions.dynamic_platform)},
+           {"cached_keys", flag(pck.extensions.cached_keys)},
+           {"smt_enabled", flag(pck.extensions.smt_enabled)}}};
 }
 
 Shown show_receipt(const tdx::LiveKeyReceipt& receipt) {

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "core/text.h"
-#include "core/time_text.h"
+#include "prepare/collateral_pieces.h"
 #include "prepare/files.h"
 #include "prepare/intel_service.h"
 #include "prepare/program.h"
@@ -41,12 +41,11 @@ Usable<SavedResponse> read_saved(const std::filesystem::path& folder, const Save
 std::string summary(const std::string& out, const AssembledSnapshot& snapshot, bool with_receipt) {
   const int64_t left = snapshot.valid_until - static_cast<int64_t>(snapshot.fetched_at);
   return "wrote " + terminal_safe(out) + " (" + decimal(snapshot.text.size()) + " bytes)\n" +
-         "  fetched_at:   " + utc_time_text(snapshot.fetched_at) +
+         "  fetched_at:   " + time_text(static_cast<int64_t>(snapshot.fetched_at)) +
          (snapshot.fetched_at_from_dates ? " (the responses' Date headers)" : " (as given)") + "\n" +
          "  FMSPC:        " + snapshot.fmspc + "; TCB evaluation data number " +
-         decimal(snapshot.tcb_evaluation_data_number) + "\n" +
-         "  valid until:  " + utc_time_text(static_cast<uint64_t>(std::max<int64_t>(snapshot.valid_until, 0))) + " (" +
-         decimal(static_cast<uint64_t>(std::max<int64_t>(left, 0)) / 86400) +
+         decimal(snapshot.tcb_evaluation_data_number) + "\n" + "  valid until:  " + time_text(snapshot.valid_until) +
+         " (" + decimal(static_cast<uint64_t>(std::max<int64_t>(left, 0)) / 86400) +
          " days after fetched_at; first to expire: " + snapshot.valid_until_what + ")\n" +
          "  checked:      issuer chains, signatures, CRLs and dates against Intel's root at fetched_at" +
          (with_receipt ? ", and the receipt's quote with this collateral" : "") + "\n";

@@ -4,7 +4,6 @@
 
 #include "core/hex.h"
 #include "core/text.h"
-#include "core/time_text.h"
 #include "prepare/collateral_pieces.h"
 #include "prepare/intel_service.h"
 #include "prepare/saved_response.h"
@@ -21,8 +20,6 @@ constexpr std::string_view kRefetch =
 std::string file(const SavedDocument& document, std::string_view suffix) {
   return std::string(document.stem) + std::string(suffix);
 }
-
-std::string time_text(int64_t seconds) { return utc_time_text(static_cast<uint64_t>(std::max<int64_t>(seconds, 0))); }
 
 // A response that was not the document: what the service's status says to do.
 std::string status_todo(const SavedDocument& document, unsigned status) {
@@ -75,13 +72,6 @@ Usable<std::string> issuer_chain(const SavedDocument& document, const SavedHeade
   return std::move(*pem);
 }
 
-struct SignedDocument {
-  std::string text;
-  std::string signature;
-  std::string chain;
-  std::optional<int64_t> date;  // the response's Date header
-};
-
 Usable<std::optional<int64_t>> response_date(const SavedDocument& document, const SavedHeaders& headers) {
   const std::optional<std::string_view> date = headers.field("Date");
   if (!date) return std::optional<int64_t>();
@@ -93,20 +83,46 @@ Usable<std::optional<int64_t>> response_date(const SavedDocument& document, cons
   return std::optional<int64_t>(*seconds);
 }
 
-// The signed member of a body with its signature, and the issuer chain and date of its response.
-Usable<SignedDocument> signed_document(const SavedDocument& document, const SavedResponse& saved,
-                                       std::string_view member) {
+struct ResponseFacts {
+  std::string chain;            // PEM; empty for a document that has none
+  std::optional<int64_t> date;  // the Date header, when there is one
+};
+
+// What a saved headers file says of its document: that the last response is the document, its
+// issuer chain and its date. Only the root CA CRL, which has no chain, may come without one.
+Usable<ResponseFacts> response_facts(const SavedDocument& document, const SavedResponse& saved) {
+  ResponseFacts out;
+  const bool has_chain = !document.chain_header.empty();
   if (!saved.headers) {
+    if (!has_chain) return out;
     return Mistake{file(document, ".headers") + " is missing", "save the response headers too (curl -D " +
                                                                    file(document, ".headers") +
                                                                    "): the issuer chain comes in a header"};
   }
   Usable<SavedHeaders> headers = final_response(document, *saved.headers);
   if (!headers) return std::move(headers).error();
-  Usable<std::string> chain = issuer_chain(document, *headers);
-  if (!chain) return std::move(chain).error();
+  if (has_chain) {
+    Usable<std::string> chain = issuer_chain(document, *headers);
+    if (!chain) return std::move(chain).error();
+    out.chain = std::move(*chain);
+  }
   Usable<std::optional<int64_t>> date = response_date(document, *headers);
   if (!date) return std::move(date).error();
+  out.date = *date;
+  return out;
+}
+
+struct SignedDocument {
+  std::string text;
+  std::string signature;
+  ResponseFacts response;
+};
+
+// The signed member of a body with its signature, and what its response's headers say.
+Usable<SignedDocument> signed_document(const SavedDocument& document, const SavedResponse& saved,
+                                       std::string_view member) {
+  Usable<ResponseFacts> response = response_facts(document, saved);
+  if (!response) return std::move(response).error();
   Expected<SignedBody, Reason> body = cut_signed_body(saved.body, member);
   if (!body) {
     return Mistake{file(document, ".body") + " " + body.error().text,
@@ -116,45 +132,25 @@ Usable<SignedDocument> signed_document(const SavedDocument& document, const Save
   if (!signature || signature->size() != 64) {
     return Mistake{file(document, ".body") + ": the signature is not 64 bytes in hex", std::string(kRefetch)};
   }
-  return SignedDocument{std::move(body->signed_text), std::move(body->signature), std::move(*chain), *date};
+  return SignedDocument{std::move(body->signed_text), std::move(body->signature), std::move(*response)};
 }
 
 struct CrlDocument {
   std::vector<uint8_t> der;
   verifier::CrlFacts facts;
-  std::string chain;            // empty for the root CA CRL
-  std::optional<int64_t> date;  // the response's Date header, when headers were saved
+  ResponseFacts response;
 };
 
 Usable<CrlDocument> crl_document(const SavedDocument& document, const SavedResponse& saved) {
-  CrlDocument out;
-  const bool needs_chain = !document.chain_header.empty();
-  if (!saved.headers && needs_chain) {
-    return Mistake{file(document, ".headers") + " is missing", "save the response headers too (curl -D " +
-                                                                   file(document, ".headers") +
-                                                                   "): the issuer chain comes in a header"};
-  }
-  if (saved.headers) {
-    Usable<SavedHeaders> headers = final_response(document, *saved.headers);
-    if (!headers) return std::move(headers).error();
-    if (needs_chain) {
-      Usable<std::string> chain = issuer_chain(document, *headers);
-      if (!chain) return std::move(chain).error();
-      out.chain = std::move(*chain);
-    }
-    Usable<std::optional<int64_t>> date = response_date(document, *headers);
-    if (!date) return std::move(date).error();
-    out.date = *date;
-  }
+  Usable<ResponseFacts> response = response_facts(document, saved);
+  if (!response) return std::move(response).error();
   Expected<std::vector<uint8_t>, Reason> der = crl_der(saved.body);
   const std::string body = file(document, ".body");
   if (!der) return Mistake{body + " " + der.error().text, std::string(kRefetch)};
   verifier::Read<verifier::CrlFacts> facts = verifier::read_crl(*der);
   if (!facts) return Mistake{body + " is " + facts.error().text, std::string(kRefetch)};
   if (!facts->next_update) return Mistake{body + ": the CRL has no nextUpdate", std::string(kRefetch)};
-  out.der = std::move(*der);
-  out.facts = std::move(*facts);
-  return out;
+  return CrlDocument{std::move(*der), std::move(*facts), std::move(*response)};
 }
 
 // The CRLs must be the ones their files are named for: a PCK CA's and the root CA's, and,
@@ -203,17 +199,17 @@ bool same_collateral(const dcap::QuoteCollateralV3& a, const dcap::QuoteCollater
   return a.pck_certificate_chain == b.pck_certificate_chain;
 }
 
-}  // namespace
+// The four responses, each the right document, whole, as the service sent it.
+struct Responses {
+  SignedDocument tcb;
+  SignedDocument qe;
+  CrlDocument pck_crl;
+  CrlDocument root_crl;
+  dcap::TcbInfo tcb_info;
+  dcap::QeIdentity qe_identity;
+};
 
-Usable<AssembledSnapshot> assemble_snapshot(const SnapshotInputs& inputs) {
-  std::optional<Platform> platform;
-  if (inputs.receipt) {
-    Usable<Platform> read = tdx_platform(inputs.receipt->facts);
-    if (!read) return std::move(read).error();
-    platform = std::move(*read);
-  }
-
-  // Each response on its own: the right document, whole, as the service sent it.
+Usable<Responses> read_responses(const SnapshotInputs& inputs) {
   Usable<SignedDocument> tcb = signed_document(kTcbInfoDocument, inputs.tcb_info, "tcbInfo");
   if (!tcb) return std::move(tcb).error();
   Usable<SignedDocument> qe = signed_document(kQeIdentityDocument, inputs.qe_identity, "enclaveIdentity");
@@ -222,98 +218,102 @@ Usable<AssembledSnapshot> assemble_snapshot(const SnapshotInputs& inputs) {
   if (!pck_crl) return std::move(pck_crl).error();
   Usable<CrlDocument> root_crl = crl_document(kRootCaCrlDocument, inputs.root_ca_crl);
   if (!root_crl) return std::move(root_crl).error();
-
-  const std::string tcb_body = file(kTcbInfoDocument, ".body");
-  const std::string qe_body = file(kQeIdentityDocument, ".body");
-  const verifier::Read<dcap::TcbInfo> tcb_info = verifier::read_tcb_info(tcb->text);
-  if (!tcb_info)
-    return Mistake{tcb_body + ": tcbInfo is not Intel's TCB info: " + tcb_info.error().text, std::string(kRefetch)};
-  const verifier::Read<dcap::QeIdentity> qe_identity = verifier::read_qe_identity(qe->text);
-  if (!qe_identity) {
-    return Mistake{qe_body + ": enclaveIdentity is not Intel's QE identity: " + qe_identity.error().text,
+  verifier::Read<dcap::TcbInfo> tcb_info = verifier::read_tcb_info(tcb->text);
+  if (!tcb_info) {
+    return Mistake{file(kTcbInfoDocument, ".body") + ": tcbInfo is not Intel's TCB info: " + tcb_info.error().text,
                    std::string(kRefetch)};
   }
-  const std::string fmspc = platform ? platform->fmspc : tcb_info->fmspc;
-  if (tcb_info->id != "TDX" || tcb_info->version < 3) {
-    return Mistake{tcb_body + " holds TCB info with id \"" + terminal_safe(tcb_info->id) + "\" version " +
-                       decimal(tcb_info->version) + "; a TDX quote needs the TDX TCB info (id \"TDX\", version 3)",
+  verifier::Read<dcap::QeIdentity> qe_identity = verifier::read_qe_identity(qe->text);
+  if (!qe_identity) {
+    return Mistake{file(kQeIdentityDocument, ".body") +
+                       ": enclaveIdentity is not Intel's QE identity: " + qe_identity.error().text,
+                   std::string(kRefetch)};
+  }
+  return Responses{std::move(*tcb),      std::move(*qe),       std::move(*pck_crl),
+                   std::move(*root_crl), std::move(*tcb_info), std::move(*qe_identity)};
+}
+
+// The documents a TDX quote is judged with and, for a receipt, those of its platform.
+std::optional<Mistake> check_kinds(const Responses& r, const std::optional<Platform>& platform) {
+  const std::string tcb_body = file(kTcbInfoDocument, ".body");
+  const std::string fmspc = terminal_safe(platform ? platform->fmspc : r.tcb_info.fmspc);
+  if (r.tcb_info.id != "TDX" || r.tcb_info.version < 3) {
+    return Mistake{tcb_body + " holds TCB info with id \"" + terminal_safe(r.tcb_info.id) + "\" version " +
+                       decimal(r.tcb_info.version) + "; a TDX quote needs the TDX TCB info (id \"TDX\", version 3)",
                    "fetch it from " + tcb_info_url(fmspc)};
   }
-  if (qe_identity->id != "TD_QE" || (qe_identity->version != 2 && qe_identity->version != 3)) {
-    return Mistake{qe_body + " holds the QE identity with id \"" + terminal_safe(qe_identity->id) + "\" version " +
-                       decimal(qe_identity->version) + (qe_identity->id == "QE" ? ", the SGX one" : "") +
+  const dcap::QeIdentity& qe = r.qe_identity;
+  if (qe.id != "TD_QE" || (qe.version != 2 && qe.version != 3)) {
+    return Mistake{file(kQeIdentityDocument, ".body") + " holds the QE identity with id \"" + terminal_safe(qe.id) +
+                       "\" version " + decimal(qe.version) + (qe.id == "QE" ? ", the SGX one" : "") +
                        "; a TDX quote needs the TDX QE identity (id \"TD_QE\")",
                    "fetch it from " + std::string(kQeIdentityUrl)};
   }
-  if (platform && !std::ranges::equal(tcb_info->fmspc, platform->fmspc,
-                                      [](char a, char b) { return (a >= 'A' && a <= 'F' ? a - 'A' + 'a' : a) == b; })) {
-    return Mistake{tcb_body + " is TCB info for FMSPC " + terminal_safe(tcb_info->fmspc) +
+  const auto same_digit = [](char a, char b) { return (a >= 'A' && a <= 'F' ? a - 'A' + 'a' : a) == b; };
+  if (platform && !std::ranges::equal(r.tcb_info.fmspc, platform->fmspc, same_digit)) {
+    return Mistake{tcb_body + " is TCB info for FMSPC " + terminal_safe(r.tcb_info.fmspc) +
                        ", but the receipt's quote comes from a platform with FMSPC " + platform->fmspc,
                    "fetch the TCB info for that platform: " + tcb_info_url(platform->fmspc)};
   }
-  if (auto wrong = check_crl_issuers(*pck_crl, *root_crl, platform)) return std::move(*wrong);
+  return check_crl_issuers(r.pck_crl, r.root_crl, platform);
+}
 
-  // fetched_at: as given, else the latest Date of the responses, each of which must carry one.
-  bool from_dates = !inputs.fetched_at;
-  uint64_t at = inputs.fetched_at.value_or(0);
-  if (from_dates) {
-    int64_t latest = 0;
-    const std::pair<const SavedDocument*, std::optional<int64_t>> dates[] = {
-        {&kTcbInfoDocument, tcb->date}, {&kQeIdentityDocument, qe->date}, {&kPckCrlDocument, pck_crl->date}};
-    for (const auto& [document, date] : dates) {
-      if (!date) {
-        return Mistake{file(*document, ".headers") + " has no Date header",
-                       "give the time you fetched the documents with --fetched-at YYYY-MM-DDTHH:MM:SSZ"};
-      }
-      latest = std::max(latest, *date);
+// As given, else the latest Date of the responses, each of which must carry one.
+Usable<uint64_t> fetched_at(const Responses& r) {
+  int64_t latest = r.root_crl.response.date.value_or(0);
+  const std::pair<const SavedDocument*, std::optional<int64_t>> dates[] = {
+      {&kTcbInfoDocument, r.tcb.response.date},
+      {&kQeIdentityDocument, r.qe.response.date},
+      {&kPckCrlDocument, r.pck_crl.response.date},
+  };
+  for (const auto& [document, date] : dates) {
+    if (!date) {
+      return Mistake{file(*document, ".headers") + " has no Date header",
+                     "give the time you fetched the documents with --fetched-at YYYY-MM-DDTHH:MM:SSZ"};
     }
-    if (root_crl->date) latest = std::max(latest, *root_crl->date);
-    at = static_cast<uint64_t>(latest);
+    latest = std::max(latest, *date);
   }
+  return static_cast<uint64_t>(latest);
+}
 
-  dcap::QuoteCollateralV3 collateral;
-  collateral.pck_crl_issuer_chain = pck_crl->chain;
-  collateral.root_ca_crl = hex_encode(root_crl->der);
-  collateral.pck_crl = hex_encode(pck_crl->der);
-  collateral.tcb_info_issuer_chain = tcb->chain;
-  collateral.tcb_info = tcb->text;
-  collateral.tcb_info_signature = tcb->signature;
-  collateral.qe_identity_issuer_chain = qe->chain;
-  collateral.qe_identity = qe->text;
-  collateral.qe_identity_signature = qe->signature;
-
-  // Every piece valid at fetched_at; the first that is not is named with its window.
-  const Expected<std::vector<Piece>, Reason> pieces = collateral_pieces(collateral);
-  if (!pieces) return Mistake{"the collateral cannot be read: " + pieces.error().text, std::string(kRefetch)};
-  for (const Piece& piece : *pieces) {
-    if (piece.valid_at(static_cast<int64_t>(at))) continue;
+// Every piece valid at fetched_at; the first that is not is named with its window.
+std::optional<Mistake> check_windows(const std::vector<Piece>& pieces, int64_t at, bool from_dates) {
+  for (const Piece& piece : pieces) {
+    if (piece.valid_at(at)) continue;
     return Mistake{piece.what + " is valid from " + time_text(piece.from) + " to " + time_text(piece.until) +
-                       ", and fetched_at " + time_text(static_cast<int64_t>(at)) + " is " +
-                       (static_cast<int64_t>(at) < piece.from ? "before" : "after") + " that",
+                       ", and fetched_at " + time_text(at) + " is " + (at < piece.from ? "before" : "after") + " that",
                    from_dates ? std::string(kRefetch)
                               : "give --fetched-at the time you fetched the documents (or leave it out to take it "
                                 "from their Date headers)"};
   }
+  return std::nullopt;
+}
 
-  // The verifier's own judgement, at fetched_at, against the compiled-in root.
+// The verifier's own judgement, at fetched_at, against the compiled-in root.
+std::optional<Mistake> verify(const dcap::QuoteCollateralV3& collateral, const Responses& r,
+                              const SnapshotInputs& inputs, uint64_t at) {
   const std::string when = "at fetched_at " + time_text(static_cast<int64_t>(at));
   if (auto failed = verifier::verify_collateral(collateral, inputs.intel_root_der, at)) {
     return Mistake{"the collateral does not verify against Intel's root " + when + ": " + *failed,
                    std::string(kRefetch) +
-                       " (Intel signs the exact bytes: a body re-formatted, re-encoded or "
-                       "edited no longer verifies)"};
+                       " (Intel signs the exact bytes: a body re-formatted, re-encoded or edited no longer verifies)"};
   }
-  if (auto failed = verifier::check_crl_issuer(pck_crl->der, pck_crl->chain, inputs.intel_root_der, root_crl->der)) {
+  if (auto failed =
+          verifier::check_crl_issuer(r.pck_crl.der, r.pck_crl.response.chain, inputs.intel_root_der, r.root_crl.der)) {
     return Mistake{"the PCK CRL does not verify against Intel's root: " + *failed, std::string(kRefetch)};
   }
-  if (inputs.receipt) {
-    if (auto failed = verifier::verify_quote(inputs.receipt->quote, collateral, inputs.intel_root_der, at)) {
-      return Mistake{"the receipt's quote does not verify with this collateral " + when + ": " + *failed,
-                     "orvelant-verify key-receipt would report the same, so this snapshot cannot serve that "
-                     "receipt; leave out --receipt to write it for other quotes of the platform"};
-    }
+  if (!inputs.receipt) return std::nullopt;
+  if (auto failed = verifier::verify_quote(inputs.receipt->quote, collateral, inputs.intel_root_der, at)) {
+    return Mistake{"the receipt's quote does not verify with this collateral " + when + ": " + *failed,
+                   "orvelant-verify key-receipt would report the same, so this snapshot cannot serve that "
+                   "receipt; leave out --receipt to write it for other quotes of the platform"};
   }
+  return std::nullopt;
+}
 
+// The document orvelant-verify reads: within its limit, and read back to exactly this collateral.
+Usable<std::string> snapshot_text(const dcap::QuoteCollateralV3& collateral, const Responses& r, uint64_t at,
+                                  bool from_dates) {
   const verifier::JsonMembers members = {
       {"pck_crl_issuer_chain", string_value(collateral.pck_crl_issuer_chain)},
       {"root_ca_crl", string_value(collateral.root_ca_crl)},
@@ -328,13 +328,12 @@ Usable<AssembledSnapshot> assemble_snapshot(const SnapshotInputs& inputs) {
   const verifier::JsonValue snapshot{verifier::JsonMembers{
       {"schema", string_value(std::string(kSnapshotSchema))},
       {"fetched_at", string_value(time_text(static_cast<int64_t>(at)))},
-      {"source", string_value(describe_source(*tcb_info, *qe_identity, *pck_crl, from_dates))},
+      {"source", string_value(describe_source(r.tcb_info, r.qe_identity, r.pck_crl, from_dates))},
       {"collateral", verifier::JsonValue{members}},
   }};
   verifier::Read<std::string> text = verifier::write_json(snapshot);
   if (!text) return Mistake{"the snapshot cannot be written as JSON: " + text.error().text, std::string(kRefetch)};
   text->push_back('\n');
-  // What orvelant-verify will read: within its limit, and read back to exactly this collateral.
   if (text->size() > kMaxDocumentBytes) {
     return Mistake{"the snapshot would be " + decimal(text->size()) + " bytes, more than orvelant-verify reads (" +
                        decimal(kMaxDocumentBytes) + ")",
@@ -346,18 +345,52 @@ Usable<AssembledSnapshot> assemble_snapshot(const SnapshotInputs& inputs) {
         "the written snapshot does not read back as assembled" + (reread ? std::string() : ": " + reread.error().text),
         "report this as a bug in orvelant-prepare"};
   }
+  return std::move(*text);
+}
 
-  AssembledSnapshot out;
-  out.text = std::move(*text);
-  out.fetched_at = at;
-  out.fetched_at_from_dates = from_dates;
-  out.fmspc = tcb_info->fmspc;
-  out.tcb_evaluation_data_number =
-      std::min(tcb_info->tcb_evaluation_data_number, qe_identity->tcb_evaluation_data_number);
+}  // namespace
+
+Usable<AssembledSnapshot> assemble_snapshot(const SnapshotInputs& inputs) {
+  std::optional<Platform> platform;
+  if (inputs.receipt) {
+    Usable<Platform> read = tdx_platform(inputs.receipt->facts);
+    if (!read) return std::move(read).error();
+    platform = std::move(*read);
+  }
+  Usable<Responses> responses = read_responses(inputs);
+  if (!responses) return std::move(responses).error();
+  const Responses& r = *responses;
+  if (auto wrong = check_kinds(r, platform)) return std::move(*wrong);
+  const bool from_dates = !inputs.fetched_at;
+  const Usable<uint64_t> at = from_dates ? fetched_at(r) : Usable<uint64_t>(*inputs.fetched_at);
+  if (!at) return at.error();
+
+  dcap::QuoteCollateralV3 collateral;
+  collateral.pck_crl_issuer_chain = r.pck_crl.response.chain;
+  collateral.root_ca_crl = hex_encode(r.root_crl.der);
+  collateral.pck_crl = hex_encode(r.pck_crl.der);
+  collateral.tcb_info_issuer_chain = r.tcb.response.chain;
+  collateral.tcb_info = r.tcb.text;
+  collateral.tcb_info_signature = r.tcb.signature;
+  collateral.qe_identity_issuer_chain = r.qe.response.chain;
+  collateral.qe_identity = r.qe.text;
+  collateral.qe_identity_signature = r.qe.signature;
+
+  const Expected<std::vector<Piece>, Reason> pieces = collateral_pieces(collateral);
+  if (!pieces) return Mistake{"the collateral cannot be read: " + pieces.error().text, std::string(kRefetch)};
+  if (auto outside = check_windows(*pieces, static_cast<int64_t>(*at), from_dates)) return std::move(*outside);
+  if (auto failed = verify(collateral, r, inputs, *at)) return std::move(*failed);
+  Usable<std::string> text = snapshot_text(collateral, r, *at, from_dates);
+  if (!text) return std::move(text).error();
+
   const Piece* first = first_to_expire(*pieces);
-  out.valid_until = first->until;
-  out.valid_until_what = first->what;
-  return out;
+  return AssembledSnapshot{std::move(*text),
+                           *at,
+                           from_dates,
+                           r.tcb_info.fmspc,
+                           std::min(r.tcb_info.tcb_evaluation_data_number, r.qe_identity.tcb_evaluation_data_number),
+                           first->until,
+                           first->what};
 }
 
 }  // namespace orv::prepare

@@ -76,12 +76,7 @@ Read<PckFacts> pck_facts(const dcap::CertificationData& data) {
   facts.certificate = *cert;
   facts.ca = ca_from_common_name(cert->issuer);
   facts.fmspc = hex(ext->fmspc);
-  facts.cpusvn = hex(ext->cpusvn);
-  facts.pcesvn = ext->pcesvn;
-  facts.sgx_type = ext->sgx_type;
-  facts.dynamic_platform = ext->dynamic_platform;
-  facts.cached_keys = ext->cached_keys;
-  facts.smt_enabled = ext->smt_enabled;
+  facts.extensions = *ext;
   return facts;
 }
 

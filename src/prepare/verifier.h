@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/result.h"
+#include "dcap/pck_extension.h"
 #include "dcap/tcb_info.h"
 #include "dcap/verify.h"
 #include "prepare/outcome.h"
@@ -44,12 +45,7 @@ struct PckFacts {
   CertFacts certificate;
   std::optional<CaType> ca;  // none when the issuer is neither PCK CA
   std::string fmspc;         // lowercase hex
-  std::string cpusvn;
-  uint16_t pcesvn = 0;
-  uint32_t sgx_type = 0;
-  std::optional<bool> dynamic_platform;
-  std::optional<bool> cached_keys;
-  std::optional<bool> smt_enabled;
+  dcap::PckExtensions extensions;
 };
 
 // What a quote holds, decoded and not verified.
