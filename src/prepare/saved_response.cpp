@@ -165,8 +165,11 @@ Expected<int64_t, Reason> read_http_date(std::string_view text) {
     return bad;
   }
   // The same instant as an RFC 3339 time, so that calendar rules are judged in one place.
-  const std::string rfc3339 = std::string(text.substr(12, 4)) + "-" + (month < 9 ? "0" : "") + decimal(month + 1) +
-                              "-" + std::string(text.substr(5, 2)) + "T" + std::string(text.substr(17, 8)) + "Z";
+  std::string rfc3339 = "YYYY-MM-DDTHH:MM:SSZ";
+  rfc3339.replace(0, 4, text.substr(12, 4));
+  rfc3339.replace(5, 2, (month < 9 ? "0" : "") + decimal(month + 1));
+  rfc3339.replace(8, 2, text.substr(5, 2));
+  rfc3339.replace(11, 8, text.substr(17, 8));
   const verifier::Read<int64_t> seconds = verifier::rfc3339_seconds(rfc3339);
   if (!seconds || *seconds < 0) return bad;
   const int64_t days = *seconds / 86400;
