@@ -17,7 +17,7 @@ COVERAGE_PACKAGES := $(TEST_PACKAGES) gcovr
 FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain \
                  fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor \
                  fuzz_quote_decode fuzz_quote_verify fuzz_dcap_collateral fuzz_level2 \
-                 fuzz_log_evidence fuzz_key_chain fuzz_attested_record
+                 fuzz_log_evidence fuzz_key_chain fuzz_attested_record fuzz_saved_response
 
 .PHONY: demo test deps-run deps-test deps-coverage build release asan fuzz fuzz-long fuzz-build bench coverage install deb check-debian clean
 
@@ -132,7 +132,7 @@ coverage: deps-coverage
 	cd build/coverage && ctest --output-on-failure -j$(JOBS) -E '^UnderStrace\.EveryFileOpenedIsANamedInputOrALibrary$$'
 	python3 tools/coverage_report.py build/coverage
 
-# The program, its man page and the problem codes under $(DESTDIR)$(PREFIX).
+# Both programs, their man pages and the problem codes under $(DESTDIR)$(PREFIX).
 install: deps-run
 	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
 	cmake --build build/demo -j$(JOBS)

@@ -1,6 +1,7 @@
-// The built program opens no network connection and no file it was not given. Every command
-// runs, on valid and on invalid inputs, under strace: not one network call may appear, and every
-// file it opens must be an input the run names or a shared library the dynamic loader maps.
+// The built programs open no network connection and no file they were not given. Every command
+// of both runs, on valid and on invalid inputs, under strace: not one network call may appear,
+// every file opened must be an input the run names or a shared library the dynamic loader maps,
+// and the only file written is the one named by --out, through a temporary file beside it.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@
 #include "support/shared_data.h"
 #include "support/tdx_history.h"
 #include "support/tdx_level2.h"
+#include "support/tdx_saved_responses.h"
 #include "support/tsa_pki.h"
 
 namespace orv::test {
@@ -31,9 +33,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// One invocation: its arguments, and the exit status (and, where the status alone cannot tell,
-// a piece of the report) that shows it got as far as intended. Every input it names is an
-// absolute path, so the inputs are exactly the arguments that start with '/'. Real Intel
+// One invocation: its program, its arguments, and the exit status (and, where the status alone
+// cannot tell, a piece of the report) that shows it got as far as intended. Every input it names
+// is an absolute path, so the inputs are exactly the arguments that start with '/' (for a folder,
+// the files directly in it), and the one output is the argument after --out. Real Intel
 // collateral has expired by now; with fake_clock the run sees a time inside its window, so that
 // every check down to the last CRL runs.
 struct Invocation {
@@ -43,7 +46,14 @@ struct Invocation {
   int status;
   bool fake_clock;
   std::string shows;
+  std::string program = ORV_BINARY;
 };
+
+Invocation prepare_run(std::vector<std::string> args, int status, std::string shows = {}) {
+  Invocation run(std::move(args), status, false, std::move(shows));
+  run.program = ORV_PREPARE_BINARY;
+  return run;
+}
 
 // A run and the system calls strace saw it make, one strace line per traced call; err holds
 // strace's messages as well as the program's.
@@ -83,14 +93,28 @@ std::string call_name(const std::string& line) {
   return line.substr(start, line.find('(') - start);
 }
 
-// The first string argument of a call line, decoded from strace's \xNN form.
-std::string first_path(const std::string& line) {
-  const size_t open = line.find('"');
-  const size_t close = line.find('"', open + 1);
-  if (open == std::string::npos || close == std::string::npos) return {};
-  const std::string hex = std::regex_replace(line.substr(open + 1, close - open - 1), std::regex(R"(\\x)"), "");
-  const auto bytes = hex_decode(hex);
-  return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+// The string arguments of a call line, decoded from strace's \xNN form.
+std::vector<std::string> paths_of(const std::string& line) {
+  std::vector<std::string> paths;
+  for (size_t open = line.find('"'); open != std::string::npos; open = line.find('"', open + 1)) {
+    const size_t close = line.find('"', open + 1);
+    if (close == std::string::npos) break;
+    const std::string hex = std::regex_replace(line.substr(open + 1, close - open - 1), std::regex(R"(\\x)"), "");
+    const auto bytes = hex_decode(hex);
+    paths.push_back(bytes ? std::string(bytes->begin(), bytes->end()) : std::string());
+    open = close;
+  }
+  return paths;
+}
+
+// The output a run names, or the temporary file it is written through (".NAME.XXXXXX" beside it).
+bool output_file(const std::vector<std::string>& args, const std::string& path) {
+  const auto out = std::find(args.begin(), args.end(), "--out");
+  if (out == args.end() || out + 1 == args.end()) return false;
+  const fs::path target(*(out + 1));
+  const fs::path written(path);
+  return path == target.string() || (written.parent_path() == target.parent_path() &&
+                                     written.filename().string().starts_with("." + target.filename().string() + "."));
 }
 
 // What the dynamic loader opens: its cache, and shared objects in the system library folders.
@@ -170,7 +194,7 @@ class UnderStrace : public ::testing::Test {
         run_env.push_back("FAKETIME=@2025-09-15 12:00:00");
         run_env.push_back("TZ=:");  // the library reads FAKETIME before the program starts
       }
-      out.push_back(traced(strace_, filter, ORV_BINARY, run.args, run_env, dir_->path("run.trace")));
+      out.push_back(traced(strace_, filter, run.program, run.args, run_env, dir_->path("run.trace")));
       EXPECT_EQ(out.back().status, run.status) << describe(run) << "\n" << out.back().err;
       EXPECT_NE(out.back().out.find(run.shows), std::string::npos) << describe(run) << "\n" << out.back().out;
     }
@@ -178,7 +202,7 @@ class UnderStrace : public ::testing::Test {
   }
 
   static std::string describe(const Invocation& run) {
-    std::string text = "orvelant-verify";
+    std::string text = fs::path(run.program).filename().string();
     for (const std::string& a : run.args) text += " " + a;
     return text;
   }
@@ -286,6 +310,25 @@ std::vector<Invocation> UnderStrace::build_runs(const TempDir& dir) {
       runs.push_back({attested, 1, true, "[MEASUREMENT_MISMATCH] key receipt: mr_td"});
     }
   }
+
+  // orvelant-prepare: usage, refusals and every subcommand; with the real responses, a
+  // snapshot written (over the last run's, so that both traced rounds succeed) and inspected.
+  const std::string out = dir.path("prepared/snapshot.json");
+  fs::create_directories(dir.path("prepared/collateral"));
+  runs.push_back(prepare_run({"--help"}, 0));
+  runs.push_back(prepare_run({"snapshot", dir.path("prepared/missing"), "--out", out}, 1));
+  runs.push_back(prepare_run({"inspect", receipt}, 0, "mr_td"));
+  runs.push_back(prepare_run({"inspect", snapshot, "--json"}, 0, "\"kind\":\"collateral snapshot\""));
+  runs.push_back(prepare_run({"collateral-plan", receipt}, 1));  // a test platform, not Intel's
+  if (const auto shared = shared_dir()) {
+    const fs::path dstack = *shared / "testdata/tdx-real/tee-solver-dstack";
+    for (const auto& [name, content] : real_saved_responses(dstack)) dir.write("prepared/collateral/" + name, content);
+    const std::string real = dir.write("prepared/receipt.json", real_key_receipt(dstack, s.pin_hex()));
+    runs.push_back(prepare_run({"collateral-plan", real}, 0, "fmspc=20a06f000000"));
+    runs.push_back(prepare_run(
+        {"snapshot", dir.path("prepared/collateral"), "--out", out, "--receipt", real, "--force"}, 0, "wrote"));
+    runs.push_back(prepare_run({"inspect", out}, 0, "days_left"));
+  }
   return runs;
 }
 
@@ -297,7 +340,9 @@ TEST_F(UnderStrace, NoCommandMakesANetworkCall) {
 }
 
 TEST_F(UnderStrace, EveryFileOpenedIsANamedInputOrALibrary) {
-  const std::vector<Traced> traces = trace_all("open,openat,openat2,creat,execve");
+  const std::vector<Traced> traces = trace_all(
+      "open,openat,openat2,creat,execve,rename,renameat,renameat2,link,linkat,symlink,symlinkat,unlink,unlinkat,"
+      "mkdir,mkdirat,truncate,chmod,fchmodat");
   std::set<std::string> named, opened;
   for (size_t i = 0; i < traces.size(); ++i) {
     std::set<std::string> inputs;
@@ -305,16 +350,29 @@ TEST_F(UnderStrace, EveryFileOpenedIsANamedInputOrALibrary) {
       if (arg.starts_with('/')) inputs.insert(arg);
     }
     named.insert(inputs.begin(), inputs.end());
+    const auto input = [&](const std::string& path) {
+      return inputs.contains(path) || inputs.contains(fs::path(path).parent_path().string());
+    };
     size_t execs = 0;
     for (const std::string& call : traces[i].calls) {
-      const std::string path = first_path(call);
-      if (call_name(call) == "execve") {
+      const std::vector<std::string> paths = paths_of(call);
+      const std::string path = paths.empty() ? std::string() : paths.front();
+      const std::string name = call_name(call);
+      if (name == "execve") {
         ++execs;  // the program itself; it must start nothing else
         continue;
       }
-      if (inputs.contains(path)) {
+      if (!name.starts_with("open") && name != "creat") {
+        // A change to the file system: only to the output and its temporary file.
+        for (const std::string& changed : paths) {
+          if (!output_file(runs_[i].args, changed)) ADD_FAILURE() << describe(runs_[i]) << "\nchanged " << changed;
+        }
+        continue;
+      }
+      if (input(path)) {
         opened.insert(path);
-      } else if (!loader_file(path) && !(kSanitized && path.starts_with("/proc/self/")) &&
+      } else if (!output_file(runs_[i].args, path) && !loader_file(path) &&
+                 !(kSanitized && path.starts_with("/proc/self/")) &&
                  !(runs_[i].fake_clock && faketime_file(path))) {
         ADD_FAILURE() << describe(runs_[i]) << "\nopened " << path << ":\n" << call;
       }

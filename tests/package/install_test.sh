@@ -41,6 +41,11 @@ man="$tmp/root/usr/share/man/man1/orvelant-verify.1.gz"
 [ -f "$man" ] || fail "the package has no $man"
 gzip -dc "$man" | grep -q '^\.TH ORVELANT\\-VERIFY 1 ' || fail "the packaged man page is not the orvelant-verify(1) page"
 
+prepare=$("$tmp/root/usr/bin/orvelant-prepare" --version) || fail "the packaged orvelant-prepare exits with status $?"
+[ "$prepare" = "orvelant-prepare $version" ] || fail "orvelant-prepare --version printed '$prepare'"
+gzip -dc "$tmp/root/usr/share/man/man1/orvelant-prepare.1.gz" | grep -q '^\.TH ORVELANT\\-PREPARE 1 ' ||
+  fail "the package has no orvelant-prepare(1) page"
+
 depends=$(dpkg-deb -f "$deb" Depends)
 # Debian 13 renamed the OpenSSL library package for its 64-bit time_t transition.
 for library in libc6 'libssl3(t64)?'; do
