@@ -19,7 +19,7 @@ FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt f
                  fuzz_quote_decode fuzz_quote_verify fuzz_dcap_collateral fuzz_level2 \
                  fuzz_log_evidence fuzz_key_chain fuzz_attested_record fuzz_saved_response
 
-.PHONY: demo test deps-run deps-test deps-coverage build release asan fuzz fuzz-long fuzz-build bench coverage install deb check-debian clean
+.PHONY: demo test deps-run deps-test deps-coverage build release asan fuzz fuzz-long fuzz-build bench coverage install deb check-debian format-check clean
 
 # Installs the Debian packages that are missing when run as root; otherwise names them.
 define install_packages
@@ -154,6 +154,12 @@ deb: deps-run
 # package mirror; not part of `make test`.
 check-debian:
 	tools/check_debian.sh $(RELEASE)
+
+# The C++ sources against .clang-format, with the clang-format of Debian 12 (the CI's release).
+CLANG_FORMAT ?= clang-format-14
+format-check:
+	$(call install_packages,$(CLANG_FORMAT))
+	$(CLANG_FORMAT) --dry-run --Werror --style=file $$(git ls-files '*.cpp' '*.h')
 
 clean:
 	rm -rf build
