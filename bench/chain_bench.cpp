@@ -12,8 +12,8 @@
 #include <string>
 
 #include "core/hex.h"
-#include "rate_reporter.h"
 #include "crypto/ecdsa.h"
+#include "rate_reporter.h"
 #include "sig/chain.h"
 #include "sig/pem.h"
 #include "support/notary.h"
@@ -86,9 +86,10 @@ int main(int argc, char** argv) {
   const double receipts = reporter.rate("BM_Chain2000/min_time:3.000");
   if (p384 > 0 && receipts > 0) {
     const double bound = p384 / 2;
-    std::printf("\nP-384 verifications/s %.0f; bound %.0f receipts/s; chain %.0f receipts/s = %.2f of the bound "
-                "(target >= 0.85)\n",
-                p384, bound, receipts, receipts / bound);
+    std::printf(
+        "\nP-384 verifications/s %.0f; bound %.0f receipts/s; chain %.0f receipts/s = %.2f of the bound "
+        "(target >= 0.85)\n",
+        p384, bound, receipts, receipts / bound);
   }
   benchmark::Shutdown();
   return 0;

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "bench_files.h"
-#include "rate_reporter.h"
 #include "crypto/ecdsa_p256.h"
+#include "dcap/collateral_chain.h"
 #include "dcap/collateral_json.h"
 #include "dcap/verify.h"
-#include "dcap/collateral_chain.h"
+#include "rate_reporter.h"
 
 namespace {
 
@@ -47,7 +47,8 @@ const Fixture& fixture() {
     const std::string text = orv::bench::read_or_exit(dir / "quote_collateral.json");
     const orv::Expected<orv::json::Document, std::string> doc = orv::json::parse(text);
     orv::Expected<orv::dcap::QuoteCollateralV3, std::string> parsed =
-        doc ? orv::dcap::read_collateral(doc->root()) : orv::Expected<orv::dcap::QuoteCollateralV3, std::string>(orv::fail(doc.error()));
+        doc ? orv::dcap::read_collateral(doc->root())
+            : orv::Expected<orv::dcap::QuoteCollateralV3, std::string>(orv::fail(doc.error()));
     if (!parsed) {
       std::fprintf(stderr, "cannot read the sample collateral: %s\n", parsed.error().c_str());
       std::exit(1);
@@ -138,8 +139,8 @@ int main(int argc, char** argv) {
   const double pairs = reporter.rate("BM_TwoP256Verifications");
   const double quotes = reporter.rate("BM_QuoteWithVerifiedCollateral");
   if (pairs > 0 && quotes > 0) {
-    std::printf("\nper quote %.1f us = %.2f x two P-256 verifications (%.1f us; target <= 1.5)\n",
-                1e6 / quotes, pairs / quotes, 1e6 / pairs);
+    std::printf("\nper quote %.1f us = %.2f x two P-256 verifications (%.1f us; target <= 1.5)\n", 1e6 / quotes, pairs / quotes,
+                1e6 / pairs);
   }
   benchmark::Shutdown();
   return 0;

@@ -78,8 +78,8 @@ void BM_HistoryLevel2PerReceipt(benchmark::State& state) {
   }
   for (auto _ : state) benchmark::DoNotOptimize(orv::tdx::verify_key_chain(inputs));
   // Seconds per receipt, printed with its SI prefix (u for microseconds).
-  state.counters["per_receipt"] = benchmark::Counter(
-      kHistoryReceipts, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["per_receipt"] =
+      benchmark::Counter(kHistoryReceipts, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 BENCHMARK(BM_KeyReceiptLevel2)->Unit(benchmark::kMicrosecond);

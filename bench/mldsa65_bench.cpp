@@ -59,8 +59,7 @@ void run(benchmark::State& state, const std::function<bool()>& verify) {
   verify();
   const size_t allocations = count.stop();
   for (auto _ : state) benchmark::DoNotOptimize(verify());
-  state.counters["per_second"] =
-      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["per_second"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   if (orv::test::kAllocationsCounted) state.counters["allocations"] = static_cast<double>(allocations);
 }
 
@@ -99,10 +98,10 @@ int main(int argc, char** argv) {
   if (!openssl) {
     std::printf("\n%s has no ML-DSA-65: only our verifier was measured\n", OpenSSL_version(OPENSSL_VERSION));
   } else if (ours > 0 && theirs > 0) {
-    std::printf("\nverifications/s: ours %.0f, %s %.0f with the key decoded once, %.0f from its bytes "
-                "(ours = %.2f x OpenSSL's best)\n",
-                ours, OpenSSL_version(OPENSSL_VERSION), theirs,
-                reporter.rate("BM_OpenSslMldsa65VerifyFromKeyBytes"), ours / theirs);
+    std::printf(
+        "\nverifications/s: ours %.0f, %s %.0f with the key decoded once, %.0f from its bytes "
+        "(ours = %.2f x OpenSSL's best)\n",
+        ours, OpenSSL_version(OPENSSL_VERSION), theirs, reporter.rate("BM_OpenSslMldsa65VerifyFromKeyBytes"), ours / theirs);
   }
   benchmark::Shutdown();
   return 0;

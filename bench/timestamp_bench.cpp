@@ -25,10 +25,7 @@ extern char** environ;
 
 namespace {
 
-
-void write(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+void write(const std::filesystem::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 struct Fixture {
   std::string stamp = orv::bench::read_or_exit(orv::bench::source_dir() / "fuzz/seeds/fuzz_stamp_file/one.json");

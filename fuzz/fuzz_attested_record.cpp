@@ -54,11 +54,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const auto root_der = orv::fuzz::read_shared("trust/intel-sgx-root-ca.der");
   key_receipt = "{\"schema\":\"orvelant/live-key-receipt/v1\",\"alg\":\"ML-DSA-65\",\"public_key_hex\":\"" + key +
                 "\",\"quote_hex\":\"" + (quote ? orv::hex_encode(orv::as_bytes(*quote)) : std::string("00")) +
-                "\",\"event_log\":" + (events ? *events : std::string("[]")) +
-                ",\"issued_at\":\"2025-09-15T12:00:00Z\"}";
-  snapshot = "{\"schema\":\"orvelant/intel-collateral-snapshot/v1\",\"fetched_at\":\"2025-09-15T00:00:00Z\","
-             "\"source\":\"fuzz\",\"collateral\":" +
-             (collateral ? *collateral : std::string("{}")) + "}";
+                "\",\"event_log\":" + (events ? *events : std::string("[]")) + ",\"issued_at\":\"2025-09-15T12:00:00Z\"}";
+  snapshot =
+      "{\"schema\":\"orvelant/intel-collateral-snapshot/v1\",\"fetched_at\":\"2025-09-15T00:00:00Z\","
+      "\"source\":\"fuzz\",\"collateral\":" +
+      (collateral ? *collateral : std::string("{}")) + "}";
   if (root_der) root.assign(root_der->begin(), root_der->end());
   if (record.empty() || key.empty()) std::abort();
   return 0;
@@ -69,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const uint8_t mode = data[0] % 4;
   const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
-  orv::tdx::AttestedRecordInputs in{record,       key_receipt, snapshot, kExpected, std::nullopt,
-                                    orv::fuzz::kRealNow, root,   authorities};
+  orv::tdx::AttestedRecordInputs in{record,       key_receipt,         snapshot, kExpected,
+                                    std::nullopt, orv::fuzz::kRealNow, root,     authorities};
   if (mode == 0) in.record = input;
   if (mode == 1) in.key_receipt = input;
   if (mode == 2) {

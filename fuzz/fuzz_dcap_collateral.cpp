@@ -17,24 +17,15 @@ std::optional<orv::fuzz::RealDcap> real;
 
 std::string& field(orv::dcap::QuoteCollateralV3& c, unsigned index) {
   switch (index % 10) {
-    case 0:
-      return c.pck_crl_issuer_chain;
-    case 1:
-      return c.root_ca_crl;
-    case 2:
-      return c.pck_crl;
-    case 3:
-      return c.tcb_info_issuer_chain;
-    case 4:
-      return c.tcb_info;
-    case 5:
-      return c.tcb_info_signature;
-    case 6:
-      return c.qe_identity_issuer_chain;
-    case 7:
-      return c.qe_identity;
-    case 8:
-      return c.qe_identity_signature;
+    case 0: return c.pck_crl_issuer_chain;
+    case 1: return c.root_ca_crl;
+    case 2: return c.pck_crl;
+    case 3: return c.tcb_info_issuer_chain;
+    case 4: return c.tcb_info;
+    case 5: return c.tcb_info_signature;
+    case 6: return c.qe_identity_issuer_chain;
+    case 7: return c.qe_identity;
+    case 8: return c.qe_identity_signature;
     default:
       if (!c.pck_certificate_chain) {
         const auto quote = orv::dcap::decode_quote(real->quote);
@@ -53,9 +44,7 @@ void edit(std::string& text, const uint8_t* data, size_t size) {
       case 0:
         if (!text.empty()) text[at] = value;
         break;
-      case 1:
-        text.insert(at, 1, value);
-        break;
+      case 1: text.insert(at, 1, value); break;
       default:
         if (!text.empty()) text.erase(at, 1);
         break;
@@ -81,8 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   orv::dcap::AcceptancePolicy policy;
   policy.min_tcb_evaluation_data_number = 17;
-  const auto result =
-      orv::dcap::verify_and_accept(real->quote, collateral, real->root, orv::fuzz::kRealNow, policy);
+  const auto result = orv::dcap::verify_and_accept(real->quote, collateral, real->root, orv::fuzz::kRealNow, policy);
   if ((data[0] & 0x40) != 0) {
     const auto split = orv::dcap::verify_collateral(collateral, real->root, orv::fuzz::kRealNow);
     const bool split_valid = split && orv::dcap::verify_and_accept(real->quote, *split, policy).ok();

@@ -42,8 +42,8 @@ std::string sha256_hex(std::string_view bytes) { return orv::crypto::sha256_hex(
 // A receipt whose quote is only the bytes step 9 reads: a version 4 TDX header and report_data.
 std::string receipt(std::string_view schema, uint8_t boot, const std::string& link) {
   std::vector<uint8_t> key(1952, boot);
-  orv::tdx::LiveKeyReceipt r{std::string(schema), "ML-DSA-65", orv::hex_encode(key), "", {}, "2030-01-01T00:00:00Z",
-                             link, std::nullopt, std::nullopt};
+  orv::tdx::LiveKeyReceipt r{std::string(schema),    "ML-DSA-65", orv::hex_encode(key), "",          {},
+                             "2030-01-01T00:00:00Z", link,        std::nullopt,         std::nullopt};
   const bool v3 = schema == orv::tdx::kReceiptSchemaV3;
   if (v3) {
     r.sigsum_chain_key_hex = std::string(64, 'c');
@@ -55,10 +55,11 @@ std::string receipt(std::string_view schema, uint8_t boot, const std::string& li
   const auto binding = orv::tdx::key_binding(r, key);
   if (binding) std::copy(binding->begin(), binding->end(), quote.begin() + 568);
   std::string out = "{\"schema\":\"" + r.schema + "\",\"alg\":\"ML-DSA-65\",\"public_key_hex\":\"" + r.public_key_hex +
-                    "\",\"quote_hex\":\"" + orv::hex_encode(quote) + "\",\"event_log\":[],\"issued_at\":\"" +
-                    r.issued_at + "\",\"prev_receipt_sha256\":\"" + link + "\"";
-  if (v3) out += ",\"sigsum_chain_key_hex\":\"" + *r.sigsum_chain_key_hex + "\",\"rekor_key_spki_b64\":\"" +
-                 *r.rekor_key_spki_b64 + "\"";
+                    "\",\"quote_hex\":\"" + orv::hex_encode(quote) + "\",\"event_log\":[],\"issued_at\":\"" + r.issued_at +
+                    "\",\"prev_receipt_sha256\":\"" + link + "\"";
+  if (v3)
+    out +=
+        ",\"sigsum_chain_key_hex\":\"" + *r.sigsum_chain_key_hex + "\",\"rekor_key_spki_b64\":\"" + *r.rekor_key_spki_b64 + "\"";
   return out + "}";
 }
 
@@ -74,9 +75,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
   const auto collateral = orv::fuzz::read_shared("testdata/tdx-real/tee-solver-dstack/quote_collateral.json");
   const auto root_der = orv::fuzz::read_shared("trust/intel-sgx-root-ca.der");
-  snapshot = "{\"schema\":\"orvelant/intel-collateral-snapshot/v1\",\"fetched_at\":\"2025-09-15T00:00:00Z\","
-             "\"source\":\"fuzz\",\"collateral\":" +
-             (collateral ? *collateral : std::string("{}")) + "}";
+  snapshot =
+      "{\"schema\":\"orvelant/intel-collateral-snapshot/v1\",\"fetched_at\":\"2025-09-15T00:00:00Z\","
+      "\"source\":\"fuzz\",\"collateral\":" +
+      (collateral ? *collateral : std::string("{}")) + "}";
   if (root_der) root.assign(root_der->begin(), root_der->end());
   return 0;
 }

@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return made;
   }();
   static const std::string committed_receipt = fixture("receipt.json");
-  static const std::set<std::string_view> codes = {"PARSE", "UNSUPPORTED_SCHEMA", "WRONG_RECEIPT", "KEY_NOT_BOUND",
-                                                   "SIGSUM", "GATE_SIGNATURE", "REKOR"};
+  static const std::set<std::string_view> codes = {"PARSE",  "UNSUPPORTED_SCHEMA", "WRONG_RECEIPT", "KEY_NOT_BOUND",
+                                                   "SIGSUM", "GATE_SIGNATURE",     "REKOR"};
 
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const size_t nul = input.find('\0');

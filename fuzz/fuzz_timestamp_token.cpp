@@ -21,8 +21,8 @@ const orv::tsa::PinnedAuthority& authority() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> token(data, size);
-  const auto result = orv::tsa::verify_timestamp_token(token, orv::as_bytes(orv::fuzz::kTimestampSubject), authority(),
-                                                       orv::fuzz::kTimestampNow);
+  const auto result =
+      orv::tsa::verify_timestamp_token(token, orv::as_bytes(orv::fuzz::kTimestampSubject), authority(), orv::fuzz::kTimestampNow);
   if (!result) {
     if (!result.error().code.text().starts_with("TIMESTAMP_") || result.error().message.empty()) std::abort();
     return 0;

@@ -47,9 +47,7 @@ Expected<Scan, std::string> scan_arguments(const std::vector<std::string>& args)
       line.key = args[++i];
     } else if (arg == "--head" || arg == "--contains" || arg == "--expected") {
       if (!has_value) return fail(arg + " needs a file");
-      std::vector<std::string>& list = arg == "--head"       ? line.heads
-                                       : arg == "--contains" ? line.contains
-                                                             : line.expected;
+      std::vector<std::string>& list = arg == "--head" ? line.heads : arg == "--contains" ? line.contains : line.expected;
       list.push_back(args[++i]);
     } else if (std::optional<std::string>* slot = single_option(line, arg)) {
       if (*slot) return fail(arg + " given more than once");

@@ -16,18 +16,17 @@ constexpr uint64_t kHistoryLimit = 64 * kMiB;
 constexpr uint64_t kEvidenceLimit = 4 * kMiB;
 
 // A read failure ends the run like a usage error.
-#define ORV_READ(target, read_call)                             \
-  do {                                                          \
-    Expected<std::string, std::string> read_result_ = (read_call);             \
-    if (!read_result_) return UsageError{read_result_.error()}; \
-    (target) = std::move(read_result_).value();                 \
+#define ORV_READ(target, read_call)                                \
+  do {                                                             \
+    Expected<std::string, std::string> read_result_ = (read_call); \
+    if (!read_result_) return UsageError{read_result_.error()};    \
+    (target) = std::move(read_result_).value();                    \
   } while (0)
 
 Execution usage(std::string message) { return UsageError{std::move(message)}; }
 
 Execution log_evidence(const CommandLine& c, const Verifiers& v) {
-  if (c.key || !c.heads.empty() || c.stamp || c.key_receipt || c.snapshot || !c.expected.empty() ||
-      !c.contains.empty()) {
+  if (c.key || !c.heads.empty() || c.stamp || c.key_receipt || c.snapshot || !c.expected.empty() || !c.contains.empty()) {
     return usage("log-evidence takes only --evidence");
   }
   if (!c.evidence) return usage("log-evidence needs --evidence");

@@ -84,8 +84,8 @@ std::string render_text(const sig::ChainReport& r, std::string_view path) {
     if (h.outcome == Outcome::Valid) {
       report.line(head + "VALID (length " + length + ", issued " + issued + ")");
     } else {
-      report.line(head + std::string(outcome_word(h.outcome)) + " (UNVERIFIED claims: length " + length + ", issued " +
-                  issued + ")");
+      report.line(head + std::string(outcome_word(h.outcome)) + " (UNVERIFIED claims: length " + length + ", issued " + issued +
+                  ")");
     }
   }
   return report.finish(r.scope);
@@ -118,8 +118,7 @@ std::string render_text(const tsa::TimestampReport& r, std::string_view path) {
   TextReport report(outcome_word(r.outcome), path, "timestamp");
   report.problems(r.problems);
   for (const tsa::StampResult& s : r.stamps) {
-    const std::string accuracy =
-        s.accuracy_ms ? " (accuracy " + decimal(*s.accuracy_ms) + " ms)" : " (accuracy not stated)";
+    const std::string accuracy = s.accuracy_ms ? " (accuracy " + decimal(*s.accuracy_ms) + " ms)" : " (accuracy not stated)";
     report.line("  " + safe(s.tsa) + ": " + safe(s.gen_time) + accuracy);
     report.line("    signer: " + safe(s.signer));
     report.line("    serial " + safe(s.serial_hex) + ", policy " + safe(s.policy) + ", imprint " + s.imprint_alg);
@@ -165,9 +164,8 @@ std::string render_text(const tdx::LogEvidenceReport& r, std::string_view path) 
   report.problems(r.problems);
   if (r.key_id) report.line("  key id (claimed until Level 2 passes): " + safe(*r.key_id));
   for (const tdx::SigsumResult& s : r.sigsum) {
-    report.line("  Sigsum log " + safe(std::string_view(s.log_key_hex).substr(0, 16)) + ": leaf " +
-                decimal(s.leaf_index) + " of " + decimal(s.tree_size) +
-                (s.gate_attested ? " (boot gate attested)" : ""));
+    report.line("  Sigsum log " + safe(std::string_view(s.log_key_hex).substr(0, 16)) + ": leaf " + decimal(s.leaf_index) +
+                " of " + decimal(s.tree_size) + (s.gate_attested ? " (boot gate attested)" : ""));
     for (const auto& [name, time] : s.witnesses) {
       report.line("    cosigned by " + safe(name) + " at " + utc_time_text(time));
     }

@@ -9,9 +9,7 @@ namespace {
 
 // A closed or full output cannot be reported anywhere useful; the exit status still tells
 // the verdict, so write failures are deliberately not fatal.
-void write(std::FILE* stream, std::string_view text) {
-  static_cast<void>(std::fwrite(text.data(), 1, text.size(), stream));
-}
+void write(std::FILE* stream, std::string_view text) { static_cast<void>(std::fwrite(text.data(), 1, text.size(), stream)); }
 
 int usage_error(std::FILE* err, std::string_view message) {
   write(err, "error: ");
@@ -52,8 +50,7 @@ int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const Verifiers& verifiers,
-        const Clock& clock) {
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const Verifiers& verifiers, const Clock& clock) {
   const int status = dispatch(args, out, err, verifiers, clock);
   std::fflush(out);
   std::fflush(err);

@@ -14,7 +14,6 @@ namespace orv::cli {
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 // The same with the verifiers and the clock supplied by the caller.
-int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const Verifiers& verifiers,
-        const Clock& clock);
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const Verifiers& verifiers, const Clock& clock);
 
 }  // namespace orv::cli

@@ -27,8 +27,8 @@ template <class T, class E>
 class [[nodiscard]] Expected {
  public:
   Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
-  Expected(E error)  // NOLINT: implicit by design
-    requires(!std::is_same_v<E, std::string>)
+  Expected(E error)                                                        // NOLINT: implicit by design
+      requires(!std::is_same_v<E, std::string>)
       : state_(std::in_place_index<1>, std::move(error)) {}
   Expected(Unexpected<E> error) : state_(std::in_place_index<1>, std::move(error.error)) {}  // NOLINT
 
@@ -58,7 +58,7 @@ class [[nodiscard]] Expected<void, E> {
  public:
   Expected() = default;
   Expected(E error)  // NOLINT: implicit by design
-    requires(!std::is_same_v<E, std::string>)
+      requires(!std::is_same_v<E, std::string>)
       : error_(std::move(error)) {}
   Expected(Unexpected<E> error) : error_(std::move(error.error)) {}  // NOLINT
 

@@ -39,14 +39,12 @@ int64_t days_from_civil(int64_t year, unsigned month, unsigned day) {
 Expected<DateTime, std::string> parse_rfc3339(std::string_view text) {
   const auto bad = fail("invalid RFC 3339 date-time");
   unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (!digits(text, 0, 4, year) || text.size() < 20 || text[4] != '-' || !digits(text, 5, 2, month) ||
-      text[7] != '-' || !digits(text, 8, 2, day) || (text[10] != 'T' && text[10] != 't') ||
-      !digits(text, 11, 2, hour) || text[13] != ':' || !digits(text, 14, 2, minute) || text[16] != ':' ||
-      !digits(text, 17, 2, second)) {
+  if (!digits(text, 0, 4, year) || text.size() < 20 || text[4] != '-' || !digits(text, 5, 2, month) || text[7] != '-' ||
+      !digits(text, 8, 2, day) || (text[10] != 'T' && text[10] != 't') || !digits(text, 11, 2, hour) || text[13] != ':' ||
+      !digits(text, 14, 2, minute) || text[16] != ':' || !digits(text, 17, 2, second)) {
     return bad;
   }
-  if (month < 1 || month > 12 || day < 1 || day > month_length(year, month) || hour > 23 || minute > 59 ||
-      second > 59) {
+  if (month < 1 || month > 12 || day < 1 || day > month_length(year, month) || hour > 23 || minute > 59 || second > 59) {
     return bad;
   }
   size_t at = 19;
@@ -75,8 +73,7 @@ Expected<DateTime, std::string> parse_rfc3339(std::string_view text) {
     return bad;
   }
   if (at != text.size()) return bad;
-  const int64_t local =
-      days_from_civil(year, month, day) * 86400 + static_cast<int64_t>(hour) * 3600 + minute * 60 + second;
+  const int64_t local = days_from_civil(year, month, day) * 86400 + static_cast<int64_t>(hour) * 3600 + minute * 60 + second;
   return DateTime{local - offset, fractional};
 }
 
@@ -94,24 +91,24 @@ std::string utc_time_text(uint64_t unix_seconds) {
   const uint64_t month = mp < 10 ? mp + 3 : mp - 9;
   const uint64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04llu-%02llu-%02lluT%02llu:%02llu:%02lluZ",
-                static_cast<unsigned long long>(year), static_cast<unsigned long long>(month),
-                static_cast<unsigned long long>(day), static_cast<unsigned long long>(secs / 3600),
-                static_cast<unsigned long long>(secs / 60 % 60), static_cast<unsigned long long>(secs % 60));
+  std::snprintf(buf, sizeof buf, "%04llu-%02llu-%02lluT%02llu:%02llu:%02lluZ", static_cast<unsigned long long>(year),
+                static_cast<unsigned long long>(month), static_cast<unsigned long long>(day),
+                static_cast<unsigned long long>(secs / 3600), static_cast<unsigned long long>(secs / 60 % 60),
+                static_cast<unsigned long long>(secs % 60));
   return buf;
 }
 
 bool is_strict_utc_time(std::string_view text) {
   unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-      text[16] != ':' || !digits(text, 0, 4, year) || !digits(text, 5, 2, month) || !digits(text, 8, 2, day) ||
-      !digits(text, 11, 2, hour) || !digits(text, 14, 2, minute) || !digits(text, 17, 2, second)) {
+  if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':' ||
+      !digits(text, 0, 4, year) || !digits(text, 5, 2, month) || !digits(text, 8, 2, day) || !digits(text, 11, 2, hour) ||
+      !digits(text, 14, 2, minute) || !digits(text, 17, 2, second)) {
     return false;
   }
   const std::string_view rest = text.substr(19);
   const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  if (rest != "Z" && (rest.size() < 3 || rest.front() != '.' || rest.back() != 'Z' ||
-                      !std::all_of(rest.begin() + 1, rest.end() - 1, digit))) {
+  if (rest != "Z" &&
+      (rest.size() < 3 || rest.front() != '.' || rest.back() != 'Z' || !std::all_of(rest.begin() + 1, rest.end() - 1, digit))) {
     return false;
   }
   return year >= 1970 && month >= 1 && month <= 12 && day >= 1 && day <= month_length(year, month) && hour <= 23 &&

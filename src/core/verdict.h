@@ -16,7 +16,7 @@ enum class Outcome { Valid, Invalid, Refused };
 
 std::string_view outcome_word(Outcome outcome);  // "VALID", "INVALID", "REFUSED"
 std::string_view outcome_json(Outcome outcome);  // "valid", "invalid", "refused"
-int exit_status(Outcome outcome);                 // 0, 1, 2
+int exit_status(Outcome outcome);                // 0, 1, 2
 
 struct Problem {
   ProblemCode code;

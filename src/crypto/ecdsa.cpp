@@ -33,8 +33,7 @@ bool P384PublicKey::verify(std::span<const uint8_t> message, std::span<const uin
 
 bool is_p384_public_key(std::span<const uint8_t> spki_der) { return read_p384_key(spki_der) != nullptr; }
 
-bool p384_sha384_verify(std::span<const uint8_t> spki_der, std::span<const uint8_t> message,
-                        std::span<const uint8_t> signature) {
+bool p384_sha384_verify(std::span<const uint8_t> spki_der, std::span<const uint8_t> message, std::span<const uint8_t> signature) {
   const std::optional<P384PublicKey> key = P384PublicKey::from_spki(spki_der);
   return key && key->verify(message, signature);
 }

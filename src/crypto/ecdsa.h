@@ -28,7 +28,6 @@ class P384PublicKey {
 
 bool is_p384_public_key(std::span<const uint8_t> spki_der);
 
-bool p384_sha384_verify(std::span<const uint8_t> spki_der, std::span<const uint8_t> message,
-                        std::span<const uint8_t> signature);
+bool p384_sha384_verify(std::span<const uint8_t> spki_der, std::span<const uint8_t> message, std::span<const uint8_t> signature);
 
 }  // namespace orv::crypto

@@ -52,12 +52,9 @@ bool decodes_to_point(std::span<const uint8_t> key) {
 
 }  // namespace
 
-bool is_ed25519_public_key(std::span<const uint8_t> key) {
-  return key.size() == kEd25519KeyBytes && decodes_to_point(key);
-}
+bool is_ed25519_public_key(std::span<const uint8_t> key) { return key.size() == kEd25519KeyBytes && decodes_to_point(key); }
 
-bool ed25519_verify(std::span<const uint8_t> key, std::span<const uint8_t> message,
-                    std::span<const uint8_t> signature) {
+bool ed25519_verify(std::span<const uint8_t> key, std::span<const uint8_t> message, std::span<const uint8_t> signature) {
   if (key.size() != kEd25519KeyBytes || signature.size() != kEd25519SignatureBytes) return false;
   PkeyPtr pkey(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()));
   MdCtxPtr ctx(EVP_MD_CTX_new());

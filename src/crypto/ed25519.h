@@ -20,7 +20,6 @@ bool is_ed25519_public_key(std::span<const uint8_t> key);
 
 // False for a key that is not 32 bytes, a signature that is not exactly 64 bytes, and any
 // signature that does not verify over the message.
-bool ed25519_verify(std::span<const uint8_t> key, std::span<const uint8_t> message,
-                    std::span<const uint8_t> signature);
+bool ed25519_verify(std::span<const uint8_t> key, std::span<const uint8_t> message, std::span<const uint8_t> signature);
 
 }  // namespace orv::crypto

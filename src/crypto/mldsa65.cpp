@@ -81,8 +81,7 @@ constexpr std::array<int32_t, kN> kZetas = make_zetas();
 
 // 256^-1 * 2^64 mod q: one Montgomery multiplication by it scales by 256^-1 and cancels the
 // 2^-32 left by the pointwise products.
-constexpr int32_t kInverseScale =
-    to_montgomery_centered(pow_mod(256, kQ - 2) * ((int64_t{1} << 32) % kQ));
+constexpr int32_t kInverseScale = to_montgomery_centered(pow_mod(256, kQ - 2) * ((int64_t{1} << 32) % kQ));
 static_assert(pow_mod(1753, 256) == kQ - 1, "1753 must be a primitive 512th root of unity");
 static_assert(pow_mod(256, kQ - 2) == 8347681);
 
@@ -98,11 +97,9 @@ constexpr int32_t to_unsigned_residue(int32_t a) { return a + ((a >> 31) & kQ); 
 void unpack_t1_scaled(const uint8_t* in, Poly& t) {
   for (size_t i = 0; i < kN / 4; ++i) {
     const uint8_t* b = in + 5 * i;
-    const uint64_t v = static_cast<uint64_t>(b[0]) | static_cast<uint64_t>(b[1]) << 8 |
-                       static_cast<uint64_t>(b[2]) << 16 | static_cast<uint64_t>(b[3]) << 24 |
-                       static_cast<uint64_t>(b[4]) << 32;
-    for (size_t k = 0; k < 4; ++k)
-      t[4 * i + k] = static_cast<int32_t>((v >> (10 * k)) & 0x3ff) << kD;
+    const uint64_t v = static_cast<uint64_t>(b[0]) | static_cast<uint64_t>(b[1]) << 8 | static_cast<uint64_t>(b[2]) << 16 |
+                       static_cast<uint64_t>(b[3]) << 24 | static_cast<uint64_t>(b[4]) << 32;
+    for (size_t k = 0; k < 4; ++k) t[4 * i + k] = static_cast<int32_t>((v >> (10 * k)) & 0x3ff) << kD;
   }
 }
 
@@ -111,9 +108,8 @@ bool unpack_z_within_bound(const uint8_t* in, Poly& z) {
   bool ok = true;
   for (size_t i = 0; i < kN / 2; ++i) {
     const uint8_t* b = in + 5 * i;
-    const uint64_t v = static_cast<uint64_t>(b[0]) | static_cast<uint64_t>(b[1]) << 8 |
-                       static_cast<uint64_t>(b[2]) << 16 | static_cast<uint64_t>(b[3]) << 24 |
-                       static_cast<uint64_t>(b[4]) << 32;
+    const uint64_t v = static_cast<uint64_t>(b[0]) | static_cast<uint64_t>(b[1]) << 8 | static_cast<uint64_t>(b[2]) << 16 |
+                       static_cast<uint64_t>(b[3]) << 24 | static_cast<uint64_t>(b[4]) << 32;
     for (size_t k = 0; k < 2; ++k) {
       const int32_t c = kGamma1 - static_cast<int32_t>((v >> (20 * k)) & 0xfffff);
       ok &= c > -(kGamma1 - kBeta) && c < kGamma1 - kBeta;
@@ -206,9 +202,7 @@ int32_t use_hint(int32_t r, uint8_t hint) {
   return r0 > 0 ? (r1 + 1) & 15 : (r1 - 1) & 15;
 }
 
-int32_t montgomery_mul(int32_t a, int32_t b) {
-  return montgomery_reduce(static_cast<int64_t>(a) * b);
-}
+int32_t montgomery_mul(int32_t a, int32_t b) { return montgomery_reduce(static_cast<int64_t>(a) * b); }
 
 // Each layer adds at most one |t| < q to a coefficient, so eight layers stay below 9q.
 void ntt(Poly& a) {
@@ -255,8 +249,7 @@ struct MessageInput {
   std::span<const uint8_t> message;
 };
 
-bool verify_core(std::span<const uint8_t> pk, const MessageInput& input,
-                 std::span<const uint8_t> sig) {
+bool verify_core(std::span<const uint8_t> pk, const MessageInput& input, std::span<const uint8_t> sig) {
   if (pk.size() != kMldsa65PublicKeyBytes || sig.size() != kMldsa65SignatureBytes) return false;
   const std::span<const uint8_t, kRhoBytes> rho = pk.first<kRhoBytes>();
   const uint8_t* t1_bytes = pk.data() + kRhoBytes;
@@ -269,8 +262,7 @@ bool verify_core(std::span<const uint8_t> pk, const MessageInput& input,
   if (!decode_hints(hint_bytes, hints)) return false;
   std::array<Poly, kL> z_hat;
   bool z_ok = true;
-  for (size_t j = 0; j < kL; ++j)
-    z_ok &= unpack_z_within_bound(z_bytes + j * kZPolyBytes, z_hat[j]);
+  for (size_t j = 0; j < kL; ++j) z_ok &= unpack_z_within_bound(z_bytes + j * kZPolyBytes, z_hat[j]);
   if (!z_ok) return false;
 
   std::array<uint8_t, kMuBytes> mu;
@@ -333,21 +325,19 @@ bool verify_internal(std::span<const uint8_t> public_key, std::span<const uint8_
   return verify_core(public_key, MessageInput{{}, {}, {}, message_prime}, signature);
 }
 
-bool verify_mu(std::span<const uint8_t> public_key, std::span<const uint8_t> mu,
-               std::span<const uint8_t> signature) {
+bool verify_mu(std::span<const uint8_t> public_key, std::span<const uint8_t> mu, std::span<const uint8_t> signature) {
   if (mu.size() != kMuBytes) return false;
   return verify_core(public_key, MessageInput{mu, {}, {}, {}}, signature);
 }
 
 }  // namespace mldsa65
 
-bool mldsa65_verify(std::span<const uint8_t> public_key, std::span<const uint8_t> message,
-                    std::span<const uint8_t> context, std::span<const uint8_t> signature) {
+bool mldsa65_verify(std::span<const uint8_t> public_key, std::span<const uint8_t> message, std::span<const uint8_t> context,
+                    std::span<const uint8_t> signature) {
   if (context.size() > 255) return false;
   // Pure ML-DSA: M' = 0 || len(ctx) || ctx || M.
   const uint8_t prefix[2] = {0, static_cast<uint8_t>(context.size())};
-  return mldsa65::verify_core(public_key, mldsa65::MessageInput{{}, prefix, context, message},
-                              signature);
+  return mldsa65::verify_core(public_key, mldsa65::MessageInput{{}, prefix, context, message}, signature);
 }
 
 }  // namespace orv::crypto

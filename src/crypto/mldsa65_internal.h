@@ -20,8 +20,7 @@ using Poly = std::array<int32_t, kN>;
 bool verify_internal(std::span<const uint8_t> public_key, std::span<const uint8_t> message_prime,
                      std::span<const uint8_t> signature);
 // The same with mu = H(tr || M') supplied by the caller; false unless mu is 64 bytes.
-bool verify_mu(std::span<const uint8_t> public_key, std::span<const uint8_t> mu,
-               std::span<const uint8_t> signature);
+bool verify_mu(std::span<const uint8_t> public_key, std::span<const uint8_t> mu, std::span<const uint8_t> signature);
 
 // A-hat[row][column] sampled straight into NTT form from SHAKE128(rho || column || row).
 void sample_ntt_poly(std::span<const uint8_t, 32> rho, uint8_t column, uint8_t row, Poly& a);

@@ -1,6 +1,5 @@
 #include "crypto/p256_prehashed.h"
 
-
 #include <openssl/core_names.h>
 #include <openssl/obj_mac.h>
 #include <openssl/x509.h>

@@ -87,8 +87,7 @@ void Shake::absorb(std::span<const uint8_t> data) {
       while (data.size() - i >= rate_) {
         for (size_t lane = 0; lane < rate_ / 8; ++lane) {
           uint64_t v = 0;
-          for (size_t k = 0; k < 8; ++k)
-            v |= static_cast<uint64_t>(data[i + 8 * lane + k]) << (8 * k);
+          for (size_t k = 0; k < 8; ++k) v |= static_cast<uint64_t>(data[i + 8 * lane + k]) << (8 * k);
           state_[lane] ^= v;
         }
         keccak_f1600(state_);

@@ -29,12 +29,8 @@ class Shake {
 
  private:
   explicit Shake(size_t rate) : rate_(rate) {}
-  void xor_byte(size_t pos, uint8_t byte) {
-    state_[pos / 8] ^= static_cast<uint64_t>(byte) << (8 * (pos % 8));
-  }
-  uint8_t byte_at(size_t pos) const {
-    return static_cast<uint8_t>(state_[pos / 8] >> (8 * (pos % 8)));
-  }
+  void xor_byte(size_t pos, uint8_t byte) { state_[pos / 8] ^= static_cast<uint64_t>(byte) << (8 * (pos % 8)); }
+  uint8_t byte_at(size_t pos) const { return static_cast<uint8_t>(state_[pos / 8] >> (8 * (pos % 8))); }
   void finish();
 
   std::array<uint64_t, 25> state_{};

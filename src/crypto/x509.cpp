@@ -55,8 +55,8 @@ std::optional<int64_t> unix_seconds(const ASN1_TIME* time) {
     ERR_clear_error();
     return std::nullopt;
   }
-  const int64_t days = days_from_civil(int64_t{tm.tm_year} + 1900, static_cast<unsigned>(tm.tm_mon + 1),
-                                       static_cast<unsigned>(tm.tm_mday));
+  const int64_t days =
+      days_from_civil(int64_t{tm.tm_year} + 1900, static_cast<unsigned>(tm.tm_mon + 1), static_cast<unsigned>(tm.tm_mday));
   return days * 86400 + int64_t{tm.tm_hour} * 3600 + int64_t{tm.tm_min} * 60 + tm.tm_sec;
 }
 
@@ -105,8 +105,7 @@ bool same_name(const X509_NAME* a, const X509_NAME* b) {
     const ASN1_STRING* xv = X509_NAME_ENTRY_get_data(x);
     const ASN1_STRING* yv = X509_NAME_ENTRY_get_data(y);
     if (ASN1_STRING_type(xv) != ASN1_STRING_type(yv) || ASN1_STRING_length(xv) != ASN1_STRING_length(yv)) return false;
-    if (std::memcmp(ASN1_STRING_get0_data(xv), ASN1_STRING_get0_data(yv),
-                    static_cast<size_t>(ASN1_STRING_length(xv))) != 0) {
+    if (std::memcmp(ASN1_STRING_get0_data(xv), ASN1_STRING_get0_data(yv), static_cast<size_t>(ASN1_STRING_length(xv))) != 0) {
       return false;
     }
   }

@@ -34,39 +34,25 @@ struct Reason {
 
 Reason reason_of(int error) {
   switch (error) {
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-      return {"CertExpired", Expired};
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-      return {"CertNotValidYet", NotYetValid};
-    case X509_V_ERR_CRL_HAS_EXPIRED:
-      return {"CrlExpired", Expired};
-    case X509_V_ERR_CRL_NOT_YET_VALID:
-      return {"CrlNotValidYet", NotYetValid};
-    case X509_V_ERR_CERT_REVOKED:
-      return {"CertRevoked", Revoked};
-    case X509_V_ERR_UNABLE_TO_GET_CRL:
-      return {"UnknownRevocationStatus", Untrusted};
+    case X509_V_ERR_CERT_HAS_EXPIRED: return {"CertExpired", Expired};
+    case X509_V_ERR_CERT_NOT_YET_VALID: return {"CertNotValidYet", NotYetValid};
+    case X509_V_ERR_CRL_HAS_EXPIRED: return {"CrlExpired", Expired};
+    case X509_V_ERR_CRL_NOT_YET_VALID: return {"CrlNotValidYet", NotYetValid};
+    case X509_V_ERR_CERT_REVOKED: return {"CertRevoked", Revoked};
+    case X509_V_ERR_UNABLE_TO_GET_CRL: return {"UnknownRevocationStatus", Untrusted};
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-      return {"UnknownIssuer", Untrusted};
-    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
-      return {"BadSignature", BadSignature};
-    case X509_V_ERR_CRL_SIGNATURE_FAILURE:
-      return {"BadCrlSignature", BadSignature};
-    case X509_V_ERR_INVALID_PURPOSE:
-      return {"RequiredEkuNotFound", Untrusted};
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT: return {"UnknownIssuer", Untrusted};
+    case X509_V_ERR_CERT_SIGNATURE_FAILURE: return {"BadSignature", BadSignature};
+    case X509_V_ERR_CRL_SIGNATURE_FAILURE: return {"BadCrlSignature", BadSignature};
+    case X509_V_ERR_INVALID_PURPOSE: return {"RequiredEkuNotFound", Untrusted};
     case X509_V_ERR_INVALID_CA:
-    case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:
-      return {"CaUsedAsEndEntity", Untrusted};
-    case X509_V_ERR_PATH_LENGTH_EXCEEDED:
-      return {"PathLenConstraintViolated", Untrusted};
-    case X509_V_ERR_CERT_CHAIN_TOO_LONG:
-      return {"MaximumPathDepthExceeded", Untrusted};
-    default:
-      return {"InvalidCertificate", Untrusted};
+    case X509_V_ERR_KEYUSAGE_NO_CERTSIGN: return {"CaUsedAsEndEntity", Untrusted};
+    case X509_V_ERR_PATH_LENGTH_EXCEEDED: return {"PathLenConstraintViolated", Untrusted};
+    case X509_V_ERR_CERT_CHAIN_TOO_LONG: return {"MaximumPathDepthExceeded", Untrusted};
+    default: return {"InvalidCertificate", Untrusted};
   }
 }
 
@@ -113,8 +99,7 @@ Expected<std::vector<std::vector<uint8_t>>, std::string> split_pem_certificates(
 
 CrlNumber crl_number(const X509_CRL* crl) {
   int critical = 0;
-  Asn1IntegerPtr number(
-      static_cast<ASN1_INTEGER*>(X509_CRL_get_ext_d2i(crl, NID_crl_number, &critical, nullptr)));
+  Asn1IntegerPtr number(static_cast<ASN1_INTEGER*>(X509_CRL_get_ext_d2i(crl, NID_crl_number, &critical, nullptr)));
   if (!number) return {std::nullopt, CrlNumberError::Absent};
   uint64_t value = 0;
   if (ASN1_INTEGER_get_uint64(&value, number.get()) != 1 || value > UINT32_MAX) {
@@ -123,8 +108,7 @@ CrlNumber crl_number(const X509_CRL* crl) {
   return {static_cast<uint32_t>(value), CrlNumberError::Absent};
 }
 
-std::optional<TrustAnchor> TrustAnchor::create(X509Ptr root, X509CrlPtr root_ca_crl, X509CrlPtr pck_crl,
-                                               uint64_t now) {
+std::optional<TrustAnchor> TrustAnchor::create(X509Ptr root, X509CrlPtr root_ca_crl, X509CrlPtr pck_crl, uint64_t now) {
   TrustAnchor anchor;
   anchor.store_.reset(X509_STORE_new());
   // The store holds the pinned root and nothing else: no default paths, no system store.

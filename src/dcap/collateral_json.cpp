@@ -33,9 +33,15 @@ Expected<QuoteCollateralV3, std::string> read_collateral(const json::Value& obje
   const auto text = [&](std::string_view name) { return std::string(json::string_member(object, name)); };
   std::optional<std::string> chain;
   if (json::member(object, "pck_certificate_chain") != nullptr) chain = text("pck_certificate_chain");
-  return QuoteCollateralV3{text("pck_crl_issuer_chain"),     text("root_ca_crl"), text("pck_crl"),
-                           text("tcb_info_issuer_chain"),    text("tcb_info"),    text("tcb_info_signature"),
-                           text("qe_identity_issuer_chain"), text("qe_identity"), text("qe_identity_signature"),
+  return QuoteCollateralV3{text("pck_crl_issuer_chain"),
+                           text("root_ca_crl"),
+                           text("pck_crl"),
+                           text("tcb_info_issuer_chain"),
+                           text("tcb_info"),
+                           text("tcb_info_signature"),
+                           text("qe_identity_issuer_chain"),
+                           text("qe_identity"),
+                           text("qe_identity_signature"),
                            chain};
 }
 

@@ -5,9 +5,9 @@
 
 #include <openssl/objects.h>
 
+#include "core/byte_reader.h"
 #include "core/text.h"
 #include "crypto/openssl_ptr.h"
-#include "core/byte_reader.h"
 
 namespace orv::dcap {
 namespace {

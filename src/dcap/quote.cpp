@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "core/text.h"
 #include "core/byte_reader.h"
+#include "core/text.h"
 
 namespace orv::dcap {
 namespace {
@@ -53,11 +53,11 @@ class FieldReader {
   ByteReader& reader_;
 };
 
-#define ORV_READ(expr)                                      \
-  do {                                                      \
+#define ORV_READ(expr)                                         \
+  do {                                                         \
     if (Expected<void, Failure> read_ = (expr); !read_.ok()) { \
-      return std::move(read_).error();                      \
-    }                                                       \
+      return std::move(read_).error();                         \
+    }                                                          \
   } while (false)
 
 Expected<void, Failure> read_header(ByteReader& reader, Header& h) {
@@ -128,8 +128,7 @@ Expected<void, Failure> read_certification_data(ByteReader& reader, Certificatio
   return {};
 }
 
-Expected<void, Failure> read_nested_certification_data(ByteReader& reader, CertificationData& out,
-                                                      const char* field) {
+Expected<void, Failure> read_nested_certification_data(ByteReader& reader, CertificationData& out, const char* field) {
   if (auto fault = read_certification_data(reader, out); !fault.ok()) {
     return wrap(cut(field).message, std::move(fault).error());
   }
@@ -168,8 +167,7 @@ Expected<void, Failure> read_auth_data_v4(ByteReader& reader, AuthData& a) {
   ORV_READ(q.bytes(a.qe_report, "QEReportCertificationData::qe_report"));
   ORV_READ(q.bytes(a.qe_report_signature, "QEReportCertificationData::qe_report_signature"));
   ORV_READ(q.data16(a.qe_auth_data, "QEReportCertificationData::qe_auth_data"));
-  ORV_READ(read_nested_certification_data(inner, a.certification_data,
-                                          "QEReportCertificationData::certification_data"));
+  ORV_READ(read_nested_certification_data(inner, a.certification_data, "QEReportCertificationData::certification_data"));
   return {};
 }
 
@@ -207,8 +205,7 @@ Expected<void, Failure> read_quote(ByteReader& reader, Quote& quote) {
       }
       break;
     }
-    default:
-      return failure(Unsupported, "Unsupported quote version");
+    default: return failure(Unsupported, "Unsupported quote version");
   }
   if (auto* enclave = std::get_if<EnclaveReport>(&quote.report)) {
     ORV_READ(read_enclave_report(reader, *enclave));
@@ -270,7 +267,8 @@ Expected<void, Failure> check_header(const Header& header) {
   } else if (header.tee_type != kTeeTypeTdx) {
     return failure(Unsupported, "Unsupported TEE type: " + decimal(header.tee_type));
   }
-  if (header.attestation_key_type != kAttestationKeyEcdsaP256) return failure(Unsupported, "Unsupported DCAP attestation key type");
+  if (header.attestation_key_type != kAttestationKeyEcdsaP256)
+    return failure(Unsupported, "Unsupported DCAP attestation key type");
   return {};
 }
 

@@ -21,7 +21,7 @@ inline constexpr uint32_t kTeeTypeTdx = 0x81;
 inline constexpr uint16_t kAttestationKeyEcdsaP256 = 2;
 inline constexpr uint16_t kCertTypePckChain = 5;
 inline constexpr std::array<uint8_t, 16> kIntelQeVendorId = {0x93, 0x9A, 0x72, 0x33, 0xF7, 0x9C, 0x4C, 0xA9,
-                                                            0x94, 0x0A, 0x0D, 0xB3, 0x95, 0x7F, 0x06, 0x07};
+                                                             0x94, 0x0A, 0x0D, 0xB3, 0x95, 0x7F, 0x06, 0x07};
 
 inline constexpr size_t kHeaderBytes = 48;
 inline constexpr size_t kBodyBytes = 6;
@@ -121,7 +121,6 @@ struct Quote {
 // Bytes after the authentication data are ignored: nothing signs them, and real quotes carry
 // zero padding there.
 Expected<Quote, Failure> decode_quote(std::span<const uint8_t> raw);
-
 
 // The report_data a TDX quote carries, read from its raw bytes where its version puts it, with
 // nothing decoded or verified: what the quote claims to bind, for checks that run without the

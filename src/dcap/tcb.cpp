@@ -50,9 +50,8 @@ struct ModuleValues {
   std::array<uint8_t, 8> attributes_mask{};
 };
 
-Expected<void, Failure> decode_module_values(std::string_view prefix, const std::string& mrsigner,
-                                            const std::string& attributes, const std::string& mask,
-                                            ModuleValues& out) {
+Expected<void, Failure> decode_module_values(std::string_view prefix, const std::string& mrsigner, const std::string& attributes,
+                                             const std::string& mask, ModuleValues& out) {
   const std::string name(prefix);
   if (auto bad = decode_fixed_hex(mrsigner, name + ".mrsigner", out.mrsigner); !bad.ok()) return bad;
   if (auto bad = decode_fixed_hex(attributes, name + ".attributes", out.attributes); !bad.ok()) return bad;
@@ -68,7 +67,8 @@ Expected<std::optional<ModuleLevel>, Failure> module_level(const Quote& quote, c
   if (!info.tdx_module) return failure(Malformed, "TDX TCB Info is missing tdxModule field");
   ModuleValues expected;
   if (auto bad = decode_module_values("tdxModule", info.tdx_module->mrsigner, info.tdx_module->attributes,
-                                      info.tdx_module->attributes_mask, expected); !bad.ok()) {
+                                      info.tdx_module->attributes_mask, expected);
+      !bad.ok()) {
     return std::move(bad).error();
   }
   const TdxModuleIdentity* identity = nullptr;
@@ -81,23 +81,25 @@ Expected<std::optional<ModuleLevel>, Failure> module_level(const Quote& quote, c
         break;
       }
     }
-    if (identity == nullptr) return failure(Mismatch, "No TDX module identity with id " + std::string(wanted) + " found in TCB Info");
-    if (auto bad = decode_module_values("tdxModuleIdentity", identity->mrsigner, identity->attributes,
-                                        identity->attributes_mask, expected); !bad.ok()) {
+    if (identity == nullptr)
+      return failure(Mismatch, "No TDX module identity with id " + std::string(wanted) + " found in TCB Info");
+    if (auto bad = decode_module_values("tdxModuleIdentity", identity->mrsigner, identity->attributes, identity->attributes_mask,
+                                        expected);
+        !bad.ok()) {
       return std::move(bad).error();
     }
   }
   if (td->mr_signer_seam != expected.mrsigner) {
     return failure(Mismatch, "TDX module MRSIGNER mismatch: expected " + hex_encode(expected.mrsigner) + ", got " +
-                   hex_encode(td->mr_signer_seam));
+                                 hex_encode(td->mr_signer_seam));
   }
   for (size_t i = 0; i < expected.attributes.size(); ++i) {
     const uint8_t mask = expected.attributes_mask[i];
     const uint8_t got = td->seam_attributes[i];
     if ((got & mask) != (expected.attributes[i] & mask)) {
       return failure(Mismatch, "TDX module SEAMATTRIBUTES mismatch at byte " + decimal(i) + ": expected " +
-                     hex_byte(expected.attributes[i] & mask) + " (masked), got " + hex_byte(got & mask) +
-                     " (masked)");
+                                   hex_byte(expected.attributes[i] & mask) + " (masked), got " + hex_byte(got & mask) +
+                                   " (masked)");
     }
     if ((got & static_cast<uint8_t>(~mask)) != 0) {
       return failure(Mismatch, "TDX module SEAMATTRIBUTES has bits set outside mask at byte " + decimal(i));
@@ -123,34 +125,26 @@ std::string types_text(const std::vector<uint32_t>& types) {
 
 int severity_rank(TcbStatus status) {
   switch (status) {
-    case TcbStatus::UpToDate:
-      return 0;
-    case TcbStatus::SWHardeningNeeded:
-      return 1;
-    case TcbStatus::ConfigurationNeeded:
-      return 2;
-    case TcbStatus::ConfigurationAndSWHardeningNeeded:
-      return 3;
-    case TcbStatus::OutOfDate:
-      return 4;
-    case TcbStatus::OutOfDateConfigurationNeeded:
-      return 5;
-    case TcbStatus::Revoked:
-      break;
+    case TcbStatus::UpToDate: return 0;
+    case TcbStatus::SWHardeningNeeded: return 1;
+    case TcbStatus::ConfigurationNeeded: return 2;
+    case TcbStatus::ConfigurationAndSWHardeningNeeded: return 3;
+    case TcbStatus::OutOfDate: return 4;
+    case TcbStatus::OutOfDateConfigurationNeeded: return 5;
+    case TcbStatus::Revoked: break;
   }
   return 6;
 }
 
 TcbStatus merge_tcb_status(TcbStatus a, TcbStatus b) {
-  if (b == TcbStatus::OutOfDate &&
-      (a == TcbStatus::ConfigurationAndSWHardeningNeeded || a == TcbStatus::ConfigurationNeeded)) {
+  if (b == TcbStatus::OutOfDate && (a == TcbStatus::ConfigurationAndSWHardeningNeeded || a == TcbStatus::ConfigurationNeeded)) {
     return TcbStatus::OutOfDateConfigurationNeeded;
   }
   return severity_rank(b) > severity_rank(a) ? b : a;
 }
 
 Expected<const TcbLevel*, Failure> match_platform_tcb_level(const TcbInfo& info, const std::array<uint8_t, 16>& cpusvn,
-                                                   uint16_t pcesvn, const Quote& quote) {
+                                                            uint16_t pcesvn, const Quote& quote) {
   const bool td_quote = quote.header.tee_type == kTeeTypeTdx;
   for (const TcbLevel& level : info.tcb_levels) {
     if (pcesvn < level.pcesvn) continue;
@@ -182,43 +176,30 @@ Expected<std::optional<ModuleLevel>, Failure> check_tdx_module(const Quote& quot
 bool status_accepted(uint8_t accepted_statuses, TcbStatus status) {
   uint8_t bit = 0;
   switch (status) {
-    case TcbStatus::UpToDate:
-      bit = kAcceptUpToDate;
-      break;
-    case TcbStatus::SWHardeningNeeded:
-      bit = kAcceptSWHardeningNeeded;
-      break;
-    case TcbStatus::ConfigurationNeeded:
-      bit = kAcceptConfigurationNeeded;
-      break;
-    case TcbStatus::ConfigurationAndSWHardeningNeeded:
-      bit = kAcceptConfigurationAndSWHardeningNeeded;
-      break;
-    case TcbStatus::OutOfDate:
-      bit = kAcceptOutOfDate;
-      break;
-    case TcbStatus::OutOfDateConfigurationNeeded:
-      bit = kAcceptOutOfDateConfigurationNeeded;
-      break;
-    case TcbStatus::Revoked:
-      return false;
+    case TcbStatus::UpToDate: bit = kAcceptUpToDate; break;
+    case TcbStatus::SWHardeningNeeded: bit = kAcceptSWHardeningNeeded; break;
+    case TcbStatus::ConfigurationNeeded: bit = kAcceptConfigurationNeeded; break;
+    case TcbStatus::ConfigurationAndSWHardeningNeeded: bit = kAcceptConfigurationAndSWHardeningNeeded; break;
+    case TcbStatus::OutOfDate: bit = kAcceptOutOfDate; break;
+    case TcbStatus::OutOfDateConfigurationNeeded: bit = kAcceptOutOfDateConfigurationNeeded; break;
+    case TcbStatus::Revoked: return false;
   }
   return (accepted_statuses & bit) != 0;
 }
 
 Expected<void, Failure> apply_policy(const AcceptancePolicy& policy, const Supplemental& values, uint64_t now) {
   if (!status_accepted(policy.accepted_statuses, values.final_status)) {
-    return failure(NotAccepted, "TCB status " + std::string(tcb_status_name(values.final_status)) + " is not acceptable by policy");
+    return failure(NotAccepted,
+                   "TCB status " + std::string(tcb_status_name(values.final_status)) + " is not acceptable by policy");
   }
   if (values.earliest_expiration < now) {
-    return failure(Expired, "Collateral expired: earliest_expiration " + decimal(values.earliest_expiration) + " < now " +
-                   decimal(now));
+    return failure(Expired,
+                   "Collateral expired: earliest_expiration " + decimal(values.earliest_expiration) + " < now " + decimal(now));
   }
-  if ((values.platform_status == TcbStatus::OutOfDateConfigurationNeeded ||
-       values.platform_status == TcbStatus::OutOfDate) &&
+  if ((values.platform_status == TcbStatus::OutOfDateConfigurationNeeded || values.platform_status == TcbStatus::OutOfDate) &&
       saturating_add(values.tcb_date_tag, policy.platform_grace_period) < now) {
     return failure(NotAccepted, "Platform TCB too old: tcb_date_tag " + decimal(values.tcb_date_tag) + " + grace " +
-                   decimal(policy.platform_grace_period) + " < now " + decimal(now));
+                                    decimal(policy.platform_grace_period) + " < now " + decimal(now));
   }
   const Expected<DateTime, std::string> qe_date = parse_rfc3339(values.qe_tcb_date);
   if (!qe_date) return failure(Malformed, "Failed to parse QE TCB date: " + qe_date.error());
@@ -226,7 +207,7 @@ Expected<void, Failure> apply_policy(const AcceptancePolicy& policy, const Suppl
   const auto qe_seconds = static_cast<uint64_t>(qe_date->seconds);
   if (values.qe_status == TcbStatus::OutOfDate && saturating_add(qe_seconds, policy.qe_grace_period) < now) {
     return failure(NotAccepted, "QE TCB too old: tcb_date_tag " + decimal(qe_seconds) + " + grace " +
-                   decimal(policy.qe_grace_period) + " < now " + decimal(now));
+                                    decimal(policy.qe_grace_period) + " < now " + decimal(now));
   }
   for (const std::vector<std::string>* list : {&values.platform_advisory_ids, &values.qe_advisory_ids}) {
     for (const std::string& id : *list) {
@@ -236,21 +217,21 @@ Expected<void, Failure> apply_policy(const AcceptancePolicy& policy, const Suppl
       }
     }
   }
-  if (policy.min_tcb_evaluation_data_number &&
-      values.tcb_evaluation_data_number < *policy.min_tcb_evaluation_data_number) {
+  if (policy.min_tcb_evaluation_data_number && values.tcb_evaluation_data_number < *policy.min_tcb_evaluation_data_number) {
     return failure(NotAccepted, "TCB eval data number " + decimal(values.tcb_evaluation_data_number) + " is below minimum " +
-                   decimal(*policy.min_tcb_evaluation_data_number));
+                                    decimal(*policy.min_tcb_evaluation_data_number));
   }
   if (!policy.allow_dynamic_platform && values.dynamic_platform == true) {
     return failure(NotAccepted, "Dynamic platform is not allowed by policy");
   }
-  if (!policy.allow_cached_keys && values.cached_keys == true) return failure(NotAccepted, "Cached keys are not allowed by policy");
-  if (!policy.allow_smt && values.smt_enabled == true) return failure(NotAccepted, "SMT (hyperthreading) is not allowed by policy");
-  if (policy.accepted_sgx_types &&
-      std::find(policy.accepted_sgx_types->begin(), policy.accepted_sgx_types->end(), values.sgx_type) ==
-          policy.accepted_sgx_types->end()) {
+  if (!policy.allow_cached_keys && values.cached_keys == true)
+    return failure(NotAccepted, "Cached keys are not allowed by policy");
+  if (!policy.allow_smt && values.smt_enabled == true)
+    return failure(NotAccepted, "SMT (hyperthreading) is not allowed by policy");
+  if (policy.accepted_sgx_types && std::find(policy.accepted_sgx_types->begin(), policy.accepted_sgx_types->end(),
+                                             values.sgx_type) == policy.accepted_sgx_types->end()) {
     return failure(NotAccepted, "SGX type " + decimal(values.sgx_type) + " is not in accepted types " +
-                   types_text(*policy.accepted_sgx_types));
+                                    types_text(*policy.accepted_sgx_types));
   }
   return {};
 }

@@ -24,7 +24,7 @@ TcbStatus merge_tcb_status(TcbStatus a, TcbStatus b);
 // The first level, in the TCB info's order, that the platform meets; td is the TD report of a
 // TD quote and null for an SGX quote.
 Expected<const TcbLevel*, Failure> match_platform_tcb_level(const TcbInfo& info, const std::array<uint8_t, 16>& cpusvn,
-                                                   uint16_t pcesvn, const Quote& quote);
+                                                            uint16_t pcesvn, const Quote& quote);
 
 struct ModuleLevel {
   TcbStatus status = TcbStatus::UpToDate;

@@ -12,8 +12,13 @@ namespace {
 using json::Value;
 
 constexpr std::string_view kStatusNames[] = {
-    "UpToDate",           "OutOfDateConfigurationNeeded", "OutOfDate", "ConfigurationAndSWHardeningNeeded",
-    "ConfigurationNeeded", "SWHardeningNeeded",           "Revoked",
+    "UpToDate",
+    "OutOfDateConfigurationNeeded",
+    "OutOfDate",
+    "ConfigurationAndSWHardeningNeeded",
+    "ConfigurationNeeded",
+    "SWHardeningNeeded",
+    "Revoked",
 };
 
 // A quoted value in a message: long texts are cut at a character boundary, since the message is
@@ -55,31 +60,22 @@ struct Member {
 
 std::string expectation(const Member& member) {
   switch (member.want) {
-    case Want::String:
-      return "a string";
-    case Want::U8:
-      return "u8";
-    case Want::U16:
-      return "u16";
-    case Want::U32:
-      return "u32";
+    case Want::String: return "a string";
+    case Want::U8: return "u8";
+    case Want::U16: return "u16";
+    case Want::U32: return "u32";
     case Want::Array:
-    case Want::StringArray:
-      return "a sequence";
-    case Want::Object:
-      return "struct " + std::string(member.struct_name);
+    case Want::StringArray: return "a sequence";
+    case Want::Object: return "struct " + std::string(member.struct_name);
   }
   return "a value";
 }
 
 uint64_t integer_limit(Want want) {
   switch (want) {
-    case Want::U8:
-      return 0xFF;
-    case Want::U16:
-      return 0xFFFF;
-    default:
-      return 0xFFFFFFFF;
+    case Want::U8: return 0xFF;
+    case Want::U16: return 0xFFFF;
+    default: return 0xFFFFFFFF;
   }
 }
 
@@ -121,7 +117,7 @@ Expected<void, std::string> check_value(const Value& value, const Member& member
 // twice or of the wrong type fails where it stands; then the first required one that is absent.
 template <size_t N>
 Expected<void, std::string> read_members(const Value& object, std::string_view type, const Member (&members)[N],
-                                        std::array<const Value*, N>& found) {
+                                         std::array<const Value*, N>& found) {
   found.fill(nullptr);
   if (!object.IsObject()) return fail("invalid type: " + describe(object) + ", expected struct " + std::string(type));
   for (auto it = object.MemberBegin(); it != object.MemberEnd(); ++it) {
@@ -180,14 +176,13 @@ Expected<void, std::string> read_components(const Value& array, std::vector<uint
 
 Expected<void, std::string> read_tcb_level(const Value& value, TcbLevel& level) {
   static constexpr Member kMembers[] = {{"tcb", Want::Object, false, "Tcb"},
-                                    {"tcbDate", Want::String},
-                                    {"tcbStatus", Want::String},
-                                    {"advisoryIDs", Want::StringArray, true}};
+                                        {"tcbDate", Want::String},
+                                        {"tcbStatus", Want::String},
+                                        {"advisoryIDs", Want::StringArray, true}};
   std::array<const Value*, 4> found{};
   if (auto bad = read_members(value, "TcbLevel", kMembers, found); !bad.ok()) return bad;
-  static constexpr Member kTcb[] = {{"sgxtcbcomponents", Want::Array},
-                                  {"pcesvn", Want::U16},
-                                  {"tdxtcbcomponents", Want::Array, true}};
+  static constexpr Member kTcb[] = {
+      {"sgxtcbcomponents", Want::Array}, {"pcesvn", Want::U16}, {"tdxtcbcomponents", Want::Array, true}};
   std::array<const Value*, 3> tcb{};
   if (auto bad = read_members(*found[0], "Tcb", kTcb, tcb); !bad.ok()) return bad;
   if (auto bad = read_components(*tcb[0], level.sgx_components); !bad.ok()) return bad;
@@ -206,9 +201,9 @@ Expected<void, std::string> read_tcb_level(const Value& value, TcbLevel& level) 
 template <class Level>
 Expected<void, std::string> read_isv_level(const Value& value, std::string_view type, Level& level) {
   static constexpr Member kMembers[] = {{"tcb", Want::Object, false, "IsvTcb"},
-                                    {"tcbDate", Want::String},
-                                    {"tcbStatus", Want::String},
-                                    {"advisoryIDs", Want::StringArray, true}};
+                                        {"tcbDate", Want::String},
+                                        {"tcbStatus", Want::String},
+                                        {"advisoryIDs", Want::StringArray, true}};
   std::array<const Value*, 4> found{};
   if (auto bad = read_members(value, type, kMembers, found); !bad.ok()) return bad;
   static constexpr Member kTcb[] = {{"isvsvn", Want::U16}};
@@ -232,10 +227,10 @@ Expected<void, std::string> read_tdx_module(const Value& value, TdxModule& modul
 
 Expected<void, std::string> read_module_identity(const Value& value, TdxModuleIdentity& identity) {
   static constexpr Member kMembers[] = {{"id", Want::String},
-                                    {"mrsigner", Want::String},
-                                    {"attributes", Want::String},
-                                    {"attributesMask", Want::String},
-                                    {"tcbLevels", Want::Array}};
+                                        {"mrsigner", Want::String},
+                                        {"attributes", Want::String},
+                                        {"attributesMask", Want::String},
+                                        {"tcbLevels", Want::Array}};
   std::array<const Value*, 5> found{};
   if (auto bad = read_members(value, "TdxModuleIdentity", kMembers, found); !bad.ok()) return bad;
   identity.id = string_of(found[0]);
@@ -255,8 +250,8 @@ template <size_t N>
 Expected<void, std::string> read_hex(const Value* value, std::string_view name, std::array<uint8_t, N>& out) {
   const std::optional<std::vector<uint8_t>> bytes = hex_decode(text_of(*value));
   if (!bytes || bytes->size() != N) {
-    return fail("invalid value: " + describe(*value) + ", expected " + decimal(N) + " bytes of hex in `" +
-           std::string(name) + "`");
+    return fail("invalid value: " + describe(*value) + ", expected " + decimal(N) + " bytes of hex in `" + std::string(name) +
+                "`");
   }
   for (size_t i = 0; i < N; ++i) out[i] = (*bytes)[i];
   return {};
@@ -271,16 +266,16 @@ Expected<json::Document, std::string> parse_bounded(std::string_view text) {
 
 Expected<void, std::string> read_tcb_info(const Value& root, TcbInfo& info) {
   static constexpr Member kMembers[] = {{"id", Want::String},
-                                    {"version", Want::U32},
-                                    {"issueDate", Want::String},
-                                    {"nextUpdate", Want::String},
-                                    {"fmspc", Want::String},
-                                    {"pceId", Want::String},
-                                    {"tcbType", Want::U32},
-                                    {"tcbEvaluationDataNumber", Want::U32},
-                                    {"tdxModule", Want::Object, true, "TdxModule"},
-                                    {"tdxModuleIdentities", Want::Array, true},
-                                    {"tcbLevels", Want::Array}};
+                                        {"version", Want::U32},
+                                        {"issueDate", Want::String},
+                                        {"nextUpdate", Want::String},
+                                        {"fmspc", Want::String},
+                                        {"pceId", Want::String},
+                                        {"tcbType", Want::U32},
+                                        {"tcbEvaluationDataNumber", Want::U32},
+                                        {"tdxModule", Want::Object, true, "TdxModule"},
+                                        {"tdxModuleIdentities", Want::Array, true},
+                                        {"tcbLevels", Want::Array}};
   std::array<const Value*, 11> found{};
   if (auto bad = read_members(root, "TcbInfo", kMembers, found); !bad.ok()) return bad;
   info.id = string_of(found[0]);
@@ -315,17 +310,17 @@ Expected<void, std::string> read_tcb_info(const Value& root, TcbInfo& info) {
 
 Expected<void, std::string> read_qe_identity(const Value& root, QeIdentity& identity) {
   static constexpr Member kMembers[] = {{"id", Want::String},
-                                    {"version", Want::U32},
-                                    {"issueDate", Want::String},
-                                    {"nextUpdate", Want::String},
-                                    {"tcbEvaluationDataNumber", Want::U32},
-                                    {"miscselect", Want::String},
-                                    {"miscselectMask", Want::String},
-                                    {"attributes", Want::String},
-                                    {"attributesMask", Want::String},
-                                    {"mrsigner", Want::String},
-                                    {"isvprodid", Want::U16},
-                                    {"tcbLevels", Want::Array}};
+                                        {"version", Want::U32},
+                                        {"issueDate", Want::String},
+                                        {"nextUpdate", Want::String},
+                                        {"tcbEvaluationDataNumber", Want::U32},
+                                        {"miscselect", Want::String},
+                                        {"miscselectMask", Want::String},
+                                        {"attributes", Want::String},
+                                        {"attributesMask", Want::String},
+                                        {"mrsigner", Want::String},
+                                        {"isvprodid", Want::U16},
+                                        {"tcbLevels", Want::Array}};
   std::array<const Value*, 12> found{};
   if (auto bad = read_members(root, "QeIdentity", kMembers, found); !bad.ok()) return bad;
   identity.id = string_of(found[0]);

@@ -28,7 +28,7 @@ std::string_view tcb_status_name(TcbStatus status);
 std::optional<TcbStatus> tcb_status_from_name(std::string_view name);
 
 struct TcbLevel {
-  std::vector<uint8_t> sgx_components;                // the `svn` of each `sgxtcbcomponents` entry
+  std::vector<uint8_t> sgx_components;                 // the `svn` of each `sgxtcbcomponents` entry
   std::optional<std::vector<uint8_t>> tdx_components;  // likewise `tdxtcbcomponents`, when present
   uint16_t pcesvn = 0;
   std::string tcb_date;

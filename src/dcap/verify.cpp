@@ -7,9 +7,9 @@
 #include "core/byte_reader.h"
 #include "core/hex.h"
 #include "core/text.h"
+#include "core/time_text.h"
 #include "crypto/digest.h"
 #include "crypto/ecdsa_p256.h"
-#include "core/time_text.h"
 #include "dcap/collateral_chain.h"
 
 namespace orv::dcap {
@@ -70,7 +70,8 @@ Expected<TrustAnchor, Failure> load_anchor(const QuoteCollateralV3& collateral, 
   if (!root) return failure(Malformed, "Failed to load root ca");
   const auto load_crl = [](const std::string& hex, const char* name) -> Expected<X509CrlPtr, Failure> {
     if (hex.size() > kMaxCrlHexChars) {
-      return failure(Malformed, "Failed to parse CRL", std::string(name) + " is larger than " + decimal(kMaxDataLength) + " bytes");
+      return failure(Malformed, "Failed to parse CRL",
+                     std::string(name) + " is larger than " + decimal(kMaxDataLength) + " bytes");
     }
     const std::optional<std::vector<uint8_t>> der = hex_decode(hex);
     if (!der) return failure(Malformed, "Failed to parse CRL", std::string(name) + " is not hex");
@@ -149,7 +150,8 @@ Expected<ParsedChain, Failure> parse_chain(const std::vector<std::vector<uint8_t
   chain.leaf = std::move(leaf).value();
   for (size_t i = 1; i < ders.size(); ++i) {
     Expected<X509Ptr, std::string> cert = crypto::decode_certificate(ders[i]);
-    if (!cert) return failure(Malformed, "Failed to verify certificate chain", "BadDer (certificate " + decimal(i) + " of the chain)");
+    if (!cert)
+      return failure(Malformed, "Failed to verify certificate chain", "BadDer (certificate " + decimal(i) + " of the chain)");
     chain.intermediates.push_back(std::move(cert).value());
   }
   return chain;
@@ -171,8 +173,8 @@ Expected<void, Failure> lower_to_windows(const ParsedChain& chain, int64_t& earl
 
 // Dates, issuer chain and signature of one signed document (steps 4 and 5).
 Expected<DocumentDates, Failure> check_document(const TrustAnchor& anchor, const DocumentWords& words, std::string_view text,
-                                      const std::string& issue_date, const std::string& next_update,
-                                      const std::string& issuer_chain, const std::string& signature_hex) {
+                                                const std::string& issue_date, const std::string& next_update,
+                                                const std::string& issuer_chain, const std::string& signature_hex) {
   const uint64_t now = anchor.now();
   const Expected<DateTime, std::string> issue = parse_rfc3339(issue_date);
   if (!issue) return failure(Malformed, words.issue_unparsed, issue.error());
@@ -232,16 +234,16 @@ Expected<std::shared_ptr<CollateralState>, Failure> check_documents(TrustAnchor 
   if (!tcb_info) return failure(Malformed, kTcbInfoWords.decode, tcb_info.error());
   state->tcb_info = std::move(*tcb_info);
   Expected<DocumentDates, Failure> tcb_dates =
-      check_document(state->anchor, kTcbInfoWords, collateral.tcb_info, state->tcb_info.issue_date,
-                     state->tcb_info.next_update, collateral.tcb_info_issuer_chain, collateral.tcb_info_signature);
+      check_document(state->anchor, kTcbInfoWords, collateral.tcb_info, state->tcb_info.issue_date, state->tcb_info.next_update,
+                     collateral.tcb_info_issuer_chain, collateral.tcb_info_signature);
   if (!tcb_dates) return std::move(tcb_dates).error();
 
   Expected<QeIdentity, std::string> qe_identity = parse_qe_identity(collateral.qe_identity);
   if (!qe_identity) return failure(Malformed, kQeIdentityWords.decode, qe_identity.error());
   state->qe_identity = std::move(*qe_identity);
-  Expected<DocumentDates, Failure> qe_dates = check_document(
-      state->anchor, kQeIdentityWords, collateral.qe_identity, state->qe_identity.issue_date,
-      state->qe_identity.next_update, collateral.qe_identity_issuer_chain, collateral.qe_identity_signature);
+  Expected<DocumentDates, Failure> qe_dates =
+      check_document(state->anchor, kQeIdentityWords, collateral.qe_identity, state->qe_identity.issue_date,
+                     state->qe_identity.next_update, collateral.qe_identity_issuer_chain, collateral.qe_identity_signature);
   if (!qe_dates) return std::move(qe_dates).error();
 
   CollateralTimes& times = state->times;
@@ -264,12 +266,12 @@ Expected<std::shared_ptr<CollateralState>, Failure> check_documents(TrustAnchor 
   const CrlNumber root_number = crl_number(state->anchor.root_ca_crl());
   if (!root_number.value) {
     return failure(Malformed, root_number.error == CrlNumberError::TooLarge ? "CRL number too large for u32"
-                                                                 : "Failed to extract root CA CRL number");
+                                                                            : "Failed to extract root CA CRL number");
   }
   const CrlNumber pck_number = crl_number(state->anchor.pck_crl());
   if (!pck_number.value) {
     return failure(Malformed, pck_number.error == CrlNumberError::TooLarge ? "CRL number too large for u32"
-                                                                : "Failed to extract PCK CRL number");
+                                                                           : "Failed to extract PCK CRL number");
   }
   times.root_ca_crl_number = *root_number.value;
   times.pck_crl_number = *pck_number.value;
@@ -277,10 +279,9 @@ Expected<std::shared_ptr<CollateralState>, Failure> check_documents(TrustAnchor 
   if (!root) return failure(Malformed, "Failed to parse root CA certificate");
   times.root_not_before = root->not_before;
   times.root_not_after = root->not_after;
-  times.earliest_expiration = std::min({times.tcb_info_next_update, times.qe_identity_next_update,
-                                        times.root_ca_crl_next_update, times.pck_crl_next_update,
-                                        times.root_not_after, tcb_dates->earliest_not_after,
-                                        qe_dates->earliest_not_after});
+  times.earliest_expiration =
+      std::min({times.tcb_info_next_update, times.qe_identity_next_update, times.root_ca_crl_next_update,
+                times.pck_crl_next_update, times.root_not_after, tcb_dates->earliest_not_after, qe_dates->earliest_not_after});
   return state;
 }
 
@@ -298,7 +299,8 @@ Expected<void, Failure> check_qe_identity_kind(const Quote& quote, const QeIdent
   const bool version_ok = td ? (identity.version == 2 || identity.version == 3) : identity.version == 2;
   if (identity.id == expected_id && version_ok) return {};
   return failure(Mismatch, "Unsupported QE Identity id/version for the quote TEE type: " + identity.id + " version " +
-                 decimal(identity.version) + " (expected " + expected_id + " version " + (td ? "2 or 3" : "2") + ")");
+                               decimal(identity.version) + " (expected " + expected_id + " version " + (td ? "2 or 3" : "2") +
+                               ")");
 }
 
 // The PCK chain from the collateral, else from the quote's certification data, validated to
@@ -313,7 +315,7 @@ Expected<std::shared_ptr<const PckChain>, Failure> pck_chain(const Quote& quote,
     const CertificationData& data = quote.auth_data.certification_data;
     if (data.cert_type != kCertTypePckChain) {
       return failure(Unsupported, "Unsupported DCAP PCK cert format: " + decimal(data.cert_type) +
-                     ". Use get_collateral() to fetch PCK certificate.");
+                                      ". Use get_collateral() to fetch PCK certificate.");
     }
     text = {reinterpret_cast<const char*>(data.body.data()), data.body.size()};
     extract_message = "Failed to extract PCK certificates from quote";
@@ -364,26 +366,26 @@ Expected<QeTcbLevel, Failure> check_qe_report(const Quote& quote, const PckChain
   if (!std::equal(digest.begin(), digest.end(), report.report_data.begin())) return failure(Mismatch, "QE report hash mismatch");
 
   if (report.mr_signer != identity.mrsigner) {
-    return failure(Mismatch, "QE MRSIGNER mismatch: expected " + hex_encode(identity.mrsigner) + ", got " +
-                   hex_encode(report.mr_signer));
+    return failure(Mismatch,
+                   "QE MRSIGNER mismatch: expected " + hex_encode(identity.mrsigner) + ", got " + hex_encode(report.mr_signer));
   }
   if ((report.attributes[0] & 0x02) != 0) return failure(NotAccepted, "QE report validation failed", "Debug mode is enabled");
   if (report.isv_prod_id != identity.isvprodid) {
-    return failure(Mismatch, "QE ISVPRODID mismatch: expected " + decimal(identity.isvprodid) + ", got " +
-                   decimal(report.isv_prod_id));
+    return failure(Mismatch,
+                   "QE ISVPRODID mismatch: expected " + decimal(identity.isvprodid) + ", got " + decimal(report.isv_prod_id));
   }
   const uint32_t mask = big_endian32(identity.miscselect_mask);
   const uint32_t expected_misc = big_endian32(identity.miscselect) & mask;
   if ((report.misc_select & mask) != expected_misc) {
     return failure(Mismatch, "QE MISCSELECT mismatch: expected " + upper_hex32(expected_misc) + " (masked), got " +
-                   upper_hex32(report.misc_select & mask) + " (masked)");
+                                 upper_hex32(report.misc_select & mask) + " (masked)");
   }
   for (size_t i = 0; i < report.attributes.size(); ++i) {
     const uint8_t byte_mask = identity.attributes_mask[i];
     if ((report.attributes[i] & byte_mask) != (identity.attributes[i] & byte_mask)) {
       return failure(Mismatch, "QE ATTRIBUTES mismatch at byte " + decimal(i) + ": expected " +
-                     hex_byte(identity.attributes[i] & byte_mask) + " (masked), got " +
-                     hex_byte(report.attributes[i] & byte_mask) + " (masked)");
+                                   hex_byte(identity.attributes[i] & byte_mask) + " (masked), got " +
+                                   hex_byte(report.attributes[i] & byte_mask) + " (masked)");
     }
   }
   if (identity.tcb_levels.empty()) return failure(Malformed, "No TCB levels found in QE Identity");
@@ -391,7 +393,7 @@ Expected<QeTcbLevel, Failure> check_qe_report(const Quote& quote, const PckChain
     if (level.isvsvn <= report.isv_svn) return level;
   }
   return failure(Mismatch, "QE ISVSVN " + decimal(report.isv_svn) + " is below minimum required " +
-                 decimal(identity.tcb_levels.back().isvsvn) + " from QE Identity");
+                               decimal(identity.tcb_levels.back().isvsvn) + " from QE Identity");
 }
 
 // The attestation key signs the header, the body descriptor and the report.
@@ -419,7 +421,7 @@ Expected<void, Failure> check_tcb_info_kind(const Quote& quote, const TcbInfo& i
 }
 
 Expected<VerifiedQuote, Failure> check_quote(Quote quote, std::span<const uint8_t> raw, CollateralState& state,
-                                   VerifyOptions options) {
+                                             VerifyOptions options) {
   if (auto bad = check_qe_identity_kind(quote, state.qe_identity); !bad.ok()) return std::move(bad).error();
   Expected<std::shared_ptr<const PckChain>, Failure> chain = pck_chain(quote, state);
   if (!chain) return std::move(chain).error();
@@ -457,7 +459,8 @@ Expected<VerifiedQuote, Failure> check_quote(Quote quote, std::span<const uint8_
   if (out.tcb_status == TcbStatus::Revoked) return failure(Revoked, "TCB status is invalid: Revoked");
   const Expected<DateTime, std::string> tcb_date = parse_rfc3339(out.platform_tcb_level.tcb_date);
   if (!tcb_date) return failure(Malformed, "Failed to parse platform TCB date", tcb_date.error());
-  if (tcb_date->seconds < 0) return failure(Malformed, "Failed to parse platform TCB date", "RFC3339 datetime is before Unix epoch");
+  if (tcb_date->seconds < 0)
+    return failure(Malformed, "Failed to parse platform TCB date", "RFC3339 datetime is before Unix epoch");
   if (auto bad = check_report(quote, options.debug_allowed, options.service_td_allowed); !bad.ok()) return std::move(bad).error();
 
   out.pck = pck;
@@ -499,7 +502,7 @@ const QeIdentity& VerifiedCollateral::qe_identity() const { return state_->qe_id
 const CollateralTimes& VerifiedCollateral::times() const { return state_->times; }
 
 Expected<VerifiedCollateral, Failure> verify_collateral(const QuoteCollateralV3& collateral, std::span<const uint8_t> root_der,
-                                              uint64_t now) {
+                                                        uint64_t now) {
   Expected<TrustAnchor, Failure> anchor = load_anchor(collateral, root_der, now);
   if (!anchor) return std::move(anchor).error();
   Expected<std::shared_ptr<CollateralState>, Failure> state = check_documents(std::move(*anchor), collateral);
@@ -508,7 +511,7 @@ Expected<VerifiedCollateral, Failure> verify_collateral(const QuoteCollateralV3&
 }
 
 Expected<VerifiedQuote, Failure> verify_quote(std::span<const uint8_t> raw_quote, const VerifiedCollateral& collateral,
-                                    VerifyOptions options) {
+                                              VerifyOptions options) {
   CollateralState& state = collateral.state();
   const std::optional<RememberedQuote>& last = state.last_quote;
   if (last && std::ranges::equal(last->raw, raw_quote) && last->options.debug_allowed == options.debug_allowed &&
@@ -523,7 +526,7 @@ Expected<VerifiedQuote, Failure> verify_quote(std::span<const uint8_t> raw_quote
 }
 
 Expected<VerifiedQuote, Failure> verify_quote(std::span<const uint8_t> raw_quote, const QuoteCollateralV3& collateral,
-                                    std::span<const uint8_t> root_der, uint64_t now, VerifyOptions options) {
+                                              std::span<const uint8_t> root_der, uint64_t now, VerifyOptions options) {
   Expected<TrustAnchor, Failure> anchor = load_anchor(collateral, root_der, now);
   if (!anchor) return std::move(anchor).error();
   Expected<Quote, Failure> quote = decode_and_accept_header(raw_quote);
@@ -534,13 +537,13 @@ Expected<VerifiedQuote, Failure> verify_quote(std::span<const uint8_t> raw_quote
 }
 
 Expected<VerifiedQuote, Failure> verify_and_accept(std::span<const uint8_t> raw_quote, const VerifiedCollateral& collateral,
-                                         const AcceptancePolicy& policy, VerifyOptions options) {
+                                                   const AcceptancePolicy& policy, VerifyOptions options) {
   return accept(verify_quote(raw_quote, collateral, options), policy, collateral.evaluated_at());
 }
 
 Expected<VerifiedQuote, Failure> verify_and_accept(std::span<const uint8_t> raw_quote, const QuoteCollateralV3& collateral,
-                                         std::span<const uint8_t> root_der, uint64_t now,
-                                         const AcceptancePolicy& policy, VerifyOptions options) {
+                                                   std::span<const uint8_t> root_der, uint64_t now,
+                                                   const AcceptancePolicy& policy, VerifyOptions options) {
   return accept(verify_quote(raw_quote, collateral, root_der, now, options), policy, now);
 }
 

@@ -95,22 +95,22 @@ class VerifiedCollateral {
 // ca"), both CRLs, the TCB info and the QE identity (dates, issuer chains, signatures), then
 // the time values.
 Expected<VerifiedCollateral, Failure> verify_collateral(const QuoteCollateralV3& collateral, std::span<const uint8_t> root_der,
-                                              uint64_t now);
+                                                        uint64_t now);
 
 // Decoding and every per-quote check up to the TCB status and the report checks; no policy.
 Expected<VerifiedQuote, Failure> verify_quote(std::span<const uint8_t> raw_quote, const VerifiedCollateral& collateral,
-                                    VerifyOptions options = {});
+                                              VerifyOptions options = {});
 
 // The same in one call, failing at the first check in the documented order (the quote is
 // decoded after the CRLs and before the TCB info).
 Expected<VerifiedQuote, Failure> verify_quote(std::span<const uint8_t> raw_quote, const QuoteCollateralV3& collateral,
-                                    std::span<const uint8_t> root_der, uint64_t now, VerifyOptions options = {});
+                                              std::span<const uint8_t> root_der, uint64_t now, VerifyOptions options = {});
 
 // Verification followed by the acceptance policy at the collateral's evaluation time.
 Expected<VerifiedQuote, Failure> verify_and_accept(std::span<const uint8_t> raw_quote, const VerifiedCollateral& collateral,
-                                         const AcceptancePolicy& policy, VerifyOptions options = {});
+                                                   const AcceptancePolicy& policy, VerifyOptions options = {});
 Expected<VerifiedQuote, Failure> verify_and_accept(std::span<const uint8_t> raw_quote, const QuoteCollateralV3& collateral,
-                                         std::span<const uint8_t> root_der, uint64_t now,
-                                         const AcceptancePolicy& policy, VerifyOptions options = {});
+                                                   std::span<const uint8_t> root_der, uint64_t now,
+                                                   const AcceptancePolicy& policy, VerifyOptions options = {});
 
 }  // namespace orv::dcap

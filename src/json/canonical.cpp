@@ -27,27 +27,13 @@ void append_escaped(std::string& out, std::string_view text) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
       default:
         if (byte < 0x20) {
           out += "\\u00";
@@ -74,27 +60,13 @@ bool unescape(std::string_view text, std::string& out) {
     }
     if (i + 2 >= text.size()) return false;
     switch (text[++i]) {
-      case '"':
-        out += '"';
-        break;
-      case '\\':
-        out += '\\';
-        break;
-      case 'b':
-        out += '\b';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 'f':
-        out += '\f';
-        break;
-      case 'r':
-        out += '\r';
-        break;
+      case '"': out += '"'; break;
+      case '\\': out += '\\'; break;
+      case 'b': out += '\b'; break;
+      case 't': out += '\t'; break;
+      case 'n': out += '\n'; break;
+      case 'f': out += '\f'; break;
+      case 'r': out += '\r'; break;
       case 'u': {
         if (i + 5 >= text.size() || text.compare(i + 1, 2, "00") != 0) return false;
         const auto nibble = [](char h) { return h <= '9' ? h - '0' : h - 'a' + 10; };
@@ -102,8 +74,7 @@ bool unescape(std::string_view text, std::string& out) {
         i += 4;
         break;
       }
-      default:
-        return false;
+      default: return false;
     }
   }
   return true;

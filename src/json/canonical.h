@@ -43,8 +43,7 @@ class CanonicalWriter {
   bool integer(int64_t value);
   bool integer(uint64_t value);
   template <class T>
-    requires(std::is_integral_v<T> && !std::is_same_v<T, bool>)
-  bool integer(T value) {
+  requires(std::is_integral_v<T> && !std::is_same_v<T, bool>) bool integer(T value) {
     if constexpr (std::is_signed_v<T>) {
       return integer(static_cast<int64_t>(value));
     } else {

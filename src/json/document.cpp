@@ -21,15 +21,9 @@ class Builder : public detail::Watch {
     const std::optional<detail::Number> number = detail::read_number({data, length});
     if (!number) return refuse("number out of range", detail::number_start(text_, source_.Tell()));
     switch (number->form) {
-      case detail::Number::Form::Int64:
-        target_.Int64(number->i);
-        break;
-      case detail::Number::Form::Uint64:
-        target_.Uint64(number->u);
-        break;
-      case detail::Number::Form::Double:
-        target_.Double(number->d);
-        break;
+      case detail::Number::Form::Int64: target_.Int64(number->i); break;
+      case detail::Number::Form::Uint64: target_.Uint64(number->u); break;
+      case detail::Number::Form::Double: target_.Double(number->d); break;
     }
     return accept();
   }

@@ -57,43 +57,30 @@ std::string describe(const Value& value) {
 
 std::string expectation(const Field& field) {
   switch (field.kind) {
-    case Kind::String:
-      return "a string";
-    case Kind::U64:
-      return "u64";
-    case Kind::U32:
-      return "u32";
-    case Kind::Bool:
-      return "a boolean";
+    case Kind::String: return "a string";
+    case Kind::U64: return "u64";
+    case Kind::U32: return "u32";
+    case Kind::Bool: return "a boolean";
     case Kind::Array:
     case Kind::StringArray:
-    case Kind::RecordArray:
-      return "a sequence";
-    case Kind::Object:
-      return field.record ? "struct " + std::string(field.record->name) : "a map";
-    case Kind::Any:
-      break;
+    case Kind::RecordArray: return "a sequence";
+    case Kind::Object: return field.record ? "struct " + std::string(field.record->name) : "a map";
+    case Kind::Any: break;
   }
   return "any value";
 }
 
 bool matches(const Value& value, Kind kind) {
   switch (kind) {
-    case Kind::String:
-      return value.IsString();
+    case Kind::String: return value.IsString();
     case Kind::U64:
-    case Kind::U32:
-      return value.IsUint64();
-    case Kind::Bool:
-      return value.IsBool();
+    case Kind::U32: return value.IsUint64();
+    case Kind::Bool: return value.IsBool();
     case Kind::Array:
     case Kind::StringArray:
-    case Kind::RecordArray:
-      return value.IsArray();
-    case Kind::Object:
-      return value.IsObject();
-    case Kind::Any:
-      return true;
+    case Kind::RecordArray: return value.IsArray();
+    case Kind::Object: return value.IsObject();
+    case Kind::Any: return true;
   }
   return false;
 }

@@ -133,8 +133,7 @@ Fault grammar_fault(std::string_view text, rapidjson::ParseErrorCode code, size_
   const int c = byte_at(text, offset);
   const int before = previous_non_space(text, offset);
   switch (code) {
-    case kParseErrorDocumentEmpty:
-      return at_end ? eof(text, "EOF while parsing a value") : Fault{"expected value", offset};
+    case kParseErrorDocumentEmpty: return at_end ? eof(text, "EOF while parsing a value") : Fault{"expected value", offset};
     case kParseErrorValueInvalid:
       if (at_end) return eof(text, before == '[' ? "EOF while parsing a list" : "EOF while parsing a value");
       if (c == ']' && before == ',') return {"trailing comma", offset};
@@ -144,8 +143,7 @@ Fault grammar_fault(std::string_view text, rapidjson::ParseErrorCode code, size_
       if (at_end) return eof(text, before == '{' ? "EOF while parsing an object" : "EOF while parsing a value");
       if (c == '}' && before == ',') return {"trailing comma", offset};
       return {"key must be a string", offset};
-    case kParseErrorObjectMissColon:
-      return at_end ? eof(text, "EOF while parsing an object") : Fault{"expected `:`", offset};
+    case kParseErrorObjectMissColon: return at_end ? eof(text, "EOF while parsing an object") : Fault{"expected `:`", offset};
     case kParseErrorObjectMissCommaOrCurlyBracket:
       if (at_end) return eof(text, "EOF while parsing an object");
       return {leading_zero_at(text, offset) ? "invalid number" : "expected `,` or `}`", offset};
@@ -161,17 +159,12 @@ Fault grammar_fault(std::string_view text, rapidjson::ParseErrorCode code, size_
     case kParseErrorStringMissQuotationMark:
       return at_end ? eof(text, "EOF while parsing a string") : Fault{std::string(kControlCharacter), offset};
     case kParseErrorStringUnicodeEscapeInvalidHex:
-    case kParseErrorStringUnicodeSurrogateInvalid:
-      return escape_fault(text, offset);
-    case kParseErrorStringInvalidEncoding:
-      return {"invalid unicode code point", offset};
-    case kParseErrorNumberTooBig:
-      return {"number out of range", offset};
+    case kParseErrorStringUnicodeSurrogateInvalid: return escape_fault(text, offset);
+    case kParseErrorStringInvalidEncoding: return {"invalid unicode code point", offset};
+    case kParseErrorNumberTooBig: return {"number out of range", offset};
     case kParseErrorNumberMissFraction:
-    case kParseErrorNumberMissExponent:
-      return at_end ? eof(text, "EOF while parsing a value") : Fault{"invalid number", offset};
-    case kParseErrorDocumentRootNotSingular:
-      return {"trailing characters", offset};
+    case kParseErrorNumberMissExponent: return at_end ? eof(text, "EOF while parsing a value") : Fault{"invalid number", offset};
+    case kParseErrorDocumentRootNotSingular: return {"trailing characters", offset};
     default:  // Termination comes with the handler's own fault; comments are never enabled
       return {"expected value", offset};
   }

@@ -89,8 +89,8 @@ Expected<void, std::string> strict_check(std::string_view text) {
 
 Expected<void, Problem> size_guard(std::string_view label, uint64_t size, uint64_t limit) {
   if (size <= limit) return {};
-  return Problem{"INPUT_TOO_LARGE", std::string(label) + " is " + decimal(size) + " bytes; the limit is " +
-                                        decimal(limit) + " bytes. Refusing without parsing it"};
+  return Problem{"INPUT_TOO_LARGE", std::string(label) + " is " + decimal(size) + " bytes; the limit is " + decimal(limit) +
+                                        " bytes. Refusing without parsing it"};
 }
 
 }  // namespace orv::json

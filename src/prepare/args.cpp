@@ -33,8 +33,8 @@ Expected<Arguments, std::string> scan_arguments(std::span<const std::string> arg
       out.files.push_back(arg);
       continue;
     }
-    const auto known = std::find_if(spec.options.begin(), spec.options.end(),
-                                    [&](const OptionSpec& option) { return option.name == arg; });
+    const auto known =
+        std::find_if(spec.options.begin(), spec.options.end(), [&](const OptionSpec& option) { return option.name == arg; });
     if (known == spec.options.end()) return fail("unknown option " + terminal_safe(arg));
     if (!known->repeatable && out.flag(arg)) return fail(arg + " given more than once");
     std::string value;

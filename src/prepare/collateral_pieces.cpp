@@ -53,8 +53,7 @@ Expected<std::vector<Piece>, Reason> collateral_pieces(const dcap::QuoteCollater
     const verifier::Read<std::vector<verifier::CertFacts>> certs = verifier::read_pem_chain(*pem);
     if (!certs) return Reason{std::string(name) + ": " + certs.error().text};
     for (const verifier::CertFacts& cert : *certs) {
-      out.push_back(
-          {"the certificate \"" + terminal_safe(cert.subject) + "\" of " + name, cert.not_before, cert.not_after});
+      out.push_back({"the certificate \"" + terminal_safe(cert.subject) + "\" of " + name, cert.not_before, cert.not_after});
     }
   }
   return out;

@@ -26,8 +26,7 @@ std::string shell_word(std::string_view text) {
 
 std::string curl_line(const std::string& folder, const SavedDocument& document, const std::string& url) {
   const std::string base = folder + "/" + std::string(document.stem);
-  return "  curl -sS -L -o " + shell_word(base + ".body") + " -D " + shell_word(base + ".headers") + " " +
-         shell_word(url) + "\n";
+  return "  curl -sS -L -o " + shell_word(base + ".body") + " -D " + shell_word(base + ".headers") + " " + shell_word(url) + "\n";
 }
 
 Status run_collateral_plan(const Arguments& arguments, const Context& context) {

@@ -33,9 +33,7 @@ class Fd {
   int fd_;
 };
 
-std::string shown(const std::string& path) {
-  return is_valid_utf8(path) ? terminal_safe(path) : "(a path that is not UTF-8)";
-}
+std::string shown(const std::string& path) { return is_valid_utf8(path) ? terminal_safe(path) : "(a path that is not UTF-8)"; }
 
 std::string os_error(int error) { return std::string(std::strerror(error)) + " (os error " + decimal(error) + ")"; }
 
@@ -74,8 +72,7 @@ int place(const std::string& temporary, const std::string& path, bool force) {
 
 }  // namespace
 
-Usable<std::optional<std::string>> read_input_if_present(const std::string& path, std::string_view label,
-                                                         size_t limit) {
+Usable<std::optional<std::string>> read_input_if_present(const std::string& path, std::string_view label, size_t limit) {
   // O_NOCTTY: a path naming a terminal must not become our controlling terminal.
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) {

@@ -74,8 +74,8 @@ JsonValue chain_value(const std::string& pem) {
   if (!certs) return text("unreadable: " + terminal_safe(certs.error().text));
   verifier::JsonItems out;
   for (const verifier::CertFacts& cert : *certs) {
-    out.push_back(text(terminal_safe(cert.subject) + ", valid " + time_text(cert.not_before) + " to " +
-                       time_text(cert.not_after)));
+    out.push_back(
+        text(terminal_safe(cert.subject) + ", valid " + time_text(cert.not_before) + " to " + time_text(cert.not_after)));
   }
   return JsonValue{std::move(out)};
 }

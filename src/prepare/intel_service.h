@@ -17,8 +17,7 @@ struct SavedDocument {
 };
 
 inline constexpr SavedDocument kTcbInfoDocument{"tcb-info", "TDX TCB info", "TCB-Info-Issuer-Chain"};
-inline constexpr SavedDocument kQeIdentityDocument{"qe-identity", "TDX QE identity",
-                                                   "SGX-Enclave-Identity-Issuer-Chain"};
+inline constexpr SavedDocument kQeIdentityDocument{"qe-identity", "TDX QE identity", "SGX-Enclave-Identity-Issuer-Chain"};
 inline constexpr SavedDocument kPckCrlDocument{"pck-crl", "PCK CRL", "SGX-PCK-CRL-Issuer-Chain"};
 inline constexpr SavedDocument kRootCaCrlDocument{"root-ca-crl", "Intel root CA CRL", ""};
 
@@ -26,12 +25,11 @@ inline std::string tcb_info_url(std::string_view fmspc) {
   return "https://api.trustedservices.intel.com/tdx/certification/v4/tcb?fmspc=" + std::string(fmspc);
 }
 // The TDX one: the QE identity under /sgx/ describes the SGX quoting enclave.
-inline constexpr std::string_view kQeIdentityUrl =
-    "https://api.trustedservices.intel.com/tdx/certification/v4/qe/identity";
+inline constexpr std::string_view kQeIdentityUrl = "https://api.trustedservices.intel.com/tdx/certification/v4/qe/identity";
 // Under /sgx/ even for TDX: the PCK CAs serve both.
 inline std::string pck_crl_url(verifier::CaType ca) {
-  return "https://api.trustedservices.intel.com/sgx/certification/v4/pckcrl?ca=" +
-         std::string(verifier::ca_query_value(ca)) + "&encoding=der";
+  return "https://api.trustedservices.intel.com/sgx/certification/v4/pckcrl?ca=" + std::string(verifier::ca_query_value(ca)) +
+         "&encoding=der";
 }
 inline constexpr std::string_view kRootCaCrlUrl = "https://certificates.trustedservices.intel.com/IntelSGXRootCA.der";
 

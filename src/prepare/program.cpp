@@ -60,8 +60,7 @@ std::string described(const Subcommand& subcommand) {
 int usage_error(const Context& context, std::string_view message, const Subcommand* subcommand) {
   print(context.err, "error: " + std::string(message) + "\n\n");
   if (subcommand != nullptr) {
-    print(context.err,
-          "usage:\n" + synopsis_line(*subcommand) + "\n(orvelant-prepare --help describes every subcommand)\n");
+    print(context.err, "usage:\n" + synopsis_line(*subcommand) + "\n(orvelant-prepare --help describes every subcommand)\n");
   } else {
     print(context.err, help_text());
   }
@@ -89,13 +88,10 @@ std::string help_text() {
 
 std::string_view version_line() { return "orvelant-prepare " ORV_VERSION; }
 
-void print(std::FILE* stream, std::string_view text) {
-  static_cast<void>(std::fwrite(text.data(), 1, text.size(), stream));
-}
+void print(std::FILE* stream, std::string_view text) { static_cast<void>(std::fwrite(text.data(), 1, text.size(), stream)); }
 
 Status wrong_usage(const Context& context, const Subcommand& subcommand, std::string_view message) {
-  return static_cast<Status>(
-      usage_error(context, std::string(subcommand.name) + ": " + std::string(message), &subcommand));
+  return static_cast<Status>(usage_error(context, std::string(subcommand.name) + ": " + std::string(message), &subcommand));
 }
 
 Status refuse(const Context& context, const Mistake& mistake) {
@@ -107,9 +103,9 @@ int run(const std::vector<std::string>& args, const Context& context) {
   // Help is honoured wherever it stands: someone who typed it wants the text, not a run.
   if (any_of(args, "--help", "-h")) {
     const Subcommand* subcommand = args.empty() ? nullptr : find(args.front());
-    print(context.out,
-          subcommand ? std::string(kHeader) + "\nUSAGE:\n" + synopsis_line(*subcommand) + "\n" + described(*subcommand)
-                     : help_text());
+    print(context.out, subcommand
+                           ? std::string(kHeader) + "\nUSAGE:\n" + synopsis_line(*subcommand) + "\n" + described(*subcommand)
+                           : help_text());
     return static_cast<int>(Status::Done);
   }
   if (args.empty()) {
@@ -121,8 +117,7 @@ int run(const std::vector<std::string>& args, const Context& context) {
     return static_cast<int>(Status::Done);
   }
   for (size_t i = 0; i < args.size(); ++i) {
-    if (!is_valid_utf8(args[i]))
-      return usage_error(context, "argument " + decimal(i + 1) + " is not UTF-8 text", nullptr);
+    if (!is_valid_utf8(args[i])) return usage_error(context, "argument " + decimal(i + 1) + " is not UTF-8 text", nullptr);
   }
   const Subcommand* subcommand = find(args.front());
   if (subcommand == nullptr) return usage_error(context, "unknown subcommand " + terminal_safe(args.front()), nullptr);

@@ -153,8 +153,8 @@ Expected<int64_t, Reason> read_http_date(std::string_view text) {
                                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   const Reason bad{"is not an HTTP date such as \"Mon, 15 Sep 2025 08:00:00 GMT\""};
   // "Mon, 15 Sep 2025 08:00:00 GMT": 29 characters, every separator at its place.
-  if (text.size() != 29 || text.substr(3, 2) != ", " || text[7] != ' ' || text[11] != ' ' || text[16] != ' ' ||
-      text[19] != ':' || text[22] != ':' || text.substr(25) != " GMT") {
+  if (text.size() != 29 || text.substr(3, 2) != ", " || text[7] != ' ' || text[11] != ' ' || text[16] != ' ' || text[19] != ':' ||
+      text[22] != ':' || text.substr(25) != " GMT") {
     return bad;
   }
   size_t month = 0;

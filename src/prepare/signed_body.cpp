@@ -105,12 +105,11 @@ Expected<std::vector<uint8_t>, Reason> crl_der(std::string_view body) {
   const size_t begin = body.find(kPemBegin);
   if (begin == std::string_view::npos) {
     // DER starts with a SEQUENCE; anything else is most likely an error page or a message.
-    if (!body.empty() && static_cast<uint8_t>(body.front()) == 0x30)
-      return std::vector<uint8_t>(body.begin(), body.end());
+    if (!body.empty() && static_cast<uint8_t>(body.front()) == 0x30) return std::vector<uint8_t>(body.begin(), body.end());
     const std::string_view start = body.substr(0, 40);
-    return Reason{"is neither a DER CRL nor a PEM \"X509 CRL\" block" +
-                  (is_valid_utf8(start) && !start.empty() ? " (it starts with \"" + terminal_safe(start) + "\")"
-                                                          : std::string())};
+    return Reason{
+        "is neither a DER CRL nor a PEM \"X509 CRL\" block" +
+        (is_valid_utf8(start) && !start.empty() ? " (it starts with \"" + terminal_safe(start) + "\")" : std::string())};
   }
   const size_t end = body.find(kPemEnd, begin);
   if (end == std::string_view::npos) return Reason{"has a PEM \"X509 CRL\" block without its end line"};

@@ -32,8 +32,7 @@ Usable<SavedResponse> read_saved(const std::filesystem::path& folder, const Save
                    "save the " + std::string(document.title) + " there with the curl lines collateral-plan prints"};
   }
   const std::string headers_path = (folder / (std::string(document.stem) + ".headers")).string();
-  Usable<std::optional<std::string>> headers =
-      read_input_if_present(headers_path, "response headers", kMaxHeadersBytes);
+  Usable<std::optional<std::string>> headers = read_input_if_present(headers_path, "response headers", kMaxHeadersBytes);
   if (!headers) return std::move(headers).error();
   return SavedResponse{std::move(**body), std::move(*headers)};
 }
@@ -43,9 +42,9 @@ std::string summary(const std::string& out, const AssembledSnapshot& snapshot, b
   return "wrote " + terminal_safe(out) + " (" + decimal(snapshot.text.size()) + " bytes)\n" +
          "  fetched_at:   " + time_text(static_cast<int64_t>(snapshot.fetched_at)) +
          (snapshot.fetched_at_from_dates ? " (the responses' Date headers)" : " (as given)") + "\n" +
-         "  FMSPC:        " + snapshot.fmspc + "; TCB evaluation data number " +
-         decimal(snapshot.tcb_evaluation_data_number) + "\n" + "  valid until:  " + time_text(snapshot.valid_until) +
-         " (" + decimal(static_cast<uint64_t>(std::max<int64_t>(left, 0)) / 86400) +
+         "  FMSPC:        " + snapshot.fmspc + "; TCB evaluation data number " + decimal(snapshot.tcb_evaluation_data_number) +
+         "\n" + "  valid until:  " + time_text(snapshot.valid_until) + " (" +
+         decimal(static_cast<uint64_t>(std::max<int64_t>(left, 0)) / 86400) +
          " days after fetched_at; first to expire: " + snapshot.valid_until_what + ")\n" +
          "  checked:      issuer chains, signatures, CRLs and dates against Intel's root at fetched_at" +
          (with_receipt ? ", and the receipt's quote with this collateral" : "") + "\n";

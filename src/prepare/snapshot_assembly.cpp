@@ -40,8 +40,8 @@ Usable<SavedHeaders> final_response(const SavedDocument& document, const std::st
                    "save the response headers as curl -D writes them, separate from the body (curl -o)"};
   }
   if (headers->status != 200) {
-    std::string what = name + ": the response has status " + decimal(headers->status) + " (\"" +
-                       terminal_safe(headers->status_line) + "\")";
+    std::string what =
+        name + ": the response has status " + decimal(headers->status) + " (\"" + terminal_safe(headers->status_line) + "\")";
     if (const auto message = headers->field("Error-Message")) what += ", Error-Message: " + terminal_safe(*message);
     return Mistake{what, status_todo(document, headers->status)};
   }
@@ -95,9 +95,9 @@ Usable<ResponseFacts> response_facts(const SavedDocument& document, const SavedR
   const bool has_chain = !document.chain_header.empty();
   if (!saved.headers) {
     if (!has_chain) return out;
-    return Mistake{file(document, ".headers") + " is missing", "save the response headers too (curl -D " +
-                                                                   file(document, ".headers") +
-                                                                   "): the issuer chain comes in a header"};
+    return Mistake{
+        file(document, ".headers") + " is missing",
+        "save the response headers too (curl -D " + file(document, ".headers") + "): the issuer chain comes in a header"};
   }
   Usable<SavedHeaders> headers = final_response(document, *saved.headers);
   if (!headers) return std::move(headers).error();
@@ -119,8 +119,7 @@ struct SignedDocument {
 };
 
 // The signed member of a body with its signature, and what its response's headers say.
-Usable<SignedDocument> signed_document(const SavedDocument& document, const SavedResponse& saved,
-                                       std::string_view member) {
+Usable<SignedDocument> signed_document(const SavedDocument& document, const SavedResponse& saved, std::string_view member) {
   Usable<ResponseFacts> response = response_facts(document, saved);
   if (!response) return std::move(response).error();
   Expected<SignedBody, Reason> body = cut_signed_body(saved.body, member);
@@ -165,11 +164,10 @@ std::optional<Mistake> check_crl_issuers(const CrlDocument& pck, const CrlDocume
                    "fetch the PCK CRL from " + pck_crl_url(platform ? platform->ca : verifier::CaType::Platform)};
   }
   if (platform && *ca != platform->ca) {
-    return Mistake{pck_body + " is the CRL of the " + std::string(verifier::ca_common_name(*ca)) +
-                       ", but the receipt's PCK certificate was issued by the " +
-                       std::string(verifier::ca_common_name(platform->ca)),
-                   "fetch the PCK CRL for ca=" + std::string(verifier::ca_query_value(platform->ca)) + ": " +
-                       pck_crl_url(platform->ca)};
+    return Mistake{
+        pck_body + " is the CRL of the " + std::string(verifier::ca_common_name(*ca)) +
+            ", but the receipt's PCK certificate was issued by the " + std::string(verifier::ca_common_name(platform->ca)),
+        "fetch the PCK CRL for ca=" + std::string(verifier::ca_query_value(platform->ca)) + ": " + pck_crl_url(platform->ca)};
   }
   if (root.facts.issuer != verifier::kRootCommonName) {
     return Mistake{root_body + " is a CRL of \"" + terminal_safe(root.facts.issuer) + "\", not of the " +
@@ -181,8 +179,7 @@ std::optional<Mistake> check_crl_issuers(const CrlDocument& pck, const CrlDocume
 
 verifier::JsonValue string_value(std::string text) { return verifier::JsonValue{std::move(text)}; }
 
-std::string describe_source(const dcap::TcbInfo& tcb, const dcap::QeIdentity& qe, const CrlDocument& pck,
-                            bool from_dates) {
+std::string describe_source(const dcap::TcbInfo& tcb, const dcap::QeIdentity& qe, const CrlDocument& pck, bool from_dates) {
   return "orvelant-prepare snapshot from saved Intel responses: tcb-info (" + tcb.id + " TCB info, FMSPC " + tcb.fmspc +
          ", tcbEvaluationDataNumber " + decimal(tcb.tcb_evaluation_data_number) + "), qe-identity (" + qe.id +
          ", tcbEvaluationDataNumber " + decimal(qe.tcb_evaluation_data_number) + "), pck-crl (" + pck.facts.issuer +
@@ -192,8 +189,8 @@ std::string describe_source(const dcap::TcbInfo& tcb, const dcap::QeIdentity& qe
 bool same_collateral(const dcap::QuoteCollateralV3& a, const dcap::QuoteCollateralV3& b) {
   using C = dcap::QuoteCollateralV3;
   for (std::string C::*member :
-       {&C::pck_crl_issuer_chain, &C::root_ca_crl, &C::pck_crl, &C::tcb_info_issuer_chain, &C::tcb_info,
-        &C::tcb_info_signature, &C::qe_identity_issuer_chain, &C::qe_identity, &C::qe_identity_signature}) {
+       {&C::pck_crl_issuer_chain, &C::root_ca_crl, &C::pck_crl, &C::tcb_info_issuer_chain, &C::tcb_info, &C::tcb_info_signature,
+        &C::qe_identity_issuer_chain, &C::qe_identity, &C::qe_identity_signature}) {
     if (a.*member != b.*member) return false;
   }
   return a.pck_certificate_chain == b.pck_certificate_chain;
@@ -225,9 +222,9 @@ Usable<Responses> read_responses(const SnapshotInputs& inputs) {
   }
   verifier::Read<dcap::QeIdentity> qe_identity = verifier::read_qe_identity(qe->text);
   if (!qe_identity) {
-    return Mistake{file(kQeIdentityDocument, ".body") +
-                       ": enclaveIdentity is not Intel's QE identity: " + qe_identity.error().text,
-                   std::string(kRefetch)};
+    return Mistake{
+        file(kQeIdentityDocument, ".body") + ": enclaveIdentity is not Intel's QE identity: " + qe_identity.error().text,
+        std::string(kRefetch)};
   }
   return Responses{std::move(*tcb),      std::move(*qe),       std::move(*pck_crl),
                    std::move(*root_crl), std::move(*tcb_info), std::move(*qe_identity)};
@@ -290,16 +287,15 @@ std::optional<Mistake> check_windows(const std::vector<Piece>& pieces, int64_t a
 }
 
 // The verifier's own judgement, at fetched_at, against the compiled-in root.
-std::optional<Mistake> verify(const dcap::QuoteCollateralV3& collateral, const Responses& r,
-                              const SnapshotInputs& inputs, uint64_t at) {
+std::optional<Mistake> verify(const dcap::QuoteCollateralV3& collateral, const Responses& r, const SnapshotInputs& inputs,
+                              uint64_t at) {
   const std::string when = "at fetched_at " + time_text(static_cast<int64_t>(at));
   if (auto failed = verifier::verify_collateral(collateral, inputs.intel_root_der, at)) {
-    return Mistake{"the collateral does not verify against Intel's root " + when + ": " + *failed,
-                   std::string(kRefetch) +
-                       " (Intel signs the exact bytes: a body re-formatted, re-encoded or edited no longer verifies)"};
+    return Mistake{
+        "the collateral does not verify against Intel's root " + when + ": " + *failed,
+        std::string(kRefetch) + " (Intel signs the exact bytes: a body re-formatted, re-encoded or edited no longer verifies)"};
   }
-  if (auto failed =
-          verifier::check_crl_issuer(r.pck_crl.der, r.pck_crl.response.chain, inputs.intel_root_der, r.root_crl.der)) {
+  if (auto failed = verifier::check_crl_issuer(r.pck_crl.der, r.pck_crl.response.chain, inputs.intel_root_der, r.root_crl.der)) {
     return Mistake{"the PCK CRL does not verify against Intel's root: " + *failed, std::string(kRefetch)};
   }
   if (!inputs.receipt) return std::nullopt;
@@ -312,8 +308,7 @@ std::optional<Mistake> verify(const dcap::QuoteCollateralV3& collateral, const R
 }
 
 // The document orvelant-verify reads: within its limit, and read back to exactly this collateral.
-Usable<std::string> snapshot_text(const dcap::QuoteCollateralV3& collateral, const Responses& r, uint64_t at,
-                                  bool from_dates) {
+Usable<std::string> snapshot_text(const dcap::QuoteCollateralV3& collateral, const Responses& r, uint64_t at, bool from_dates) {
   const verifier::JsonMembers members = {
       {"pck_crl_issuer_chain", string_value(collateral.pck_crl_issuer_chain)},
       {"root_ca_crl", string_value(collateral.root_ca_crl)},
@@ -341,9 +336,8 @@ Usable<std::string> snapshot_text(const dcap::QuoteCollateralV3& collateral, con
   }
   const verifier::Read<tdx::CollateralSnapshot> reread = verifier::read_snapshot(*text);
   if (!reread || !same_collateral(reread->collateral, collateral)) {
-    return Mistake{
-        "the written snapshot does not read back as assembled" + (reread ? std::string() : ": " + reread.error().text),
-        "report this as a bug in orvelant-prepare"};
+    return Mistake{"the written snapshot does not read back as assembled" + (reread ? std::string() : ": " + reread.error().text),
+                   "report this as a bug in orvelant-prepare"};
   }
   return std::move(*text);
 }

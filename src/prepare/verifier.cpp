@@ -5,11 +5,11 @@
 
 #include "core/hex.h"
 #include "core/text.h"
-#include "dcap/pck_extension.h"
-#include "dcap/quote.h"
 #include "core/time_text.h"
 #include "crypto/x509.h"
 #include "dcap/collateral_chain.h"
+#include "dcap/pck_extension.h"
+#include "dcap/quote.h"
 #include "json/canonical.h"
 #include "json/document.h"
 
@@ -31,8 +31,8 @@ std::string common_name(const X509_NAME* name) {
 std::optional<CertFacts> cert_facts(const X509* cert) {
   const std::optional<crypto::Window> window = crypto::certificate_window(cert);
   if (!window) return std::nullopt;
-  return CertFacts{common_name(X509_get_subject_name(cert)), common_name(X509_get_issuer_name(cert)),
-                   window->not_before, window->not_after};
+  return CertFacts{common_name(X509_get_subject_name(cert)), common_name(X509_get_issuer_name(cert)), window->not_before,
+                   window->not_after};
 }
 
 template <size_t N>
@@ -60,8 +60,7 @@ void add_td_report(std::vector<std::pair<std::string, std::string>>& out, const 
 
 Read<PckFacts> pck_facts(const dcap::CertificationData& data) {
   if (data.cert_type != dcap::kCertTypePckChain) {
-    return Reason{"the quote carries no PCK certificate chain (certification data type " + decimal(data.cert_type) +
-                  ")"};
+    return Reason{"the quote carries no PCK certificate chain (certification data type " + decimal(data.cert_type) + ")"};
   }
   const std::string_view pem(reinterpret_cast<const char*>(data.body.data()), data.body.size());
   const Expected<std::vector<std::vector<uint8_t>>, std::string> ders = dcap::split_pem_certificates(pem);
@@ -184,8 +183,7 @@ Read<QuoteFacts> read_quote(std::span<const uint8_t> raw) {
     facts.td = true;
     facts.report_kind = quote->td_report15() ? "TD report 1.5" : "TD report 1.0";
     add_td_report(facts.report, *quote->td_report10());
-    if (const dcap::TdReport15* r15 = quote->td_report15())
-      facts.report.emplace_back("mr_service_td", hex(r15->mr_service_td));
+    if (const dcap::TdReport15* r15 = quote->td_report15()) facts.report.emplace_back("mr_service_td", hex(r15->mr_service_td));
   }
   facts.certification_type = quote->auth_data.certification_data.cert_type;
   facts.pck = pck_facts(quote->auth_data.certification_data);
@@ -297,8 +295,8 @@ std::optional<std::string> check_crl_issuer(std::span<const uint8_t> crl_der, st
   return std::nullopt;
 }
 
-std::optional<std::string> verify_collateral(const dcap::QuoteCollateralV3& collateral,
-                                             std::span<const uint8_t> root_der, uint64_t at) {
+std::optional<std::string> verify_collateral(const dcap::QuoteCollateralV3& collateral, std::span<const uint8_t> root_der,
+                                             uint64_t at) {
   const Expected<dcap::VerifiedCollateral, dcap::Failure> verified = dcap::verify_collateral(collateral, root_der, at);
   if (!verified) return verified.error().text();
   return std::nullopt;

@@ -99,8 +99,8 @@ std::optional<std::string> check_crl_issuer(std::span<const uint8_t> crl_der, st
 
 // The collateral's own checks as key-receipt runs them, and then (with a quote) the quote's
 // checks against it, at `at`: nothing, or the verifier's failure text.
-std::optional<std::string> verify_collateral(const dcap::QuoteCollateralV3& collateral,
-                                             std::span<const uint8_t> root_der, uint64_t at);
+std::optional<std::string> verify_collateral(const dcap::QuoteCollateralV3& collateral, std::span<const uint8_t> root_der,
+                                             uint64_t at);
 std::optional<std::string> verify_quote(std::span<const uint8_t> raw_quote, const dcap::QuoteCollateralV3& collateral,
                                         std::span<const uint8_t> root_der, uint64_t at);
 

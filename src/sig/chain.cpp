@@ -94,9 +94,7 @@ class ChainCheck {
   }
 
  private:
-  void add(uint64_t line, ProblemCode code, std::string message) {
-    report_.problems.push_back({code, std::move(message), line});
-  }
+  void add(uint64_t line, ProblemCode code, std::string message) { report_.problems.push_back({code, std::move(message), line}); }
 
   // False when the line ends the reading of the chain.
   bool read_entry(std::string_view line, uint64_t line_number) {
@@ -130,8 +128,7 @@ class ChainCheck {
     const json::Value* core = json::member(entry, "core");
     const std::string link = core != nullptr ? text_member(*core, kind_->link_member) : std::string();
     if (link != expected_link_) {
-      add(line_number, "CHAIN_LINK_BROKEN",
-          std::string(kind_->link_member) + " " + link + " does not link to " + expected_link_);
+      add(line_number, "CHAIN_LINK_BROKEN", std::string(kind_->link_member) + " " + link + " does not link to " + expected_link_);
     }
     expected_link_ = text_member(entry, kind_->hash_member);
     entry_hashes_.push_back(expected_link_);
@@ -210,8 +207,7 @@ class ChainCheck {
 Expected<void, Problem> check_input_sizes(std::string_view chain, std::span<const std::string> heads,
                                           std::string_view pinned_key) {
   if (heads.size() > kMaxHeads) {
-    return Problem{"TOO_MANY_HEADS",
-                   decimal(heads.size()) + " chain heads given; the limit is " + decimal(kMaxHeads)};
+    return Problem{"TOO_MANY_HEADS", decimal(heads.size()) + " chain heads given; the limit is " + decimal(kMaxHeads)};
   }
   for (const std::string& head : heads) {
     if (auto problem = json::size_guard("a chain head", head.size(), kHeadLimit); !problem.ok()) return problem;

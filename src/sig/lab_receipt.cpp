@@ -10,8 +10,8 @@
 #include "json/canonical.h"
 #include "json/record.h"
 #include "sig/pem.h"
-#include "sig/scope.h"
 #include "sig/schema_list.h"
+#include "sig/scope.h"
 
 namespace orv::sig {
 namespace {
@@ -22,33 +22,57 @@ using json::Kind;
 constexpr std::array<std::string_view, 1> kAcceptedSchemas = {"tamsel-fabric/records/v2"};
 
 constexpr std::array<Field, 10> kManifestFields = {{
-    {"schema", Kind::String}, {"job_id", Kind::String}, {"tenant_id", Kind::String},
-    {"plan_hash", Kind::String}, {"workload", Kind::String}, {"input_url", Kind::String},
-    {"input_ciphertext_hash", Kind::String}, {"output_url", Kind::String}, {"policy_id", Kind::String},
+    {"schema", Kind::String},
+    {"job_id", Kind::String},
+    {"tenant_id", Kind::String},
+    {"plan_hash", Kind::String},
+    {"workload", Kind::String},
+    {"input_url", Kind::String},
+    {"input_ciphertext_hash", Kind::String},
+    {"output_url", Kind::String},
+    {"policy_id", Kind::String},
     {"created_at", Kind::String},
 }};
 constexpr json::Record kJobManifest{"JobManifest", kManifestFields};
 
 constexpr std::array<Field, 13> kAttestationFields = {{
-    {"schema", Kind::String}, {"attestation_id", Kind::String}, {"job_id", Kind::String},
-    {"manifest_hash", Kind::String}, {"agent_id", Kind::String}, {"agent_sig_pub_pem", Kind::String},
-    {"agent_kem_pub_hex", Kind::String}, {"nonce", Kind::String}, {"verdicts", Kind::Array},
-    {"evidence_hashes", Kind::Array}, {"policy_hash", Kind::String}, {"enforcement_profile_hash", Kind::String},
+    {"schema", Kind::String},
+    {"attestation_id", Kind::String},
+    {"job_id", Kind::String},
+    {"manifest_hash", Kind::String},
+    {"agent_id", Kind::String},
+    {"agent_sig_pub_pem", Kind::String},
+    {"agent_kem_pub_hex", Kind::String},
+    {"nonce", Kind::String},
+    {"verdicts", Kind::Array},
+    {"evidence_hashes", Kind::Array},
+    {"policy_hash", Kind::String},
+    {"enforcement_profile_hash", Kind::String},
     {"verified_at", Kind::String},
 }};
 constexpr json::Record kAttestationRecord{"AttestationRecord", kAttestationFields};
 
 constexpr std::array<Field, 10> kExecutionFields = {{
-    {"schema", Kind::String}, {"job_id", Kind::String}, {"attestation_id", Kind::String},
-    {"manifest_hash", Kind::String}, {"attestation_hash", Kind::String}, {"result_ciphertext_hash", Kind::String},
-    {"exit_status", Kind::String}, {"agent_id", Kind::String}, {"agent_started_at", Kind::String},
+    {"schema", Kind::String},
+    {"job_id", Kind::String},
+    {"attestation_id", Kind::String},
+    {"manifest_hash", Kind::String},
+    {"attestation_hash", Kind::String},
+    {"result_ciphertext_hash", Kind::String},
+    {"exit_status", Kind::String},
+    {"agent_id", Kind::String},
+    {"agent_started_at", Kind::String},
     {"agent_finished_at", Kind::String},
 }};
 constexpr json::Record kExecutionRecord{"ExecutionRecord", kExecutionFields};
 
 constexpr std::array<Field, 6> kMeterFields = {{
-    {"release_ts", Kind::String}, {"complete_ts", Kind::String}, {"billable_units", Kind::U64},
-    {"tier", Kind::String}, {"agent_started_at", Kind::String}, {"agent_finished_at", Kind::String},
+    {"release_ts", Kind::String},
+    {"complete_ts", Kind::String},
+    {"billable_units", Kind::U64},
+    {"tier", Kind::String},
+    {"agent_started_at", Kind::String},
+    {"agent_finished_at", Kind::String},
 }};
 constexpr json::Record kMeter{"Meter", kMeterFields};
 
@@ -76,9 +100,7 @@ constexpr json::Record kReceipt{"Receipt", kReceiptFields};
 
 constexpr std::array<std::string_view, 3> kKnownTiers = {"standard", "confidential", "sovereign"};
 
-std::string text_of(const json::Value& object, std::string_view name) {
-  return std::string(json::string_member(object, name));
-}
+std::string text_of(const json::Value& object, std::string_view name) { return std::string(json::string_member(object, name)); }
 
 bool blank(std::string_view text) { return trim_unicode(text).empty(); }
 
@@ -182,8 +204,7 @@ class LabReceiptCheck {
     for (const auto& [label, part] : {std::pair{"attestation", &parts_.attestation}, std::pair{"execution", &parts_.execution}}) {
       const std::string claimed = text_of(*part, "manifest_hash");
       if (claimed != hash) {
-        add("LINKAGE", std::string(label) + ".manifest_hash " + claimed + " does not match the embedded manifest (" +
-                           hash + ")");
+        add("LINKAGE", std::string(label) + ".manifest_hash " + claimed + " does not match the embedded manifest (" + hash + ")");
       }
     }
   }
@@ -226,8 +247,7 @@ class LabReceiptCheck {
     const std::optional<std::vector<uint8_t>> signature = hex_decode(json::string_member(parts_.core, "execution_signature"));
     if (!signature) {
       add("SIGNATURE_NOT_HEX", "execution signature is not hex");
-    } else if (!p384_verify_pem(json::string_member(parts_.attestation, "agent_sig_pub_pem"), as_bytes(*execution),
-                                *signature)) {
+    } else if (!p384_verify_pem(json::string_member(parts_.attestation, "agent_sig_pub_pem"), as_bytes(*execution), *signature)) {
       add("AGENT_SIGNATURE_INVALID", "execution record signature is invalid under the attested agent key");
     }
   }
@@ -261,8 +281,7 @@ class LabReceiptCheck {
       add("SIGNATURE_NOT_CANONICAL", "broker_signature_hex is not lowercase hex; issued signatures are always lowercase");
     }
     if (has_uppercase_hex_digit(json::string_member(parts_.core, "execution_signature"))) {
-      add("SIGNATURE_NOT_CANONICAL",
-          "core.execution_signature is not lowercase hex; issued signatures are always lowercase");
+      add("SIGNATURE_NOT_CANONICAL", "core.execution_signature is not lowercase hex; issued signatures are always lowercase");
     }
   }
 

@@ -45,10 +45,10 @@ constexpr json::Record kSignedCompletionRecord{"SignedCompletionRecord", kSigned
 CompletionRecord read_record(const json::Value& record) {
   using json::string_member;
   return {
-      string_member(record, "schema_version"),   string_member(record, "agent_id"),
-      string_member(record, "model_version"),    string_member(record, "tenant_id"),
-      string_member(record, "input_commitment"), string_member(record, "output_hash"),
-      string_member(record, "timestamp_rfc3339"), string_member(record, "nonce"),
+      string_member(record, "schema_version"),       string_member(record, "agent_id"),
+      string_member(record, "model_version"),        string_member(record, "tenant_id"),
+      string_member(record, "input_commitment"),     string_member(record, "output_hash"),
+      string_member(record, "timestamp_rfc3339"),    string_member(record, "nonce"),
       json::u64_member(record, "monotonic_counter"),
   };
 }

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "sig/verdict.h"
 #include "json/document.h"
+#include "sig/verdict.h"
 
 namespace orv::sig {
 

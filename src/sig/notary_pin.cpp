@@ -15,8 +15,8 @@ Expected<NotaryPin, Problem> read_notary_pin(std::string_view pinned_text, std::
   std::optional<crypto::P384PublicKey> key;
   if (der) key = crypto::P384PublicKey::from_spki(*der);
   if (!key) {
-    return Problem{"PIN_INVALID", "the pinned key is not a P-384 public key in PEM form; " + std::string(documents) +
-                                      " need the notary key"};
+    return Problem{"PIN_INVALID",
+                   "the pinned key is not a P-384 public key in PEM form; " + std::string(documents) + " need the notary key"};
   }
   return NotaryPin{strip_pem_space(pinned_text), std::move(*der), std::move(*key)};
 }

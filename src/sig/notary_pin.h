@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/result.h"
-#include "sig/verdict.h"
 #include "crypto/ecdsa.h"
+#include "sig/verdict.h"
 
 namespace orv::sig {
 

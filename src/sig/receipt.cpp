@@ -71,17 +71,13 @@ ReceiptVerdict check_receipt(std::string_view document, std::string_view pinned_
 
   const json::Value& root = parsed->root();
   switch (detect_format(root)) {
-    case ReceiptFormat::LiveRecord:
-      return check_live_record(root, pinned_key);
-    case ReceiptFormat::LabReceipt:
-      return check_lab_receipt(root, pinned_key);
-    case ReceiptFormat::Refusal:
-      return check_refusal(root, pinned_key);
-    case ReceiptFormat::Unknown:
-      break;
+    case ReceiptFormat::LiveRecord: return check_live_record(root, pinned_key);
+    case ReceiptFormat::LabReceipt: return check_lab_receipt(root, pinned_key);
+    case ReceiptFormat::Refusal: return check_refusal(root, pinned_key);
+    case ReceiptFormat::Unknown: break;
   }
-  return undetected({"UNKNOWN_FORMAT",
-                     "not a lab receipt (core + broker_signature_hex) or a live record (record + signature_hex)"});
+  return undetected(
+      {"UNKNOWN_FORMAT", "not a lab receipt (core + broker_signature_hex) or a live record (record + signature_hex)"});
 }
 
 }  // namespace orv::sig

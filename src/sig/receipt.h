@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "sig/verdict.h"
 #include "json/document.h"
+#include "sig/verdict.h"
 
 namespace orv::sig {
 

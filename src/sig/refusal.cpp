@@ -20,7 +20,7 @@ using json::Field;
 using json::Kind;
 
 constexpr std::array<std::string_view, 4> kKnownReasonCodes = {"EVIDENCE_MISSING", "NO_VERIFIER", "EVIDENCE_REJECTED",
-                                                                "POLICY_DENIED"};
+                                                               "POLICY_DENIED"};
 
 constexpr std::array<Field, 17> kCoreFields = {{
     {"schema", Kind::String},
@@ -114,8 +114,8 @@ void check_signed_refusal(const json::Value& document, const NotaryPin& pin, Rec
 
   verdict.intermediate["pinned_key_sha256"] = crypto::sha256_hex(pin.der);
   TextMap& facts = verdict.facts;
-  for (std::string_view name : {"refusal_id", "prev_refusal_hash", "job_id", "tenant_id", "stage", "reason_code",
-                                "policy_hash", "enforcement_profile_hash", "issued_at"}) {
+  for (std::string_view name : {"refusal_id", "prev_refusal_hash", "job_id", "tenant_id", "stage", "reason_code", "policy_hash",
+                                "enforcement_profile_hash", "issued_at"}) {
     facts[std::string(name)] = text(core, name);
   }
   facts["refusal_hash"] = text(document, "refusal_hash");

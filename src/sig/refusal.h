@@ -3,9 +3,9 @@
 
 #include <string_view>
 
-#include "sig/verdict.h"
 #include "json/document.h"
 #include "sig/notary_pin.h"
+#include "sig/verdict.h"
 
 namespace orv::sig {
 

@@ -43,8 +43,7 @@ AttestedRecordReport verify_attested_record(const AttestedRecordInputs& in) {
   const std::optional<std::string> key = named_key(in.key_receipt);
   const std::string_view key_text = key ? std::string_view(*key) : std::string_view();
 
-  report.level2 =
-      evaluate_level2({in.key_receipt, key_text, in.snapshot, in.expected_td, in.now, in.intel_root_der}).report;
+  report.level2 = evaluate_level2({in.key_receipt, key_text, in.snapshot, in.expected_td, in.now, in.intel_root_der}).report;
   report.record = sig::check_receipt(in.record, key_text);
   // A stamp the user named is always judged: an empty one is a failed proof of time, not an
   // absent one.
@@ -65,11 +64,11 @@ AttestedRecordReport verify_attested_record(const AttestedRecordInputs& in) {
   }
   if (report.timestamp && report.timestamp->valid) report.key_receipt_no_later_than = report.timestamp->no_later_than;
 
-  report.valid = key && live && report.level2.valid && report.record.valid &&
-                 (!report.timestamp || report.timestamp->valid) && report.problems.empty();
+  report.valid = key && live && report.level2.valid && report.record.valid && (!report.timestamp || report.timestamp->valid) &&
+                 report.problems.empty();
   report.outcome = report.valid                                ? Outcome::Valid
                    : report.level2.outcome == Outcome::Refused ? Outcome::Refused
-                                                                : Outcome::Invalid;
+                                                               : Outcome::Invalid;
   return report;
 }
 

@@ -48,18 +48,26 @@ constexpr std::array<Field, 4> kSnapshotFields = {{
 constexpr json::Record kCollateralSnapshot{"CollateralSnapshot", kSnapshotFields};
 
 constexpr std::array<Field, 16> kExpectedFields = {{
-    {"schema", Kind::String},          {"td_attributes", Kind::String},  {"xfam", Kind::String},
-    {"mr_td", Kind::String},           {"mr_config_id", Kind::String},   {"mr_owner", Kind::String},
-    {"mr_owner_config", Kind::String}, {"rt_mr0", Kind::String},         {"rt_mr1", Kind::String},
-    {"rt_mr2", Kind::String},          {"app_id", Kind::String},         {"compose_hash", Kind::String},
-    {"os_image_hash", Kind::String},   {"key_provider", Kind::String},   {"mr_kms", Kind::String, true},
+    {"schema", Kind::String},
+    {"td_attributes", Kind::String},
+    {"xfam", Kind::String},
+    {"mr_td", Kind::String},
+    {"mr_config_id", Kind::String},
+    {"mr_owner", Kind::String},
+    {"mr_owner_config", Kind::String},
+    {"rt_mr0", Kind::String},
+    {"rt_mr1", Kind::String},
+    {"rt_mr2", Kind::String},
+    {"app_id", Kind::String},
+    {"compose_hash", Kind::String},
+    {"os_image_hash", Kind::String},
+    {"key_provider", Kind::String},
+    {"mr_kms", Kind::String, true},
     {"min_tcb_evaluation_data_number", Kind::U32},
 }};
 constexpr json::Record kExpectedTd{"ExpectedTd", kExpectedFields};
 
-std::string text(const json::Value& object, std::string_view name) {
-  return std::string(json::string_member(object, name));
-}
+std::string text(const json::Value& object, std::string_view name) { return std::string(json::string_member(object, name)); }
 
 std::optional<std::string> optional_text(const json::Value& object, std::string_view name) {
   if (json::member(object, name) == nullptr) return std::nullopt;
@@ -95,25 +103,33 @@ Expected<CollateralSnapshot, Problem> parse_snapshot(const json::Value& value) {
   for (auto it = collateral.MemberBegin(); it != collateral.MemberEnd(); ++it) {
     const std::string_view name(it->name.GetString(), it->name.GetStringLength());
     const auto fields = dcap::collateral_fields();
-    const bool known =
-        std::any_of(fields.begin(), fields.end(), [&](const Field& field) { return field.name == name; });
+    const bool known = std::any_of(fields.begin(), fields.end(), [&](const Field& field) { return field.name == name; });
     if (!known) return Problem{"SNAPSHOT_PARSE", "collateral snapshot has an unknown collateral field"};
   }
   Expected<dcap::QuoteCollateralV3, std::string> parsed = dcap::read_collateral(collateral);
   if (!parsed) return broken(parsed.error());
-  return CollateralSnapshot{text(value, "schema"), text(value, "fetched_at"), text(value, "source"),
-                            std::move(parsed).value()};
+  return CollateralSnapshot{text(value, "schema"), text(value, "fetched_at"), text(value, "source"), std::move(parsed).value()};
 }
 
 Expected<ExpectedTd, Problem> parse_expected_td(const json::Value& value) {
   if (auto mapped = json::check_record(value, kExpectedTd); !mapped.ok()) {
     return Problem{"EXPECTED_MISSING", "expected TD does not parse: " + mapped.error()};
   }
-  ExpectedTd expected{text(value, "schema"),        text(value, "td_attributes"), text(value, "xfam"),
-                      text(value, "mr_td"),         text(value, "mr_config_id"),  text(value, "mr_owner"),
-                      text(value, "mr_owner_config"), text(value, "rt_mr0"),     text(value, "rt_mr1"),
-                      text(value, "rt_mr2"),        text(value, "app_id"),        text(value, "compose_hash"),
-                      text(value, "os_image_hash"), text(value, "key_provider"),  optional_text(value, "mr_kms"),
+  ExpectedTd expected{text(value, "schema"),
+                      text(value, "td_attributes"),
+                      text(value, "xfam"),
+                      text(value, "mr_td"),
+                      text(value, "mr_config_id"),
+                      text(value, "mr_owner"),
+                      text(value, "mr_owner_config"),
+                      text(value, "rt_mr0"),
+                      text(value, "rt_mr1"),
+                      text(value, "rt_mr2"),
+                      text(value, "app_id"),
+                      text(value, "compose_hash"),
+                      text(value, "os_image_hash"),
+                      text(value, "key_provider"),
+                      optional_text(value, "mr_kms"),
                       static_cast<uint32_t>(json::u64_member(value, "min_tcb_evaluation_data_number"))};
   if (expected.schema != kExpectedTdSchema) {
     return Problem{"EXPECTED_MISSING", "expected TD schema is not " + std::string(kExpectedTdSchema)};
@@ -152,8 +168,7 @@ Expected<LogKeys, Problem> read_log_keys(const LiveKeyReceipt& receipt) {
   return keys;
 }
 
-Expected<std::array<uint8_t, 64>, Problem> key_binding(const LiveKeyReceipt& receipt,
-                                                            std::span<const uint8_t> live_key) {
+Expected<std::array<uint8_t, 64>, Problem> key_binding(const LiveKeyReceipt& receipt, std::span<const uint8_t> live_key) {
   const bool v1 = receipt.schema == kReceiptSchemaV1, v2 = receipt.schema == kReceiptSchemaV2,
              v3 = receipt.schema == kReceiptSchemaV3;
   const bool has_link = receipt.prev_receipt_sha256.has_value();
@@ -162,8 +177,8 @@ Expected<std::array<uint8_t, 64>, Problem> key_binding(const LiveKeyReceipt& rec
                     (v3 && has_link && receipt.sigsum_chain_key_hex && receipt.rekor_key_spki_b64);
   if (!fits) {
     return Problem{"UNSUPPORTED_SCHEMA", "receipt schema '" + receipt.schema + "' with these fields is not " +
-                                             std::string(kReceiptSchemaV1) + ", " + std::string(kReceiptSchemaV2) +
-                                             " or " + std::string(kReceiptSchemaV3)};
+                                             std::string(kReceiptSchemaV1) + ", " + std::string(kReceiptSchemaV2) + " or " +
+                                             std::string(kReceiptSchemaV3)};
   }
 
   std::vector<uint8_t> input(receipt.schema.begin(), receipt.schema.end());

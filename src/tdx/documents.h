@@ -91,7 +91,6 @@ Expected<LogKeys, Problem> read_log_keys(const LiveKeyReceipt& receipt);
 
 // The 64 bytes a quote's report_data must hold for this receipt and live key, or the schema or
 // field problem that leaves the receipt without one.
-Expected<std::array<uint8_t, 64>, Problem> key_binding(const LiveKeyReceipt& receipt,
-                                                            std::span<const uint8_t> live_key);
+Expected<std::array<uint8_t, 64>, Problem> key_binding(const LiveKeyReceipt& receipt, std::span<const uint8_t> live_key);
 
 }  // namespace orv::tdx

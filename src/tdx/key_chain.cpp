@@ -82,9 +82,7 @@ class HistoryCheck {
   }
 
  private:
-  void add(uint64_t line, ProblemCode code, std::string message) {
-    report_.problems.push_back({code, std::move(message), line});
-  }
+  void add(uint64_t line, ProblemCode code, std::string message) { report_.problems.push_back({code, std::move(message), line}); }
 
   KeyChainReport finish() {
     report_.valid = report_.problems.empty();
@@ -180,8 +178,7 @@ class HistoryCheck {
         for (const Problem& problem : result.report.problems) first_codes.emplace_back(problem.code.text());
       }
     }
-    add(number, "LEVEL2_FAILED",
-        "the receipt does not pass Level 2 against any expected TD (" + joined(first_codes) + ")");
+    add(number, "LEVEL2_FAILED", "the receipt does not pass Level 2 against any expected TD (" + joined(first_codes) + ")");
   }
 
   void check_kept(const std::vector<std::string_view>& lines) {

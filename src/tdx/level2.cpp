@@ -75,8 +75,7 @@ class Evaluation {
         {{"receipt", in_.receipt}, {"snapshot", in_.snapshot}, {"expected TD", in_.expected_td}}};
     for (const auto& [name, text] : documents) {
       if (text.size() > kDocumentLimit) {
-        return add("INPUT_TOO_LARGE",
-                   "the " + std::string(name) + " is larger than " + decimal(kDocumentLimit) + " bytes");
+        return add("INPUT_TOO_LARGE", "the " + std::string(name) + " is larger than " + decimal(kDocumentLimit) + " bytes");
       }
     }
     const std::string_view pin_text = trim_unicode(in_.pinned_key);
@@ -139,8 +138,7 @@ class Evaluation {
       binding_ = *binding;
     }
     if (docs.snapshot.schema != kSnapshotSchema) {
-      add("UNSUPPORTED_SCHEMA",
-          "snapshot schema '" + docs.snapshot.schema + "' is not " + std::string(kSnapshotSchema));
+      add("UNSUPPORTED_SCHEMA", "snapshot schema '" + docs.snapshot.schema + "' is not " + std::string(kSnapshotSchema));
     }
     if (docs.receipt.alg != "ML-DSA-65") add("UNSUPPORTED_ALG", "alg '" + docs.receipt.alg + "' is not ML-DSA-65");
     // The embedded key is only ever compared; everything else uses the pin.
@@ -161,8 +159,8 @@ class Evaluation {
     Expected<dcap::VerifiedQuote, dcap::Failure> verified =
         reused != nullptr && reused->evaluated_at() == in_.now
             ? dcap::verify_and_accept(quote, *reused, policy, dcap::VerifyOptions{})
-            : dcap::verify_and_accept(quote, docs.snapshot.collateral, in_.intel_root_der, in_.now,
-                                      policy, dcap::VerifyOptions{});
+            : dcap::verify_and_accept(quote, docs.snapshot.collateral, in_.intel_root_der, in_.now, policy,
+                                      dcap::VerifyOptions{});
     if (!verified) {
       // Only expiry is told apart: a newer snapshot cures it, and nothing else.
       const bool expired = verified.error().kind == dcap::FailureKind::Expired;
@@ -318,16 +316,14 @@ class Evaluation {
 Level2Result evaluate_level2(const Level2Inputs& inputs) { return Evaluation(inputs).run(); }
 
 std::optional<dcap::VerifiedCollateral> verify_snapshot_collateral(std::string_view snapshot,
-                                                                   std::span<const uint8_t> intel_root_der,
-                                                                   uint64_t now) {
+                                                                   std::span<const uint8_t> intel_root_der, uint64_t now) {
   // The same gates an evaluation passes before it reaches the collateral.
   if (snapshot.size() > kDocumentLimit || !json::strict_check(snapshot).ok()) return std::nullopt;
   Expected<json::Document, std::string> parsed = json::parse(snapshot);
   if (!parsed) return std::nullopt;
   Expected<CollateralSnapshot, Problem> document = parse_snapshot(parsed->root());
   if (!document) return std::nullopt;
-  Expected<dcap::VerifiedCollateral, dcap::Failure> verified =
-      dcap::verify_collateral(document->collateral, intel_root_der, now);
+  Expected<dcap::VerifiedCollateral, dcap::Failure> verified = dcap::verify_collateral(document->collateral, intel_root_der, now);
   if (!verified) return std::nullopt;
   return std::move(verified).value();
 }

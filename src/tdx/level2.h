@@ -65,7 +65,6 @@ Level2Result evaluate_level2(const Level2Inputs& inputs);
 // None when the snapshot would not reach the quote check or its collateral fails: each
 // evaluation then verifies it itself and reports the failure as its own.
 std::optional<dcap::VerifiedCollateral> verify_snapshot_collateral(std::string_view snapshot,
-                                                                   std::span<const uint8_t> intel_root_der,
-                                                                   uint64_t now);
+                                                                   std::span<const uint8_t> intel_root_der, uint64_t now);
 
 }  // namespace orv::tdx

@@ -70,7 +70,7 @@ bool key_is_bound(const LiveKeyReceipt& receipt, const std::vector<uint8_t>& liv
 
 // Each failure ends the check with its one problem.
 Expected<Subject, Problem> read_subject(std::string_view receipt_text, std::string_view evidence_text,
-                                            json::Document& evidence_json) {
+                                        json::Document& evidence_json) {
   if (receipt_text.size() > kLogEvidenceReceiptLimit || evidence_text.size() > kLogEvidenceLimit) {
     return Problem{"PARSE", "input too large"};
   }
@@ -108,8 +108,8 @@ Expected<Subject, Problem> read_subject(std::string_view receipt_text, std::stri
   }
 
   Subject subject;
-  const bool key_hex = receipt.public_key_hex.size() == 2 * crypto::kMldsa65PublicKeyBytes &&
-                       is_lowercase_hex(receipt.public_key_hex);
+  const bool key_hex =
+      receipt.public_key_hex.size() == 2 * crypto::kMldsa65PublicKeyBytes && is_lowercase_hex(receipt.public_key_hex);
   if (key_hex) subject.live_key = hex_decode(receipt.public_key_hex).value_or(std::vector<uint8_t>());
   if (subject.live_key.size() != crypto::kMldsa65PublicKeyBytes ||
       crypto::sha256_hex(subject.live_key) != json::string_member(evidence, "key_id")) {
@@ -181,8 +181,7 @@ void check_sigsum_proof(size_t number, const SigsumDoc& doc, const Subject& subj
   if (doc.gate_signature) {
     result.gate_attested = gate_verifies(*doc.gate_signature, doc, subject);
     if (!result.gate_attested) {
-      report.problems.push_back(
-          {"GATE_SIGNATURE", label + ": the gate attestation does not verify under the receipt's key"});
+      report.problems.push_back({"GATE_SIGNATURE", label + ": the gate attestation does not verify under the receipt's key"});
     }
   }
   report.sigsum.push_back(std::move(result));
@@ -216,14 +215,12 @@ LogEvidenceTrust make_log_evidence_trust(std::string_view sigsum_policy_text, st
   return {tlog::parse_sigsum_policy(sigsum_policy_text), tlog::read_rekor_log_file(rekor_log_file)};
 }
 
-std::string gate_statement(std::string_view log_key_hex, uint64_t leaf_index,
-                           const std::array<uint8_t, 32>& receipt_hash) {
-  return std::string(kGateStatementSchema) + "\nlog=" + std::string(log_key_hex) + "\nleaf_index=" +
-         decimal(leaf_index) + "\nreceipt_sha256=" + hex_encode(receipt_hash) + "\n";
+std::string gate_statement(std::string_view log_key_hex, uint64_t leaf_index, const std::array<uint8_t, 32>& receipt_hash) {
+  return std::string(kGateStatementSchema) + "\nlog=" + std::string(log_key_hex) + "\nleaf_index=" + decimal(leaf_index) +
+         "\nreceipt_sha256=" + hex_encode(receipt_hash) + "\n";
 }
 
-LogEvidenceReport verify_log_evidence(std::string_view receipt, std::string_view evidence,
-                                      const LogEvidenceTrust& trust) {
+LogEvidenceReport verify_log_evidence(std::string_view receipt, std::string_view evidence, const LogEvidenceTrust& trust) {
   LogEvidenceReport report;
   report.scope = kLogEvidenceScope;
   json::Document evidence_json;

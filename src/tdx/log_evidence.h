@@ -66,12 +66,10 @@ LogEvidenceTrust make_log_evidence_trust(std::string_view sigsum_policy_text, st
 
 // What a gate attestation signs for one proof: the statement's schema line, the log key, the
 // leaf index in decimal and the receipt hash in lowercase hex, each line ended by a line feed.
-std::string gate_statement(std::string_view log_key_hex, uint64_t leaf_index,
-                           const std::array<uint8_t, 32>& receipt_hash);
+std::string gate_statement(std::string_view log_key_hex, uint64_t leaf_index, const std::array<uint8_t, 32>& receipt_hash);
 
 // Judges the evidence for the receipt's exact bytes. The report is valid only when every
 // listed proof and entry verified; a failure before the proofs are reached is the one problem.
-LogEvidenceReport verify_log_evidence(std::string_view receipt, std::string_view evidence,
-                                      const LogEvidenceTrust& trust);
+LogEvidenceReport verify_log_evidence(std::string_view receipt, std::string_view evidence, const LogEvidenceTrust& trust);
 
 }  // namespace orv::tdx

@@ -18,8 +18,7 @@ namespace {
 using json::Value;
 
 // DER of SEQUENCE { SEQUENCE { OID 1.3.101.112 }, BIT STRING (33 bytes, no unused bits) }.
-constexpr std::array<uint8_t, 12> kEd25519SpkiPrefix = {0x30, 0x2a, 0x30, 0x05, 0x06, 0x03,
-                                                        0x2b, 0x65, 0x70, 0x03, 0x21, 0x00};
+constexpr std::array<uint8_t, 12> kEd25519SpkiPrefix = {0x30, 0x2a, 0x30, 0x05, 0x06, 0x03, 0x2b, 0x65, 0x70, 0x03, 0x21, 0x00};
 
 TlogError parse_error(std::string message) { return tlog_error("TLOG_PARSE", std::move(message)); }
 
@@ -57,9 +56,7 @@ std::optional<std::vector<uint8_t>> base64_of(const Value* value) {
   return text ? base64_decode(*text) : std::nullopt;
 }
 
-TlogError missing_or_not_base64(std::string_view label) {
-  return parse_error(std::string(label) + " is missing or not base64");
-}
+TlogError missing_or_not_base64(std::string_view label) { return parse_error(std::string(label) + " is missing or not base64"); }
 TlogError missing_or_not_integer(std::string_view label) {
   return parse_error(std::string(label) + " is missing or not a canonical integer");
 }
@@ -188,18 +185,17 @@ Expected<RekorLog, TlogError> read_rekor_log_file(std::string_view text) {
 }
 
 Expected<VerifiedRekorEntry, TlogError> verify_rekor_entry(const json::Value& entry, const Hash& artifact_digest,
-                                                  std::span<const uint8_t> signer_spki, const RekorLog& log) {
+                                                           std::span<const uint8_t> signer_spki, const RekorLog& log) {
   // 1. integratedTime and inclusionPromise may hold anything: they are never used.
-  if (!only_members(&entry, {"logIndex", "logId", "kindVersion", "integratedTime", "inclusionPromise",
-                             "inclusionProof", "canonicalizedBody"})) {
+  if (!only_members(&entry, {"logIndex", "logId", "kindVersion", "integratedTime", "inclusionPromise", "inclusionProof",
+                             "canonicalizedBody"})) {
     return unexpected_fields("tlog entry");
   }
 
   // 2.
   const Value* kind_version = child(&entry, "kindVersion");
   if (!only_members(kind_version, {"kind", "version"})) return unexpected_fields("kindVersion");
-  if (string_of(child(kind_version, "kind")) != "hashedrekord" ||
-      string_of(child(kind_version, "version")) != "0.0.2") {
+  if (string_of(child(kind_version, "kind")) != "hashedrekord" || string_of(child(kind_version, "version")) != "0.0.2") {
     return parse_error("tlog entry is not hashedrekord 0.0.2");
   }
 
@@ -283,7 +279,8 @@ Expected<VerifiedRekorEntry, TlogError> verify_rekor_entry(const json::Value& en
   if (!std::equal(statement->public_key.begin(), statement->public_key.end(), signer_spki.begin(), signer_spki.end())) {
     return tlog_error("TLOG_LEAF_INVALID", "the entry is signed by a different key");
   }
-  if (!equals(statement->digest, artifact_digest)) return tlog_error("TLOG_LEAF_INVALID", "the entry is for a different artifact");
+  if (!equals(statement->digest, artifact_digest))
+    return tlog_error("TLOG_LEAF_INVALID", "the entry is for a different artifact");
   if (statement->key_details != "PKIX_ECDSA_P256_SHA_256" || statement->algorithm != "SHA2_256") {
     return tlog_error("TLOG_LEAF_INVALID", "unsupported entry key/digest combination");
   }
@@ -295,7 +292,7 @@ Expected<VerifiedRekorEntry, TlogError> verify_rekor_entry(const json::Value& en
 }
 
 Expected<VerifiedRekorEntry, TlogError> verify_rekor_entry(std::string_view entry_json, const Hash& artifact_digest,
-                                                  std::span<const uint8_t> signer_spki, const RekorLog& log) {
+                                                           std::span<const uint8_t> signer_spki, const RekorLog& log) {
   const Expected<json::Document, std::string> entry = json::parse(entry_json);
   if (!entry) return parse_error("tlog entry is not JSON");
   return verify_rekor_entry(entry->root(), artifact_digest, signer_spki, log);

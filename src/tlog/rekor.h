@@ -20,9 +20,9 @@ inline constexpr size_t kMaxRekorBodyBytes = 65536;
 inline constexpr size_t kMaxRekorInclusionHashes = 64;
 
 struct RekorLog {
-  std::string origin;        // the first line of its checkpoints and the name of their signatures
+  std::string origin;  // the first line of its checkpoints and the name of their signatures
   crypto::Ed25519Key key{};
-  Hash log_id{};             // note key identifier of (origin, key); entries carry it as logId.keyId
+  Hash log_id{};  // note key identifier of (origin, key); entries carry it as logId.keyId
 };
 
 // The pinned log from its origin and the standard base64 of its DER SubjectPublicKeyInfo.
@@ -44,10 +44,10 @@ struct VerifiedRekorEntry {
 // The entry as a parsed JSON value (the caller reports text that is not JSON), checked against
 // the expected 32-byte artifact digest and the expected signer key (DER SPKI of a P-256 key).
 Expected<VerifiedRekorEntry, TlogError> verify_rekor_entry(const json::Value& entry, const Hash& artifact_digest,
-                                                  std::span<const uint8_t> signer_spki, const RekorLog& log);
+                                                           std::span<const uint8_t> signer_spki, const RekorLog& log);
 
 // The same from JSON text; text that does not parse yields TLOG_PARSE "tlog entry is not JSON".
 Expected<VerifiedRekorEntry, TlogError> verify_rekor_entry(std::string_view entry_json, const Hash& artifact_digest,
-                                                  std::span<const uint8_t> signer_spki, const RekorLog& log);
+                                                           std::span<const uint8_t> signer_spki, const RekorLog& log);
 
 }  // namespace orv::tlog

@@ -126,13 +126,11 @@ std::array<uint8_t, 128> leaf_bytes(const Hash& checksum, std::span<const uint8_
 
 }  // namespace
 
-std::string sigsum_origin(const Hash& log_key_hash) {
-  return std::string(kSigsumOriginPrefix) + hex_encode(log_key_hash);
-}
+std::string sigsum_origin(const Hash& log_key_hash) { return std::string(kSigsumOriginPrefix) + hex_encode(log_key_hash); }
 
 Expected<VerifiedSigsumProof, TlogError> verify_sigsum_proof(std::string_view proof, const Hash& message,
-                                                    const crypto::Ed25519Key& submitter_key,
-                                                    const SigsumPolicy& policy) {
+                                                             const crypto::Ed25519Key& submitter_key,
+                                                             const SigsumPolicy& policy) {
   // 1 and 2: bound the text, then find the blocks.
   if (proof.size() > kMaxSigsumProofBytes || proof.find('\r') != std::string_view::npos) {
     return parse_error("proof is too large or contains CR");
@@ -212,7 +210,7 @@ Expected<VerifiedSigsumProof, TlogError> verify_sigsum_proof(std::string_view pr
   }
   if (!quorum_satisfied(policy, cosigned)) {
     return tlog_error("TLOG_WITNESS_QUORUM_NOT_MET", "witness quorum not met (" + decimal(cosigned_count) + " of " +
-                                                decimal(policy.witnesses.size()) + " policy witnesses cosigned)");
+                                                         decimal(policy.witnesses.size()) + " policy witnesses cosigned)");
   }
 
   // 8: inclusion of the leaf in the signed tree.

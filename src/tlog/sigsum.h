@@ -43,7 +43,6 @@ std::string sigsum_origin(const Hash& log_key_hash);
 // Checks the proof for a 32-byte message submitted under the submitter's Ed25519 key, against
 // the policy's logs and witness quorum. Exactly one error for a proof that fails.
 Expected<VerifiedSigsumProof, TlogError> verify_sigsum_proof(std::string_view proof, const Hash& message,
-                                                    const crypto::Ed25519Key& submitter_key,
-                                                    const SigsumPolicy& policy);
+                                                             const crypto::Ed25519Key& submitter_key, const SigsumPolicy& policy);
 
 }  // namespace orv::tlog

@@ -68,8 +68,8 @@ class Parser {
   Expected<void, std::string> read_log(std::string_view hex) {
     const std::optional<crypto::Ed25519Key> key = read_key(hex);
     if (!key) return fail("bad log key");
-    const bool seen = std::any_of(policy_.logs.begin(), policy_.logs.end(),
-                                  [&](const SigsumLog& log) { return log.key == *key; });
+    const bool seen =
+        std::any_of(policy_.logs.begin(), policy_.logs.end(), [&](const SigsumLog& log) { return log.key == *key; });
     if (seen) return fail("duplicate log");
     policy_.logs.push_back(SigsumLog{*key, crypto::sha256(*key)});
     return {};

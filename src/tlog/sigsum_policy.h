@@ -36,7 +36,7 @@ struct SigsumEntity {
 
 struct SigsumGroup {
   std::string name;
-  size_t threshold = 0;  // "all" is stored as the member count, "any" as 1
+  size_t threshold = 0;               // "all" is stored as the member count, "any" as 1
   std::vector<SigsumEntity> members;  // defined on earlier lines, each at most once
 };
 

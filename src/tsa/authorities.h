@@ -11,10 +11,8 @@
 
 namespace orv::tsa {
 
-inline constexpr std::string_view kDigiCertRootFingerprint =
-    "552f7bdcf1a7af9e6ce672017f4f12abf77240c78e761ac203d1d9d20ac89988";
-inline constexpr std::string_view kSigstoreRootFingerprint =
-    "2aca8fea5d3ce48b01cc77076293c280e6c23ffe44034757ee7833ca9f45d633";
+inline constexpr std::string_view kDigiCertRootFingerprint = "552f7bdcf1a7af9e6ce672017f4f12abf77240c78e761ac203d1d9d20ac89988";
+inline constexpr std::string_view kSigstoreRootFingerprint = "2aca8fea5d3ce48b01cc77076293c280e6c23ffe44034757ee7833ca9f45d633";
 
 // In table order: "DigiCert" (DigiCert Trusted Root G4), then "Sigstore" (sigstore-tsa-selfsigned).
 // The fingerprints are fixed here, not computed from the bytes given, so that wrong bytes are

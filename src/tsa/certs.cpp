@@ -22,12 +22,9 @@ Problem problem(ProblemCode code, std::string message) { return Problem{code, st
 
 const EVP_MD* evp_md(Digest digest) {
   switch (digest) {
-    case Digest::Sha256:
-      return EVP_sha256();
-    case Digest::Sha384:
-      return EVP_sha384();
-    case Digest::Sha512:
-      return EVP_sha512();
+    case Digest::Sha256: return EVP_sha256();
+    case Digest::Sha384: return EVP_sha384();
+    case Digest::Sha512: return EVP_sha512();
   }
   return nullptr;
 }
@@ -102,9 +99,8 @@ bool validity_covers(const X509* cert, uint64_t gen_time) {
   const std::optional<crypto::Window> window = crypto::certificate_window(cert);
   if (!window) return false;
   // genTime is at most year 9999, far inside int64; clamping only guards the conversion.
-  const int64_t at = gen_time > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
-                         ? std::numeric_limits<int64_t>::max()
-                         : static_cast<int64_t>(gen_time);
+  const int64_t at = gen_time > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? std::numeric_limits<int64_t>::max()
+                                                                                           : static_cast<int64_t>(gen_time);
   return window->not_before <= at && at <= window->not_after;
 }
 
@@ -118,12 +114,9 @@ Expected<Cert, std::string> decode_cert(std::span<const uint8_t> der) {
 
 std::string_view digest_name(Digest digest) {
   switch (digest) {
-    case Digest::Sha256:
-      return "SHA-256";
-    case Digest::Sha384:
-      return "SHA-384";
-    case Digest::Sha512:
-      return "SHA-512";
+    case Digest::Sha256: return "SHA-256";
+    case Digest::Sha384: return "SHA-384";
+    case Digest::Sha512: return "SHA-512";
   }
   return "";
 }
@@ -150,14 +143,10 @@ std::optional<Digest> supported_digest(const X509_ALGOR* algorithm) {
   const ASN1_OBJECT* oid = nullptr;
   X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
   switch (OBJ_obj2nid(oid)) {
-    case NID_sha256:
-      return Digest::Sha256;
-    case NID_sha384:
-      return Digest::Sha384;
-    case NID_sha512:
-      return Digest::Sha512;
-    default:
-      return std::nullopt;
+    case NID_sha256: return Digest::Sha256;
+    case NID_sha384: return Digest::Sha384;
+    case NID_sha512: return Digest::Sha512;
+    default: return std::nullopt;
   }
 }
 
@@ -173,23 +162,16 @@ std::optional<Scheme> signature_scheme(const X509_ALGOR* algorithm, std::optiona
   const ASN1_OBJECT* oid = nullptr;
   X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
   switch (OBJ_obj2nid(oid)) {
-    case NID_sha256WithRSAEncryption:
-      return Scheme{SchemeKind::RsaPkcs1, Digest::Sha256};
-    case NID_sha384WithRSAEncryption:
-      return Scheme{SchemeKind::RsaPkcs1, Digest::Sha384};
-    case NID_sha512WithRSAEncryption:
-      return Scheme{SchemeKind::RsaPkcs1, Digest::Sha512};
-    case NID_ecdsa_with_SHA256:
-      return Scheme{SchemeKind::Ecdsa, Digest::Sha256};
-    case NID_ecdsa_with_SHA384:
-      return Scheme{SchemeKind::Ecdsa, Digest::Sha384};
-    case NID_ecdsa_with_SHA512:
-      return Scheme{SchemeKind::Ecdsa, Digest::Sha512};
+    case NID_sha256WithRSAEncryption: return Scheme{SchemeKind::RsaPkcs1, Digest::Sha256};
+    case NID_sha384WithRSAEncryption: return Scheme{SchemeKind::RsaPkcs1, Digest::Sha384};
+    case NID_sha512WithRSAEncryption: return Scheme{SchemeKind::RsaPkcs1, Digest::Sha512};
+    case NID_ecdsa_with_SHA256: return Scheme{SchemeKind::Ecdsa, Digest::Sha256};
+    case NID_ecdsa_with_SHA384: return Scheme{SchemeKind::Ecdsa, Digest::Sha384};
+    case NID_ecdsa_with_SHA512: return Scheme{SchemeKind::Ecdsa, Digest::Sha512};
     case NID_rsaEncryption:
       if (digest) return Scheme{SchemeKind::RsaPkcs1, *digest};
       return std::nullopt;
-    default:
-      return std::nullopt;
+    default: return std::nullopt;
   }
 }
 
@@ -272,21 +254,20 @@ Expected<void, Problem> check_signer_certificate(const X509* cert) {
 
   auto usage = key_usage(cert);
   if (!usage) return usage.error();
-  if (const auto& bits = *usage;
-      bits && !ASN1_BIT_STRING_get_bit(bits.get(), 0) && !ASN1_BIT_STRING_get_bit(bits.get(), 1)) {
+  if (const auto& bits = *usage; bits && !ASN1_BIT_STRING_get_bit(bits.get(), 0) && !ASN1_BIT_STRING_get_bit(bits.get(), 1)) {
     return problem("TIMESTAMP_CHAIN_INVALID", "signer certificate may not sign");
   }
 
   const Extension eku = find_extension(cert, NID_ext_key_usage);
   if (!eku.found) return problem("TIMESTAMP_CHAIN_INVALID", "signer certificate has no extended key usage");
-  if (!X509_EXTENSION_get_critical(eku.found)) return problem("TIMESTAMP_CHAIN_INVALID", "signer extended key usage is not critical");
+  if (!X509_EXTENSION_get_critical(eku.found))
+    return problem("TIMESTAMP_CHAIN_INVALID", "signer extended key usage is not critical");
   ExtKeyUsagePtr purposes;
   if (!eku.repeated) {
     purposes = decode_value<EXTENDED_KEY_USAGE, d2i_EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>(eku.found);
   }
   if (!purposes) return problem("TIMESTAMP_PARSE", "extended key usage does not parse");
-  if (sk_ASN1_OBJECT_num(purposes.get()) != 1 ||
-      OBJ_obj2nid(sk_ASN1_OBJECT_value(purposes.get(), 0)) != NID_time_stamp) {
+  if (sk_ASN1_OBJECT_num(purposes.get()) != 1 || OBJ_obj2nid(sk_ASN1_OBJECT_value(purposes.get(), 0)) != NID_time_stamp) {
     return problem("TIMESTAMP_CHAIN_INVALID", "signer certificate is not exclusively for time-stamping");
   }
   return {};
@@ -311,8 +292,7 @@ bool issued_by(const X509* issuer, X509* child) {
     return false;
   }
   const bool verified = verify_signature(
-      *key, scheme->kind, scheme->hash,
-      std::span<const uint8_t>(tbs, static_cast<size_t>(tbs_len)),
+      *key, scheme->kind, scheme->hash, std::span<const uint8_t>(tbs, static_cast<size_t>(tbs_len)),
       std::span<const uint8_t>(ASN1_STRING_get0_data(signature), static_cast<size_t>(ASN1_STRING_length(signature))));
   OPENSSL_free(tbs);
   return verified;
@@ -342,15 +322,15 @@ Expected<void, Problem> check_issuer(const X509* issuer, size_t below) {
   return {};
 }
 
-Expected<Path, Problem> build_path(const Cert& signer, std::span<const Cert> token_certs, const Cert& root,
-                                       uint64_t gen_time) {
+Expected<Path, Problem> build_path(const Cert& signer, std::span<const Cert> token_certs, const Cert& root, uint64_t gen_time) {
   Path path{&signer};
   size_t below = 0;
   while (true) {
     if (below == kMaxIntermediates) return problem("TIMESTAMP_CHAIN_INVALID", "certificate chain is too long");
     const Cert& current = *path.back();
     if (!validity_covers(current.x509.get(), gen_time)) {
-      return problem("TIMESTAMP_CHAIN_INVALID", "certificate '" + crypto::subject_text(current.x509.get()) + "' was not valid at the stamp time");
+      return problem("TIMESTAMP_CHAIN_INVALID",
+                     "certificate '" + crypto::subject_text(current.x509.get()) + "' was not valid at the stamp time");
     }
     if (issued_by(root.x509.get(), current.x509.get())) {
       if (auto found = check_issuer(root.x509.get(), below); !found.ok()) return found.error();

@@ -78,8 +78,7 @@ inline constexpr size_t kMaxIntermediates = 5;
 // The signer followed by the intermediates, each issued by the next, the last by the root.
 using Path = std::vector<const Cert*>;
 
-Expected<Path, Problem> build_path(const Cert& signer, std::span<const Cert> token_certs, const Cert& root,
-                                       uint64_t gen_time);
+Expected<Path, Problem> build_path(const Cert& signer, std::span<const Cert> token_certs, const Cert& root, uint64_t gen_time);
 
 // Every certificate the token carries must be one of the path's.
 Expected<void, Problem> check_all_on_path(std::span<const Cert> token_certs, const Path& path);

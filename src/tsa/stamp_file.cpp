@@ -76,21 +76,19 @@ Expected<void, std::string> check_record_or_array(const json::Value& value, cons
   if (!value.IsArray()) return json::check_record(value, record);
   if (value.Size() != record.fields.size()) {
     return fail("invalid length " + decimal(value.Size()) + ", expected struct " + std::string(record.name) + " with " +
-           decimal(record.fields.size()) + " elements");
+                decimal(record.fields.size()) + " elements");
   }
   rapidjson::Document object(rapidjson::kObjectType);
   for (size_t i = 0; i < record.fields.size(); ++i) {
     const std::string_view name = record.fields[i].name;
-    object.AddMember(
-        rapidjson::Value(name.data(), static_cast<rapidjson::SizeType>(name.size()), object.GetAllocator()),
-        rapidjson::Value(value[static_cast<rapidjson::SizeType>(i)], object.GetAllocator()), object.GetAllocator());
+    object.AddMember(rapidjson::Value(name.data(), static_cast<rapidjson::SizeType>(name.size()), object.GetAllocator()),
+                     rapidjson::Value(value[static_cast<rapidjson::SizeType>(i)], object.GetAllocator()), object.GetAllocator());
   }
   return json::check_record(object, record);
 }
 
 std::string_view text_at(const json::Value& value, size_t index, std::string_view name) {
-  const json::Value& member =
-      value.IsArray() ? value[static_cast<rapidjson::SizeType>(index)] : *json::member(value, name);
+  const json::Value& member = value.IsArray() ? value[static_cast<rapidjson::SizeType>(index)] : *json::member(value, name);
   return {member.GetString(), member.GetStringLength()};
 }
 
@@ -147,8 +145,7 @@ TimestampReport verify_stamp_file(std::string_view document, std::optional<std::
     return file_failure(std::move(report), "TIMESTAMP_PARSE", "timestamp file: " + strict.error());
   }
   Expected<StampFile, std::string> file = decode_stamp_file(text);
-  if (!file)
-    return file_failure(std::move(report), "TIMESTAMP_PARSE", "timestamp file does not parse: " + file.error());
+  if (!file) return file_failure(std::move(report), "TIMESTAMP_PARSE", "timestamp file does not parse: " + file.error());
   if (file->schema != kStampSchema) {
     return file_failure(std::move(report), "TIMESTAMP_UNSUPPORTED", "unsupported timestamp schema");
   }

@@ -19,7 +19,6 @@
 namespace orv::tsa {
 namespace {
 
-
 constexpr uint8_t kSequenceTag = 0x30;
 constexpr uint8_t kOctetStringTag = 0x04;
 
@@ -54,16 +53,15 @@ struct Accuracy {
 
 class Verification {
  public:
-  Verification(std::span<const uint8_t> token, std::span<const uint8_t> subject, const PinnedAuthority& authority,
-               uint64_t now)
+  Verification(std::span<const uint8_t> token, std::span<const uint8_t> subject, const PinnedAuthority& authority, uint64_t now)
       : token_(token), subject_(subject), authority_(authority), now_(now) {}
 
   Expected<Stamp, Problem> run() {
     ERR_clear_error();
     for (const auto step :
-         {&Verification::input_and_anchor, &Verification::structure, &Verification::tst_info,
-          &Verification::shape_and_algorithms, &Verification::signed_attributes, &Verification::signer_certificate,
-          &Verification::signature, &Verification::signer_rules, &Verification::chain, &Verification::time}) {
+         {&Verification::input_and_anchor, &Verification::structure, &Verification::tst_info, &Verification::shape_and_algorithms,
+          &Verification::signed_attributes, &Verification::signer_certificate, &Verification::signature,
+          &Verification::signer_rules, &Verification::chain, &Verification::time}) {
       if (Expected<void, Problem> passed = (this->*step)(); !passed.ok()) {
         ERR_clear_error();
         return std::move(passed).error();
@@ -410,8 +408,7 @@ class Verification {
     if (!signed_attrs) return problem("TIMESTAMP_PARSE", "signed attributes do not re-encode");
     auto key = extract_signing_key(signer_cert_->x509.get());
     if (!key) return key.error();
-    if (!verify_signature(*key, scheme_.kind, signer_digest_, *signed_attrs,
-                          bytes_of(signer_->signature))) {
+    if (!verify_signature(*key, scheme_.kind, signer_digest_, *signed_attrs, bytes_of(signer_->signature))) {
       return problem("TIMESTAMP_SIGNATURE_INVALID", "the TSA signature does not verify");
     }
     return {};
@@ -421,7 +418,8 @@ class Verification {
   Expected<void, Problem> signer_rules() {
     if (auto found = check_signer_certificate(signer_cert_->x509.get()); !found.ok()) return found;
     const GENERAL_NAME* tsa = TS_TST_INFO_get_tsa(tst_.get());
-    if (tsa != nullptr && !tsa_is_signer(tsa)) return problem("TIMESTAMP_CHAIN_INVALID", "the TSA named in the token is not the signer");
+    if (tsa != nullptr && !tsa_is_signer(tsa))
+      return problem("TIMESTAMP_CHAIN_INVALID", "the TSA named in the token is not the signer");
     return {};
   }
 
@@ -510,7 +508,7 @@ class Verification {
 }  // namespace
 
 Expected<Stamp, Problem> verify_timestamp_token(std::span<const uint8_t> token, std::span<const uint8_t> subject,
-                                                    const PinnedAuthority& authority, uint64_t now) {
+                                                const PinnedAuthority& authority, uint64_t now) {
   return Verification(token, subject, authority, now).run();
 }
 

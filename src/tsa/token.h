@@ -47,6 +47,6 @@ using Stamp = StampResult;
 // A Stamp, or the one problem that ended verification (the first failing check decides).
 // `now` is the caller's one clock reading; nothing here reads a clock, a file or keeps state.
 Expected<Stamp, Problem> verify_timestamp_token(std::span<const uint8_t> token, std::span<const uint8_t> subject,
-                                                    const PinnedAuthority& authority, uint64_t now);
+                                                const PinnedAuthority& authority, uint64_t now);
 
 }  // namespace orv::tsa

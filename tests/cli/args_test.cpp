@@ -43,8 +43,8 @@ TEST(ScanArguments, HelpWinsEverywhereThenEmptyThenVersion) {
 }
 
 TEST(ScanArguments, FillsTheCommandLine) {
-  const CommandLine line = scan_ok({"--json", "key-chain", "--expected", "a", "--json", "f", "--contains", "c1",
-                                    "--expected", "--b", "--contains", "c2", "--snapshot", "s"})
+  const CommandLine line = scan_ok({"--json", "key-chain", "--expected", "a", "--json", "f", "--contains", "c1", "--expected",
+                                    "--b", "--contains", "c2", "--snapshot", "s"})
                                .line;
   EXPECT_EQ(line.command, "key-chain");
   EXPECT_EQ(line.file, "f");

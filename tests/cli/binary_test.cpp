@@ -57,12 +57,11 @@ class Binary : public ::testing::Test {
 
 TEST_F(Binary, HelpAndVersion) {
   const std::string usage = std::string(cli::usage_text()) + "\n";
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"--help"},
-                                             {"receipt", missing_, "--key", k_, "--help"},
-                                             {"--key", "-h", "receipt", f_},
-                                             {"--version", "--help"},
-                                             {"--bogus", "-h"}}) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"--help"},
+                                                                                    {"receipt", missing_, "--key", k_, "--help"},
+                                                                                    {"--key", "-h", "receipt", f_},
+                                                                                    {"--version", "--help"},
+                                                                                    {"--bogus", "-h"}}) {
     const RunResult r = run_binary(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, usage);
@@ -98,8 +97,7 @@ TEST_F(Binary, ScanErrors) {
 TEST_F(Binary, CommandRulesInTheirOrder) {
   const std::string link = dir_.path("link");
   std::filesystem::create_symlink(f_, link);
-  const std::string itself =
-      "--key is the document itself; the key must come from somewhere other than the document it checks";
+  const std::string itself = "--key is the document itself; the key must come from somewhere other than the document it checks";
   expect_usage_error({"receipt", f_, "--key", f_}, itself);
   expect_usage_error({"receipt", f_, "--key", link}, itself);
   expect_usage_error({"log-evidence", f_, "--key", f_}, itself);
@@ -110,24 +108,17 @@ TEST_F(Binary, CommandRulesInTheirOrder) {
                      "--expected given more than once");
   expect_usage_error({"attested-record", f_, "--expected", e_, "--expected", e2_}, "--expected given more than once");
   expect_usage_error({"key-chain", f_, "--key", k_}, "key-chain takes only --contains, --snapshot and --expected");
-  expect_usage_error({"key-chain", f_, "--snapshot", s_},
-                     "key-chain Level 2 needs both --snapshot and at least one --expected");
-  expect_usage_error({"key-chain", f_, "--expected", e_},
-                     "key-chain Level 2 needs both --snapshot and at least one --expected");
+  expect_usage_error({"key-chain", f_, "--snapshot", s_}, "key-chain Level 2 needs both --snapshot and at least one --expected");
+  expect_usage_error({"key-chain", f_, "--expected", e_}, "key-chain Level 2 needs both --snapshot and at least one --expected");
   expect_usage_error({"receipt", f_, "--contains", c_}, "--contains applies to the key-chain command only");
   expect_usage_error({"attested-record", f_, "--head", h_},
                      "attested-record takes no --key or --head: the key comes from the key receipt and is proven by "
                      "Intel's quote against your --expected file");
-  expect_usage_error({"attested-record", f_, "--snapshot", s_, "--expected", e_},
-                     "attested-record needs --key-receipt");
-  expect_usage_error({"attested-record", f_, "--key-receipt", kr_, "--expected", e_},
-                     "attested-record needs --snapshot");
-  expect_usage_error({"attested-record", f_, "--key-receipt", kr_, "--snapshot", s_},
-                     "attested-record needs --expected");
-  expect_usage_error({"receipt", f_, "--key-receipt", kr_},
-                     "--key-receipt applies to the attested-record command only");
-  expect_usage_error({"receipt", f_, "--stamp", st_},
-                     "--stamp applies to the timestamp and attested-record commands only");
+  expect_usage_error({"attested-record", f_, "--snapshot", s_, "--expected", e_}, "attested-record needs --key-receipt");
+  expect_usage_error({"attested-record", f_, "--key-receipt", kr_, "--expected", e_}, "attested-record needs --snapshot");
+  expect_usage_error({"attested-record", f_, "--key-receipt", kr_, "--snapshot", s_}, "attested-record needs --expected");
+  expect_usage_error({"receipt", f_, "--key-receipt", kr_}, "--key-receipt applies to the attested-record command only");
+  expect_usage_error({"receipt", f_, "--stamp", st_}, "--stamp applies to the timestamp and attested-record commands only");
   expect_usage_error({"timestamp", f_, "--stamp", st_, "--expected", e_},
                      "timestamp takes only --stamp: the timestamp authorities it trusts are built into this verifier");
   expect_usage_error({"timestamp", f_}, "timestamp needs --stamp");
@@ -153,8 +144,7 @@ TEST_F(Binary, AttestedRecordInputsMustBeDifferentFiles) {
   expect_usage_error(args(l1, s_, l2), l1 + " is given twice; each input must be a different file");
   expect_usage_error(args(f_, l1, l2), l1 + " is given twice; each input must be a different file");
   // A stamp that does not exist takes part in no comparison; its read fails later.
-  expect_usage_error(args(f_, s_, missing_),
-                     "cannot read stamp " + missing_ + ": No such file or directory (os error 2)");
+  expect_usage_error(args(f_, s_, missing_), "cannot read stamp " + missing_ + ": No such file or directory (os error 2)");
 }
 
 TEST_F(Binary, ReadsAreCheckedBeforeLaterRules) {
@@ -162,8 +152,7 @@ TEST_F(Binary, ReadsAreCheckedBeforeLaterRules) {
   expect_usage_error({"bogus", missing_}, "cannot read file " + missing_ + not_found);
   expect_usage_error({"receipt", missing_, "--head", h_}, "cannot read file " + missing_ + not_found);
   expect_usage_error({"receipt", f_, "--key", missing_}, "cannot read key " + missing_ + not_found);
-  expect_usage_error({"receipt", dir_.path("")},
-                     "cannot read file " + dir_.path("") + ": Is a directory (os error 21)");
+  expect_usage_error({"receipt", dir_.path("")}, "cannot read file " + dir_.path("") + ": Is a directory (os error 21)");
   expect_usage_error({"key-receipt", f_, "--snapshot", missing_}, "cannot read snapshot " + missing_ + not_found);
   expect_usage_error({"chain", f_, "--head", h_, "--head", missing_, "--head", dir_.path("")},
                      "cannot read head " + missing_ + not_found);
@@ -176,8 +165,7 @@ TEST_F(Binary, ReadsAreCheckedBeforeLaterRules) {
   expect_usage_error({"log-evidence", latin1_, "--evidence", ev_}, "receipt " + latin1_ + " is not UTF-8 text");
   expect_usage_error({"receipt", latin1_}, "file " + latin1_ + " is not UTF-8 text");
   // A terminal control in a file name is shown, not obeyed.
-  expect_usage_error({"receipt", dir_.path("a\x1b[31mb")},
-                     "cannot read file " + dir_.path("a\\u{001b}[31mb") + not_found);
+  expect_usage_error({"receipt", dir_.path("a\x1b[31mb")}, "cannot read file " + dir_.path("a\\u{001b}[31mb") + not_found);
 }
 
 TEST_F(Binary, EachInputHasItsLimit) {
@@ -233,8 +221,8 @@ TEST_F(Binary, CommandsReadEverythingBeforeJudging) {
   const std::string no_key = "  (attested live record)\n  [PARSE] key receipt: not strict JSON with exactly one public_key_hex\n";
   expect_report({"attested-record", f_, "--key-receipt", kr_, "--snapshot", s_, "--expected", e_}, 2,
                 "REFUSED  " + f_ + no_key + "  [UNKNOWN_FORMAT] record: not a lab receipt");
-  expect_report({"attested-record", f_, "--key-receipt", kr_, "--snapshot", s_, "--expected", e_, "--stamp", st_, "--json"},
-                2, "{\n  \"outcome\": \"refused\",");
+  expect_report({"attested-record", f_, "--key-receipt", kr_, "--snapshot", s_, "--expected", e_, "--stamp", st_, "--json"}, 2,
+                "{\n  \"outcome\": \"refused\",");
   expect_report({"log-evidence", f_, "--evidence", ev_}, 1,
                 "INVALID  " + f_ + "  (public-log evidence)\n  [PARSE] not a key receipt: ");
 }
@@ -243,8 +231,15 @@ TEST_F(Binary, CommandsReadEverythingBeforeJudging) {
 // and report_data binding the key and GENESIS. Intel's signatures are not checked in that mode.
 std::string genesis_receipt() {
   const std::vector<uint8_t> key(1952, 7);
-  const tdx::LiveKeyReceipt r{std::string(tdx::kReceiptSchemaV2), "ML-DSA-65", hex_encode(key), "", {},
-                              "2030-01-01T00:00:00Z", "GENESIS", std::nullopt, std::nullopt};
+  const tdx::LiveKeyReceipt r{std::string(tdx::kReceiptSchemaV2),
+                              "ML-DSA-65",
+                              hex_encode(key),
+                              "",
+                              {},
+                              "2030-01-01T00:00:00Z",
+                              "GENESIS",
+                              std::nullopt,
+                              std::nullopt};
   std::vector<uint8_t> quote(632);
   quote[0] = 4;
   quote[4] = 0x81;
@@ -264,16 +259,22 @@ TEST_F(Binary, KeyChainVerdictIsPrintedAndSetsTheStatus) {
   RunResult r = run_binary({"key-chain", history, "--contains", kept});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_TRUE(r.out.starts_with("VALID  " + history + "  (key-receipt history, 1 boots, hash links only)\n"
-                                "  newest receipt sha256: " + crypto::sha256_hex(as_bytes(line)) + "\n"
-                                "  boot 1: key id " + crypto::sha256_hex(std::vector<uint8_t>(1952, 7)) + "\n\n"))
+  EXPECT_TRUE(r.out.starts_with("VALID  " + history +
+                                "  (key-receipt history, 1 boots, hash links only)\n"
+                                "  newest receipt sha256: " +
+                                crypto::sha256_hex(as_bytes(line)) +
+                                "\n"
+                                "  boot 1: key id " +
+                                crypto::sha256_hex(std::vector<uint8_t>(1952, 7)) + "\n\n"))
       << r.out;
   EXPECT_TRUE(r.out.ends_with("\nRESULT: VALID\n")) << r.out;
 
   r = run_binary({"key-chain", history, "--contains", f_, "--json"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.out.starts_with("{\n  \"outcome\": \"invalid\",\n  \"valid\": false,\n  \"problems\": [\n    {\n"
-                                "      \"line\": 0,\n      \"code\": \"RECEIPT_MISSING\",")) << r.out;
+  EXPECT_TRUE(
+      r.out.starts_with("{\n  \"outcome\": \"invalid\",\n  \"valid\": false,\n  \"problems\": [\n    {\n"
+                        "      \"line\": 0,\n      \"code\": \"RECEIPT_MISSING\","))
+      << r.out;
 }
 
 // The receipt verifier's own verdicts are tested with it; this checks only that its verdict

@@ -16,8 +16,7 @@ TEST(ReadBytes, AcceptsExactlyTheLimitAndRefusesOneByteMore) {
   const std::string over = dir.write("over", std::string(101, 'a'));
   const std::string empty = dir.write("empty", "");
   EXPECT_EQ(read_bytes(at, "file", 100).value(), std::string(100, 'a'));
-  EXPECT_EQ(read_bytes(over, "key", 100).error(),
-            "key " + over + " is larger than the 100-byte limit; refusing to read it");
+  EXPECT_EQ(read_bytes(over, "key", 100).error(), "key " + over + " is larger than the 100-byte limit; refusing to read it");
   EXPECT_EQ(read_bytes(empty, "file", 0).value(), "");
   EXPECT_EQ(read_bytes(at, "file", 0).error(), "file " + at + " is larger than the 0-byte limit; refusing to read it");
 }
@@ -31,10 +30,8 @@ TEST(ReadBytes, CutsOffAnEndlessFile) {
 TEST(ReadBytes, ReportsTheSystemReason) {
   TempDir dir;
   const std::string missing = dir.path("missing");
-  EXPECT_EQ(read_bytes(missing, "head", 10).error(),
-            "cannot read head " + missing + ": No such file or directory (os error 2)");
-  EXPECT_EQ(read_bytes(dir.path(""), "file", 10).error(),
-            "cannot read file " + dir.path("") + ": Is a directory (os error 21)");
+  EXPECT_EQ(read_bytes(missing, "head", 10).error(), "cannot read head " + missing + ": No such file or directory (os error 2)");
+  EXPECT_EQ(read_bytes(dir.path(""), "file", 10).error(), "cannot read file " + dir.path("") + ": Is a directory (os error 21)");
   // Paths in messages cannot carry terminal controls.
   EXPECT_EQ(read_bytes(dir.path("a\x1b]0;x\x07"), "file", 10).error(),
             "cannot read file " + dir.path("a\\u{001b}]0;x\\u{0007}") + ": No such file or directory (os error 2)");

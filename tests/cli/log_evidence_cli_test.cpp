@@ -21,8 +21,7 @@ const std::string kData = ORV_SOURCE_DIR "/tests/data/log_evidence/";
 std::string key_id_of(const std::string& receipt_path) {
   const Expected<json::Document, std::string> receipt = json::parse(read_file(receipt_path));
   if (!receipt) return {};
-  return crypto::sha256_hex(
-      hex_decode(json::string_member(receipt->root(), "public_key_hex")).value_or(std::vector<uint8_t>()));
+  return crypto::sha256_hex(hex_decode(json::string_member(receipt->root(), "public_key_hex")).value_or(std::vector<uint8_t>()));
 }
 
 std::string scope_lines() { return "\n" + std::string(tdx::kLogEvidenceScope) + "\nRESULT: INVALID\n"; }
@@ -51,30 +50,38 @@ TEST(LogEvidenceCommand, TestLogsAreNotTrustedByTheBuiltProgram) {
   const RunResult text = run_binary({"log-evidence", receipt, "--evidence", kData + "evidence.json"});
   EXPECT_EQ(text.status, 1);
   EXPECT_EQ(text.err, "");
-  EXPECT_EQ(text.out, "INVALID  " + receipt + "  (public-log evidence)\n  [SIGSUM] " + sigsum_problem +
-                          "\n  [REKOR] " + rekor_problem + "\n  key id (claimed until Level 2 passes): " + key_id +
-                          "\n" + scope_lines());
+  EXPECT_EQ(text.out, "INVALID  " + receipt + "  (public-log evidence)\n  [SIGSUM] " + sigsum_problem + "\n  [REKOR] " +
+                          rekor_problem + "\n  key id (claimed until Level 2 passes): " + key_id + "\n" + scope_lines());
 
   const RunResult json = run_binary({"log-evidence", receipt, "--evidence", kData + "evidence.json", "--json"});
   EXPECT_EQ(json.status, 1);
-  EXPECT_EQ(json.out, "{\n"
-                      "  \"outcome\": \"invalid\",\n"
-                      "  \"valid\": false,\n"
-                      "  \"problems\": [\n"
-                      "    {\n"
-                      "      \"code\": \"SIGSUM\",\n"
-                      "      \"message\": \"" + sigsum_problem + "\"\n"
-                      "    },\n"
-                      "    {\n"
-                      "      \"code\": \"REKOR\",\n"
-                      "      \"message\": \"" + rekor_problem + "\"\n"
-                      "    }\n"
-                      "  ],\n"
-                      "  \"key_id\": \"" + key_id + "\",\n"
-                      "  \"sigsum\": [],\n"
-                      "  \"rekor_log_indexes\": [],\n"
-                      "  \"scope\": \"" + std::string(tdx::kLogEvidenceScope) + "\"\n"
-                      "}\n");
+  EXPECT_EQ(json.out,
+            "{\n"
+            "  \"outcome\": \"invalid\",\n"
+            "  \"valid\": false,\n"
+            "  \"problems\": [\n"
+            "    {\n"
+            "      \"code\": \"SIGSUM\",\n"
+            "      \"message\": \"" +
+                sigsum_problem +
+                "\"\n"
+                "    },\n"
+                "    {\n"
+                "      \"code\": \"REKOR\",\n"
+                "      \"message\": \"" +
+                rekor_problem +
+                "\"\n"
+                "    }\n"
+                "  ],\n"
+                "  \"key_id\": \"" +
+                key_id +
+                "\",\n"
+                "  \"sigsum\": [],\n"
+                "  \"rekor_log_indexes\": [],\n"
+                "  \"scope\": \"" +
+                std::string(tdx::kLogEvidenceScope) +
+                "\"\n"
+                "}\n");
 }
 
 }  // namespace

@@ -66,8 +66,7 @@ std::set<std::string> words_of(std::string text) {
 }
 
 const std::vector<std::string>& man_page() {
-  static const std::vector<std::string> lines =
-      lines_of(read_file(fs::path(ORV_SOURCE_DIR) / "docs" / "orvelant-verify.1"));
+  static const std::vector<std::string> lines = lines_of(read_file(fs::path(ORV_SOURCE_DIR) / "docs" / "orvelant-verify.1"));
   return lines;
 }
 
@@ -142,8 +141,8 @@ TEST(ManPage, OptionsDescribesEveryOptionTheArgumentScanAccepts) {
 }
 
 TEST(ManPage, HeaderNamesTheProgramVersion) {
-  const auto th = std::find_if(man_page().begin(), man_page().end(),
-                               [](const std::string& line) { return line.starts_with(".TH "); });
+  const auto th =
+      std::find_if(man_page().begin(), man_page().end(), [](const std::string& line) { return line.starts_with(".TH "); });
   ASSERT_NE(th, man_page().end()) << "docs/orvelant-verify.1 has no .TH line";
   std::string header = *th;
   replace_all(header, "\\-", "-");

@@ -75,8 +75,7 @@ std::string on_path(const std::string& name) {
 Traced traced(const std::string& strace, const std::string& filter, const std::string& program,
               const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& log) {
   // -xx prints every byte of a string in hex, so a path is recovered exactly; -s keeps it whole.
-  std::vector<std::string> argv{strace, "-f", "-qq", "-xx", "-s", "65536", "-o", log, "-e", "trace=" + filter, "--",
-                                program};
+  std::vector<std::string> argv{strace, "-f", "-qq", "-xx", "-s", "65536", "-o", log, "-e", "trace=" + filter, "--", program};
   argv.insert(argv.end(), args.begin(), args.end());
   Traced result{run_process(std::move(argv), env), {}};
   // Exit and signal notes are not calls; "PID name(" starts every line that is one.
@@ -235,8 +234,8 @@ std::vector<Invocation> UnderStrace::build_runs(const TempDir& dir) {
   const std::string expected = dir.write("expected.json", s.expected_json());
   // Timestamps from a test authority the program does not know.
   const tsa::Hierarchy tsa_pki = tsa::make_hierarchy(tsa::KeyKind::P256, tsa::KeyKind::P256);
-  const std::string stamp = dir.write("receipt.stamp.json",
-                                      tsa::stamp_file({{"Test", tsa::openssl_ts_token(tsa_pki, receipt_text)}}));
+  const std::string stamp =
+      dir.write("receipt.stamp.json", tsa::stamp_file({{"Test", tsa::openssl_ts_token(tsa_pki, receipt_text)}}));
   KeyHistory h;
   h.append();
   h.append(tdx::kReceiptSchemaV3);
@@ -268,8 +267,8 @@ std::vector<Invocation> UnderStrace::build_runs(const TempDir& dir) {
       {{"key-receipt", empty, "--key", pin, "--snapshot", snapshot, "--expected", expected, "--json"}, 1},
       {{"key-chain", history, "--contains", kept}, 0},
       {{"key-chain", history, "--snapshot", snapshot, "--expected", expected, "--json"}, 1},
-      {{"attested-record", live + "valid.json", "--key-receipt", receipt, "--snapshot", snapshot, "--expected",
-        expected, "--stamp", stamp},
+      {{"attested-record", live + "valid.json", "--key-receipt", receipt, "--snapshot", snapshot, "--expected", expected,
+        "--stamp", stamp},
        1},
       {{"log-evidence", logs + "receipt.json", "--evidence", logs + "evidence.json"}, 1},
       {{"log-evidence", logs + "receipt-v2.json", "--evidence", logs + "evidence.json", "--json"}, 1},
@@ -279,30 +278,28 @@ std::vector<Invocation> UnderStrace::build_runs(const TempDir& dir) {
   if (const auto shared = shared_dir()) {
     const std::string digicert = (*shared / "testdata/rfc3161/digicert/").string();
     const std::string sigstore = (*shared / "testdata/rfc3161/sigstore/conformance-managed-key-happy-path").string();
-    runs.push_back({{"timestamp", digicert + "ysimonx-file.txt", "--stamp",
-                     digicert + "ysimonx-20230304T154859Z.normalized.stamp.json"},
-                    0});
     runs.push_back(
-        {{"timestamp", sigstore + ".stamped-signature.bin", "--stamp", sigstore + ".normalized.stamp.json", "--json"},
+        {{"timestamp", digicert + "ysimonx-file.txt", "--stamp", digicert + "ysimonx-20230304T154859Z.normalized.stamp.json"},
          0});
+    runs.push_back(
+        {{"timestamp", sigstore + ".stamped-signature.bin", "--stamp", sigstore + ".normalized.stamp.json", "--json"}, 0});
     // A real quote and Intel's real collateral, judged at the real clock (the collateral has
     // expired) and inside its window (every chain and CRL checked against Intel's root). The pins
     // are the test's, so the quote does not match them.
     const fs::path tdx = *shared / "testdata/tdx-real/tee-solver-dstack";
-    const std::string real_receipt = dir.write(
-        "real-receipt.json", R"({"schema":"orvelant/live-key-receipt/v1","alg":"ML-DSA-65","public_key_hex":")" +
-                                 s.pin_hex() + R"(","quote_hex":")" +
-                                 hex_encode(as_bytes(read_file(tdx / "quote_alice.bin"))) + R"(","event_log":)" +
-                                 std::string(trim_unicode(read_file(tdx / "event_log.json"))) +
-                                 R"(,"issued_at":"2025-09-15T12:00:00Z"})");
+    const std::string real_receipt =
+        dir.write("real-receipt.json",
+                  R"({"schema":"orvelant/live-key-receipt/v1","alg":"ML-DSA-65","public_key_hex":")" + s.pin_hex() +
+                      R"(","quote_hex":")" + hex_encode(as_bytes(read_file(tdx / "quote_alice.bin"))) + R"(","event_log":)" +
+                      std::string(trim_unicode(read_file(tdx / "event_log.json"))) + R"(,"issued_at":"2025-09-15T12:00:00Z"})");
     const std::string real_snapshot = dir.write(
         "real-snapshot.json", R"({"schema":"orvelant/intel-collateral-snapshot/v1","fetched_at":"2025-09-15T00:00:00Z",)"
                               R"("source":"public test data","collateral":)" +
                                   std::string(trim_unicode(read_file(tdx / "quote_collateral.json"))) + "}");
-    const std::vector<std::string> key_receipt{"key-receipt", real_receipt, "--key",     pin,
+    const std::vector<std::string> key_receipt{"key-receipt", real_receipt,  "--key",      pin,
                                                "--snapshot",  real_snapshot, "--expected", expected};
     const std::vector<std::string> attested{"attested-record", live + "valid.json", "--key-receipt", real_receipt,
-                                            "--snapshot", real_snapshot, "--expected", expected};
+                                            "--snapshot",      real_snapshot,       "--expected",    expected};
     runs.push_back({key_receipt, 1});
     runs.push_back({attested, 1});
     if (!libfaketime().empty()) {
@@ -325,8 +322,8 @@ std::vector<Invocation> UnderStrace::build_runs(const TempDir& dir) {
     for (const auto& [name, content] : real_saved_responses(dstack)) dir.write("prepared/collateral/" + name, content);
     const std::string real = dir.write("prepared/receipt.json", real_key_receipt(dstack, s.pin_hex()));
     runs.push_back(prepare_run({"collateral-plan", real}, 0, "fmspc=20a06f000000"));
-    runs.push_back(prepare_run(
-        {"snapshot", dir.path("prepared/collateral"), "--out", out, "--receipt", real, "--force"}, 0, "wrote"));
+    runs.push_back(
+        prepare_run({"snapshot", dir.path("prepared/collateral"), "--out", out, "--receipt", real, "--force"}, 0, "wrote"));
     runs.push_back(prepare_run({"inspect", out}, 0, "days_left"));
   }
   return runs;
@@ -371,8 +368,7 @@ TEST_F(UnderStrace, EveryFileOpenedIsANamedInputOrALibrary) {
       }
       if (input(path)) {
         opened.insert(path);
-      } else if (!output_file(runs_[i].args, path) && !loader_file(path) &&
-                 !(kSanitized && path.starts_with("/proc/self/")) &&
+      } else if (!output_file(runs_[i].args, path) && !loader_file(path) && !(kSanitized && path.starts_with("/proc/self/")) &&
                  !(runs_[i].fake_clock && faketime_file(path))) {
         ADD_FAILURE() << describe(runs_[i]) << "\nopened " << path << ":\n" << call;
       }

@@ -186,10 +186,9 @@ TEST(RenderJson, KeyReceiptWritesAbsentOptionalsAsNull) {
   full.notes.clear();
   full.measurements.clear();
   const std::string json = render_json(full);
-  for (const char* member :
-       {"\"tcb_status\": \"UpToDate\",", "\"fmspc\": \"f\",", "\"collateral_valid_until\": \"c\",",
-        "\"prev_receipt_sha256\": \"p\",", "\"sigsum_chain_key_hex\": \"s\",", "\"mr_kms_observed\": \"m\",",
-        "\"advisory_ids\": [],", "\"notes\": [],", "\"measurements\": {},"}) {
+  for (const char* member : {"\"tcb_status\": \"UpToDate\",", "\"fmspc\": \"f\",", "\"collateral_valid_until\": \"c\",",
+                             "\"prev_receipt_sha256\": \"p\",", "\"sigsum_chain_key_hex\": \"s\",", "\"mr_kms_observed\": \"m\",",
+                             "\"advisory_ids\": [],", "\"notes\": [],", "\"measurements\": {},"}) {
     EXPECT_NE(json.find(member), std::string::npos) << member;
   }
 }

@@ -136,9 +136,8 @@ TEST(RenderText, KeyReceiptOmitsAbsentValues) {
 }
 
 tsa::StampResult stamp(std::optional<uint64_t> accuracy) {
-  return {
-      "Sigstore\x1b", "2025-01-01T00:00:00Z", 1735689600,     accuracy, "2025-01-01T00:00:01Z", 1735689601, "SHA-256",
-      "0a1b",         "1.3.6.1.4.1.57264.2",  "CN=tsa\u202e", "ff"};
+  return {"Sigstore\x1b", "2025-01-01T00:00:00Z", 1735689600,     accuracy, "2025-01-01T00:00:01Z", 1735689601, "SHA-256",
+          "0a1b",         "1.3.6.1.4.1.57264.2",  "CN=tsa\u202e", "ff"};
 }
 
 TEST(RenderText, TimestampListsEachStamp) {
@@ -188,8 +187,7 @@ TEST(RenderText, KeyChainWordFollowsValidAlone) {
   tdx::KeyChainReport ok;
   ok.valid = true;
   ok.level2_checked = true;
-  EXPECT_EQ(render_text(ok, "h"),
-            "VALID  h  (key-receipt history, 0 boots, every receipt Intel-verified)\n\n\nRESULT: VALID\n");
+  EXPECT_EQ(render_text(ok, "h"), "VALID  h  (key-receipt history, 0 boots, every receipt Intel-verified)\n\n\nRESULT: VALID\n");
   EXPECT_EQ(report_status(ok), 0);
 }
 
@@ -232,8 +230,7 @@ TEST(RenderText, AttestedRecordWithStamp) {
       "  TCB status (as found): unknown\n"
       "  model: caf\u00e9\\u{001b}[1m\n"
       "  receipt_hash: ab12\n";
-  EXPECT_EQ(render_text(r, "a"),
-            head + "  key receipt existed no later than: 2025-01-01T00:00:01Z (timestamp)\n" + tail);
+  EXPECT_EQ(render_text(r, "a"), head + "  key receipt existed no later than: 2025-01-01T00:00:01Z (timestamp)\n" + tail);
   r.key_receipt_no_later_than.reset();
   EXPECT_EQ(render_text(r, "a"), head + "  key receipt timestamp: NOT valid\n" + tail);
 }

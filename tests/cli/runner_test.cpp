@@ -91,10 +91,8 @@ TEST_F(Runner, KeyReceiptReadsTheClockOnceAfterItsInputs) {
   EXPECT_EQ(clock_reads_, 1);
 
   // A failed read ends the run before the clock or the verifier.
-  EXPECT_EQ(
-      run_with({"key-receipt", doc_, "--snapshot", snapshot_, "--expected", dir_.path("none")}, v, counting_clock())
-          .status,
-      2);
+  EXPECT_EQ(run_with({"key-receipt", doc_, "--snapshot", snapshot_, "--expected", dir_.path("none")}, v, counting_clock()).status,
+            2);
   EXPECT_EQ(clock_reads_, 1);
 }
 
@@ -149,8 +147,8 @@ TEST_F(Runner, KeyChainKeepsListOrderAndFollowsValid) {
     report.outcome = Outcome::Valid;  // `valid` decides
     return report;
   };
-  const auto r = run_with({"key-chain", doc_, "--contains", c2, "--expected", expected2_, "--snapshot", snapshot_,
-                           "--contains", c1, "--expected", expected_},
+  const auto r = run_with({"key-chain", doc_, "--contains", c2, "--expected", expected2_, "--snapshot", snapshot_, "--contains",
+                           c1, "--expected", expected_},
                           v, counting_clock());
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.out.starts_with("INVALID  " + doc_ + "  (key-receipt history, 0 boots, hash links only)\n"));

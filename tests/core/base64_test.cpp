@@ -22,8 +22,8 @@ TEST(Base64, DecodesCanonicalText) {
 }
 
 TEST(Base64, RefusesEveryNonCanonicalForm) {
-  for (std::string_view text : {"Zg", "Zg=", "Zh==", "Zm9=", "Z===", "====", "Zg==Zg==", "Zm 9v", "Zm9v\n",
-                                "Zm-v", "Zm_v", "=Zm9"}) {
+  for (std::string_view text :
+       {"Zg", "Zg=", "Zh==", "Zm9=", "Z===", "====", "Zg==Zg==", "Zm 9v", "Zm9v\n", "Zm-v", "Zm_v", "=Zm9"}) {
     EXPECT_EQ(decoded_hex(text), "refused") << text;
   }
 }

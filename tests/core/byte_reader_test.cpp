@@ -54,12 +54,12 @@ TEST(ByteReader, DerLengthsAreDefiniteShortestAndAtMostThreeOctets) {
   EXPECT_TRUE(reads({0x05, 0x00}));
   EXPECT_TRUE(reads(long_form));
   EXPECT_TRUE(reads(three_octets));
-  EXPECT_FALSE(reads({0x04, 0x81, 0x05, 0, 0, 0, 0, 0}));         // short form was required
-  EXPECT_FALSE(reads({0x04, 0x82, 0x00, 0x80}));                   // leading zero octet
-  EXPECT_FALSE(reads({0x30, 0x80, 0x00, 0x00}));                   // indefinite
+  EXPECT_FALSE(reads({0x04, 0x81, 0x05, 0, 0, 0, 0, 0}));           // short form was required
+  EXPECT_FALSE(reads({0x04, 0x82, 0x00, 0x80}));                    // leading zero octet
+  EXPECT_FALSE(reads({0x30, 0x80, 0x00, 0x00}));                    // indefinite
   EXPECT_FALSE(reads({0x04, 0x84, 0x00, 0x00, 0x00, 0x01, 0xAA}));  // four length octets
-  EXPECT_FALSE(reads({0x1F, 0x01, 0x00}));                         // high tag number
-  EXPECT_FALSE(reads({0x04, 0x02, 0xAA}));                         // contents past the end
+  EXPECT_FALSE(reads({0x1F, 0x01, 0x00}));                          // high tag number
+  EXPECT_FALSE(reads({0x04, 0x02, 0xAA}));                          // contents past the end
   EXPECT_FALSE(reads({0x04}));
 
   DerHeader header;

@@ -17,8 +17,10 @@ TEST(TerminalSafe, EscapesControlInvisibleAndBidiCharacters) {
 // Paths, option names and command words come from argv and are never checked as UTF-8: a byte
 // that starts no character (a raw C1 CSI among them) is shown as a value, never written out.
 TEST(TerminalSafe, ShowsBytesThatAreNotUtf8) {
-  EXPECT_EQ(terminal_safe("\x9b" "2J"), "\\x{9b}2J");
-  EXPECT_EQ(terminal_safe("a\xe2\x82"), "a\\x{e2}\\x{82}");            // cut short at the end
+  EXPECT_EQ(terminal_safe("\x9b"
+                          "2J"),
+            "\\x{9b}2J");
+  EXPECT_EQ(terminal_safe("a\xe2\x82"), "a\\x{e2}\\x{82}");                        // cut short at the end
   EXPECT_EQ(terminal_safe("\xc0\xaf/\xff\xfe"), "\\x{c0}\\x{af}/\\x{ff}\\x{fe}");  // overlong, never-valid bytes
   EXPECT_EQ(terminal_safe("\xed\xa0\x80\u00e9"), "\\x{ed}\\x{a0}\\x{80}\u00e9");   // a surrogate, then a character
 }

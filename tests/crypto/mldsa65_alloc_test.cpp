@@ -24,8 +24,7 @@ std::vector<uint8_t> hex_field(const std::string& json, const std::string& name)
   const size_t key = json.find("\"" + name + "\"");
   const size_t open = json.find('"', json.find(':', key) + 1);
   const size_t close = json.find('"', open + 1);
-  return hex_decode(std::string_view(json).substr(open + 1, close - open - 1))
-      .value_or(std::vector<uint8_t>{});
+  return hex_decode(std::string_view(json).substr(open + 1, close - open - 1)).value_or(std::vector<uint8_t>{});
 }
 
 TEST(Mldsa65Allocation, VerificationNeverAllocates) {
@@ -45,8 +44,7 @@ TEST(Mldsa65Allocation, VerificationNeverAllocates) {
     ASSERT_GE(seen, 3u) << "the allocation counter is not in effect";
   }
 
-  const std::string json = orv::test::read_file(std::filesystem::path(ORV_SOURCE_DIR) /
-                                                "tests/data/mldsa65/bench-300.json");
+  const std::string json = orv::test::read_file(std::filesystem::path(ORV_SOURCE_DIR) / "tests/data/mldsa65/bench-300.json");
   const auto pk = hex_field(json, "pk");
   const auto msg = hex_field(json, "msg");
   const auto ctx = hex_field(json, "ctx");

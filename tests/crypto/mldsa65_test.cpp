@@ -25,8 +25,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 namespace openssl_mldsa65 = orv::test::openssl_mldsa65;
 
-const std::filesystem::path kCommittedData =
-    std::filesystem::path(ORV_SOURCE_DIR) / "tests/data/mldsa65";
+const std::filesystem::path kCommittedData = std::filesystem::path(ORV_SOURCE_DIR) / "tests/data/mldsa65";
 
 rapidjson::Document load_json(const std::filesystem::path& path) {
   rapidjson::Document doc;
@@ -64,8 +63,7 @@ Tally run_external_cases(const rapidjson::Document& cases) {
   Tally tally;
   for (const auto& c : cases.GetArray()) {
     const bool expected = c["valid"].GetBool();
-    const bool got = mldsa65_verify(hex_member(c, "pk"), hex_member(c, "msg"), hex_member(c, "ctx"),
-                                    hex_member(c, "sig"));
+    const bool got = mldsa65_verify(hex_member(c, "pk"), hex_member(c, "msg"), hex_member(c, "ctx"), hex_member(c, "sig"));
     EXPECT_EQ(got, expected) << case_label(c);
     (got ? tally.accepted : tally.rejected)++;
   }
@@ -132,8 +130,7 @@ struct Fixture {
 
 Fixture bench_fixture() {
   const auto doc = load_json(kCommittedData / "bench-300.json");
-  return {hex_member(doc, "pk"), hex_member(doc, "msg"), hex_member(doc, "ctx"),
-          hex_member(doc, "sig")};
+  return {hex_member(doc, "pk"), hex_member(doc, "msg"), hex_member(doc, "ctx"), hex_member(doc, "sig")};
 }
 
 constexpr size_t kZStart = 48;
@@ -240,14 +237,11 @@ TEST_F(Mldsa65Tamper, NonCanonicalHintEncodingsFail) {
 
 // ---- a second opinion: OpenSSL's own ML-DSA-65 (3.5 and later) ---------------------------
 
-#define ORV_REQUIRE_OPENSSL_MLDSA()             \
-  if (!openssl_mldsa65::available())            \
-  GTEST_SKIP() << OpenSSL_version(OPENSSL_VERSION) \
-               << " has no ML-DSA-65 to compare with"
+#define ORV_REQUIRE_OPENSSL_MLDSA() \
+  if (!openssl_mldsa65::available()) GTEST_SKIP() << OpenSSL_version(OPENSSL_VERSION) << " has no ML-DSA-65 to compare with"
 
 std::string hex_dump(const Fixture& f) {
-  return "pk=" + hex_encode(f.pk) + "\nmsg=" + hex_encode(f.msg) + "\nctx=" + hex_encode(f.ctx) +
-         "\nsig=" + hex_encode(f.sig);
+  return "pk=" + hex_encode(f.pk) + "\nmsg=" + hex_encode(f.msg) + "\nctx=" + hex_encode(f.ctx) + "\nsig=" + hex_encode(f.sig);
 }
 
 TEST(Mldsa65AgainstOpenSsl, EveryPublishedVectorGetsTheSameVerdict) {
@@ -291,9 +285,7 @@ TEST(Mldsa65AgainstOpenSsl, RandomKeysMessagesAndCorruptions) {
     for (auto& b : out) b = static_cast<uint8_t>(rng());
     return out;
   };
-  auto flip_bit = [&](Bytes& b, size_t from, size_t to) {
-    b[from + below(to - from)] ^= static_cast<uint8_t>(1u << below(8));
-  };
+  auto flip_bit = [&](Bytes& b, size_t from, size_t to) { b[from + below(to - from)] ^= static_cast<uint8_t>(1u << below(8)); };
   const std::function<void(Fixture&)> corruptions[] = {
       [&](Fixture& f) { flip_bit(f.sig, 0, kZStart); },
       [&](Fixture& f) { flip_bit(f.sig, kZStart, kHintStart); },
@@ -316,8 +308,7 @@ TEST(Mldsa65AgainstOpenSsl, RandomKeysMessagesAndCorruptions) {
     const auto pair = openssl_mldsa65::KeyPair::generate();
     ASSERT_TRUE(pair.has_value());
     for (int message = 0; message < 4; ++message) {
-      Fixture f{pair->public_key(), random_bytes(below(1025)),
-                random_bytes(below(4) == 0 ? 0 : below(256)), {}};
+      Fixture f{pair->public_key(), random_bytes(below(1025)), random_bytes(below(4) == 0 ? 0 : below(256)), {}};
       f.sig = pair->sign(f.msg, f.ctx);
       ASSERT_EQ(f.sig.size(), kMldsa65SignatureBytes);
       ASSERT_TRUE(mldsa65_verify(f.pk, f.msg, f.ctx, f.sig)) << hex_dump(f);
@@ -407,9 +398,7 @@ TEST(Mldsa65Sampling, RejectsCandidateEqualToQ) {
   seed.push_back(0);
   seed.push_back(0);
   const Bytes stream = openssl_shake(EVP_shake128(), seed, 3 * 160);
-  auto candidate = [&](size_t k) {
-    return stream[3 * k] | stream[3 * k + 1] << 8 | (stream[3 * k + 2] & 0x7f) << 16;
-  };
+  auto candidate = [&](size_t k) { return stream[3 * k] | stream[3 * k + 1] << 8 | (stream[3 * k + 2] & 0x7f) << 16; };
   ASSERT_EQ(candidate(157), mldsa65::kQ);
   for (size_t k = 0; k < 157; ++k) ASSERT_LT(candidate(k), mldsa65::kQ);
   mldsa65::Poly a;
@@ -428,17 +417,14 @@ TEST(Mldsa65Ntt, InverseDependsOnlyOnResidues) {
     mldsa65::Poly big, small;
     for (size_t i = 0; i < 256; ++i) {
       // all at the top; alternating signs; random signs just below the top
-      const int32_t sign = pattern == 0   ? 1
-                           : pattern == 1 ? (i % 2 ? 1 : -1)
-                                          : (rng() % 2 ? 1 : -1);
+      const int32_t sign = pattern == 0 ? 1 : pattern == 1 ? (i % 2 ? 1 : -1) : (rng() % 2 ? 1 : -1);
       big[i] = sign * (top - (pattern == 2 ? static_cast<int32_t>(rng() % 1000) : 0));
       small[i] = ((big[i] % q) + q) % q;
     }
     mldsa65::inverse_ntt_of_products(big);
     mldsa65::inverse_ntt_of_products(small);
     for (size_t i = 0; i < 256; ++i) {
-      ASSERT_EQ((big[i] % q + q) % q, (small[i] % q + q) % q)
-          << "pattern " << pattern << " coefficient " << i;
+      ASSERT_EQ((big[i] % q + q) % q, (small[i] % q + q) % q) << "pattern " << pattern << " coefficient " << i;
     }
   }
 }

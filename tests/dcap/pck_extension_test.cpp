@@ -117,8 +117,8 @@ TEST(SgxExtension, DuplicateOidsAreRefusedAtEveryLevel) {
   tcb.tcb_extra = {der_entry(kBase + ".2.17", der_integer(1))};
   EXPECT_EQ(failure_of(tcb.build()), "extension 1.2.840.113741.1.13.1.2.17 appears more than once");
   Parts flag;
-  flag.configuration = der_entry(
-      kBase + ".7", der_sequence({der_entry(kBase + ".7.2", boolean({0})), der_entry(kBase + ".7.2", boolean({0}))}));
+  flag.configuration =
+      der_entry(kBase + ".7", der_sequence({der_entry(kBase + ".7.2", boolean({0})), der_entry(kBase + ".7.2", boolean({0}))}));
   EXPECT_EQ(failure_of(flag.build()), "extension 1.2.840.113741.1.13.1.7.2 appears more than once");
   // Unknown entries are carried along, but they too may not repeat.
   Parts unknown;
@@ -151,28 +151,24 @@ TEST(SgxExtension, RequiredValuesMustBePresentAndWellFormed) {
   EXPECT_EQ(with([](Parts& p) { p.cpusvn = der_entry(kBase + ".2.18", octets(15)); }), "CpuSvn length mismatch");
   EXPECT_EQ(with([](Parts& p) { p.cpusvn = der_entry(kBase + ".2.18", octets(17)); }), "CpuSvn length mismatch");
   EXPECT_EQ(with([](Parts& p) { p.pcesvn = der_entry(kBase + ".2.17", octets(2)); }), "Failed to find PceSvn");
-  EXPECT_EQ(with([](Parts& p) { p.pcesvn = der_entry(kBase + ".2.17", der_integer(65536)); }),
+  EXPECT_EQ(with([](Parts& p) { p.pcesvn = der_entry(kBase + ".2.17", der_integer(65536)); }), "PceSvn length mismatch");
+  EXPECT_EQ(with([](Parts& p) { p.pcesvn = der_entry(kBase + ".2.17", der(0x02, Bytes{0xFF})); }), "PceSvn length mismatch");
+  EXPECT_EQ(with([](Parts& p) {
+              p.pcesvn = der_entry(kBase + ".2.17", der(0x02, Bytes{0x00, 0x05}));
+            }),
             "PceSvn length mismatch");
-  EXPECT_EQ(with([](Parts& p) { p.pcesvn = der_entry(kBase + ".2.17", der(0x02, Bytes{0xFF})); }),
-            "PceSvn length mismatch");
-  EXPECT_EQ(with([](Parts& p) { p.pcesvn = der_entry(kBase + ".2.17", der(0x02, Bytes{0x00, 0x05})); }),
-            "PceSvn length mismatch");
-  EXPECT_EQ(with([](Parts& p) { p.pcesvn = der_entry(kBase + ".2.17", der(0x02, Bytes{})); }),
-            "PceSvn length mismatch");
+  EXPECT_EQ(with([](Parts& p) { p.pcesvn = der_entry(kBase + ".2.17", der(0x02, Bytes{})); }), "PceSvn length mismatch");
   EXPECT_EQ(with([](Parts& p) { p.fmspc = der_entry(kBase + ".4", enumerated({1})); }), "Failed to find Fmspc");
   EXPECT_EQ(with([](Parts& p) { p.fmspc = der_entry(kBase + ".4", octets(5)); }), "Fmspc length mismatch");
-  EXPECT_EQ(with([](Parts& p) { p.sgx_type = der_entry(kBase + ".5", enumerated({0, 1})); }),
-            "Unexpected ENUMERATED length");
-  EXPECT_EQ(with([](Parts& p) { p.sgx_type = der_entry(kBase + ".5", der_integer(1)); }),
-            "Unexpected ENUMERATED length");
+  EXPECT_EQ(with([](Parts& p) { p.sgx_type = der_entry(kBase + ".5", enumerated({0, 1})); }), "Unexpected ENUMERATED length");
+  EXPECT_EQ(with([](Parts& p) { p.sgx_type = der_entry(kBase + ".5", der_integer(1)); }), "Unexpected ENUMERATED length");
   EXPECT_EQ(with([](Parts& p) {
               p.configuration = der_entry(kBase + ".7", der_sequence({der_entry(kBase + ".7.3", boolean({0, 0}))}));
             }),
             "Unexpected BOOLEAN length: 2");
-  EXPECT_EQ(with([](Parts& p) {
-              p.configuration = der_entry(kBase + ".7", der_sequence({der_entry(kBase + ".7.1", boolean({}))}));
-            }),
-            "Unexpected BOOLEAN length: 0");
+  EXPECT_EQ(
+      with([](Parts& p) { p.configuration = der_entry(kBase + ".7", der_sequence({der_entry(kBase + ".7.1", boolean({}))})); }),
+      "Unexpected BOOLEAN length: 0");
 }
 
 TEST(SgxExtension, OidTextIsDottedDecimal) {

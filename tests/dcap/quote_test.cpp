@@ -49,7 +49,7 @@ void expect_each_field_named(const std::vector<uint8_t>& quote, size_t start, co
 }
 
 const std::vector<FieldWidth> kHeaderFields = {
-    {"Header::version", 2}, {"Header::attestation_key_type", 2}, {"Header::tee_type", 4}, {"Header::qe_svn", 2},
+    {"Header::version", 2}, {"Header::attestation_key_type", 2}, {"Header::tee_type", 4},   {"Header::qe_svn", 2},
     {"Header::pce_svn", 2}, {"Header::qe_vendor_id", 16},        {"Header::user_data", 20},
 };
 
@@ -136,10 +136,8 @@ TEST(QuoteDecoding, EveryAuthenticationFieldIsNamedWhenCutShort) {
       {482,
        "Could not decode `QEReportCertificationData::certification_data`: Could not decode "
        "`CertificationData::cert_type`"},
-      {484,
-       "Could not decode `QEReportCertificationData::certification_data`: Could not decode `CertificationData::body`"},
-      {500,
-       "Could not decode `QEReportCertificationData::certification_data`: Could not decode `CertificationData::body`"},
+      {484, "Could not decode `QEReportCertificationData::certification_data`: Could not decode `CertificationData::body`"},
+      {500, "Could not decode `QEReportCertificationData::certification_data`: Could not decode `CertificationData::body`"},
   };
   for (const auto& [body, message] : qe_cases) {
     EXPECT_EQ(decode_failure(auth_cut(v4, v4_signed, 134 + body, body)), top + message) << "QE data cut at " << body;
@@ -169,8 +167,9 @@ TEST(QuoteDecoding, LengthsAreBoundedBeforeAnythingIsRead) {
   std::vector<uint8_t> inner = DcapScenario(QuoteKind::TdxV4).quote();
   put_u32_at(inner, 636 + 130, 1048577);  // the outer certification data's length
   EXPECT_EQ(decode_failure(inner),
-            top + "Could not decode `AuthDataV4::certification_data`: Could not decode `CertificationData::body`: Data "
-                  "length exceeds maximum");
+            top +
+                "Could not decode `AuthDataV4::certification_data`: Could not decode `CertificationData::body`: Data "
+                "length exceeds maximum");
 }
 
 TEST(QuoteDecoding, VersionsTeeTypesAndBodyTypesSelectTheReport) {
@@ -321,8 +320,7 @@ TEST(QuoteSignedScope, CoversHeaderBodyAndReportOfTheRawBytes) {
     ASSERT_TRUE(scope.ok());
     EXPECT_EQ(scope->size(), length);
     EXPECT_EQ(scope->data(), raw.data());
-    EXPECT_EQ(signed_scope(*quote, std::span(raw).first(length - 1)).error().text(),
-              "Failed to get signed quote scope");
+    EXPECT_EQ(signed_scope(*quote, std::span(raw).first(length - 1)).error().text(), "Failed to get signed quote scope");
   }
 }
 

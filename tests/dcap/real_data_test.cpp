@@ -10,9 +10,9 @@
 #include "core/hex.h"
 #include "crypto/digest.h"
 #include "crypto/ecdsa_p256.h"
+#include "dcap/collateral_chain.h"
 #include "dcap/collateral_json.h"
 #include "dcap/verify.h"
-#include "dcap/collateral_chain.h"
 #include "support/shared_data.h"
 
 namespace orv::dcap {
@@ -110,8 +110,7 @@ TEST(RealTdxQuotes, CollateralWindowHoldsToTheSecond) {
   EXPECT_EQ(outcome(set, quote, kWindowStart - 1), "TCBInfo issue date is in the future");
   EXPECT_EQ(outcome(set, quote, kWindowEnd - 1), "valid UpToDate");
   // The PCK CRL is no longer current once its next update has come.
-  EXPECT_EQ(outcome(set, quote, kWindowEnd),
-            "Failed to verify certificate chain: CrlExpired (CRL has expired, at depth 0)");
+  EXPECT_EQ(outcome(set, quote, kWindowEnd), "Failed to verify certificate chain: CrlExpired (CRL has expired, at depth 0)");
   EXPECT_EQ(outcome(set, quote, 1759400000), "TCBInfo expired");
   EXPECT_EQ(outcome(set, quote, kInsideWindow, level2(18)), "TCB eval data number 17 is below minimum 18");
 }
@@ -229,8 +228,7 @@ TEST(RealOlderCollateral, DocumentsParseAndTheirSignaturesVerify) {
   const auto key = crypto::P256PublicKey::from_pkey(X509_get0_pubkey(signer.get()));
   ASSERT_TRUE(key.has_value());
   for (const char* name : {"tcb_info_v3_fmspc_00606A000000", "tcb_info_v3_tdx_fmspc_50806F000000",
-                           "tcb_info_v3_tdx_fmspc_C0806F000000", "qe_identity_v2", "qe_identity_v2_tdx",
-                           "qe_identity_v2_tdx2"}) {
+                           "tcb_info_v3_tdx_fmspc_C0806F000000", "qe_identity_v2", "qe_identity_v2_tdx", "qe_identity_v2_tdx2"}) {
     SCOPED_TRACE(name);
     const std::string text = test::read_file(dir / (std::string(name) + ".signed.json"));
     const std::string hex = test::read_file(dir / (std::string(name) + ".sig.hex"));

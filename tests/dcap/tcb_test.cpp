@@ -39,7 +39,7 @@ AcceptancePolicy accept_all() {
 }
 
 TcbLevelDraft level(std::vector<uint8_t> sgx, uint16_t pcesvn, std::string status,
-                   std::optional<std::vector<uint8_t>> tdx = std::vector<uint8_t>(16, 0)) {
+                    std::optional<std::vector<uint8_t>> tdx = std::vector<uint8_t>(16, 0)) {
   TcbLevelDraft out;
   out.sgx = std::move(sgx);
   out.pcesvn = pcesvn;
@@ -73,8 +73,13 @@ TEST(TcbStatusMerge, IsAsymmetricForOutOfDateAndConfiguration) {
 }
 
 TEST(TcbStatusNames, FollowTheDeclarationOrder) {
-  const char* names[] = {"UpToDate",          "OutOfDateConfigurationNeeded", "OutOfDate", "ConfigurationAndSWHardeningNeeded",
-                         "ConfigurationNeeded", "SWHardeningNeeded",          "Revoked"};
+  const char* names[] = {"UpToDate",
+                         "OutOfDateConfigurationNeeded",
+                         "OutOfDate",
+                         "ConfigurationAndSWHardeningNeeded",
+                         "ConfigurationNeeded",
+                         "SWHardeningNeeded",
+                         "Revoked"};
   for (int i = 0; i < 7; ++i) {
     EXPECT_EQ(tcb_status_name(static_cast<S>(i)), names[i]);
     EXPECT_EQ(tcb_status_from_name(names[i]), static_cast<S>(i));
@@ -232,8 +237,7 @@ TEST(TdxModule, EveryMismatchIsReportedUnderTheCheck) {
   };
   const auto report = [](DcapScenario& s) -> TdReport10& { return std::get<TdReport10>(s.quote_draft.report); };
   const std::vector<Case> cases = {
-      {"no tdxModule", [](DcapScenario& s) { s.tcb_info.module.reset(); },
-       check + "TDX TCB Info is missing tdxModule field"},
+      {"no tdxModule", [](DcapScenario& s) { s.tcb_info.module.reset(); }, check + "TDX TCB Info is missing tdxModule field"},
       {"module mrsigner not hex", [](DcapScenario& s) { s.tcb_info.module->mrsigner[5] = 'x'; },
        check + "Failed to decode tdxModule.mrsigner as hex: invalid character at position 5"},
       {"module attributes odd", [](DcapScenario& s) { s.tcb_info.module->attributes = "000"; },
@@ -256,7 +260,9 @@ TEST(TdxModule, EveryMismatchIsReportedUnderTheCheck) {
        },
        check + "TDX module SEAMATTRIBUTES has bits set outside mask at byte 2"},
       {"module below every level",
-       [](DcapScenario& s) { (*s.tcb_info.identities)[1].levels = {{7, "2024-03-13T00:00:00Z", "UpToDate", {}}}; },
+       [](DcapScenario& s) {
+         (*s.tcb_info.identities)[1].levels = {{7, "2024-03-13T00:00:00Z", "UpToDate", {}}};
+       },
        check + "TDX module ISVSVN 6 is below minimum required from TDX module TCB levels"},
   };
   for (const Case& c : cases) {
@@ -298,8 +304,8 @@ TEST(AcceptancePolicy, Level2ValuesAcceptOnlyCurrentUpToDateCollateral) {
   EXPECT_EQ(policy_text(level2, v, 2001), "Collateral expired: earliest_expiration 2000 < now 2001");
   v.tcb_evaluation_data_number = 16;
   EXPECT_EQ(policy_text(level2, v, 1000), "TCB eval data number 16 is below minimum 17");
-  for (const S status : {S::SWHardeningNeeded, S::ConfigurationNeeded, S::ConfigurationAndSWHardeningNeeded,
-                         S::OutOfDate, S::OutOfDateConfigurationNeeded, S::Revoked}) {
+  for (const S status : {S::SWHardeningNeeded, S::ConfigurationNeeded, S::ConfigurationAndSWHardeningNeeded, S::OutOfDate,
+                         S::OutOfDateConfigurationNeeded, S::Revoked}) {
     v.final_status = status;
     EXPECT_EQ(policy_text(level2, v, 1000),
               "TCB status " + std::string(tcb_status_name(status)) + " is not acceptable by policy");

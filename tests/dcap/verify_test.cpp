@@ -78,7 +78,10 @@ std::vector<FailureCase> failure_cases() {
   const std::string chain_failed = "Failed to verify certificate chain: ";
   return {
       // The pinned root and both CRLs come first.
-      {"RootIsNotACertificate", QuoteKind::TdxV4, none, [](DcapScenario&, Inputs& in) { in.root = {0x30, 0x00}; },
+      {"RootIsNotACertificate", QuoteKind::TdxV4, none,
+       [](DcapScenario&, Inputs& in) {
+         in.root = {0x30, 0x00};
+       },
        "Failed to load root ca"},
       {"RootIsJudgedBeforeCrls", QuoteKind::TdxV4, none,
        [](DcapScenario&, Inputs& in) {
@@ -86,13 +89,11 @@ std::vector<FailureCase> failure_cases() {
          in.collateral.root_ca_crl = "zz";
        },
        "Failed to load root ca"},
-      {"RootCrlIsNotHex", QuoteKind::TdxV4, none,
-       [](DcapScenario&, Inputs& in) { in.collateral.root_ca_crl = "30zz"; },
+      {"RootCrlIsNotHex", QuoteKind::TdxV4, none, [](DcapScenario&, Inputs& in) { in.collateral.root_ca_crl = "30zz"; },
        "Failed to parse CRL: root_ca_crl is not hex"},
       {"PckCrlIsNotACrl", QuoteKind::TdxV4, none, [](DcapScenario&, Inputs& in) { in.collateral.pck_crl = "3000"; },
        "Failed to parse CRL: pck_crl is not one DER CRL"},
-      {"PckCrlWithTrailingByte", QuoteKind::TdxV4, none,
-       [](DcapScenario&, Inputs& in) { in.collateral.pck_crl += "00"; },
+      {"PckCrlWithTrailingByte", QuoteKind::TdxV4, none, [](DcapScenario&, Inputs& in) { in.collateral.pck_crl += "00"; },
        "Failed to parse CRL: pck_crl is not one DER CRL"},
 
       // Decoding and header acceptance, before any collateral document is read.
@@ -108,9 +109,8 @@ std::vector<FailureCase> failure_cases() {
        "SGX TEE quote must have version 3"},
       {"UnknownTeeTypeInVersion5", QuoteKind::TdxV5, [](DcapScenario& s) { s.quote_draft.header.tee_type = 5; }, keep,
        "Unsupported TEE type: 5"},
-      {"AttestationKeyTypeNotP256", QuoteKind::TdxV4,
-       [](DcapScenario& s) { s.quote_draft.header.attestation_key_type = 3; }, keep,
-       "Unsupported DCAP attestation key type"},
+      {"AttestationKeyTypeNotP256", QuoteKind::TdxV4, [](DcapScenario& s) { s.quote_draft.header.attestation_key_type = 3; },
+       keep, "Unsupported DCAP attestation key type"},
 
       // TCB info: reading, dates, issuer chain, signature.
       {"TcbInfoIsNotJson", QuoteKind::TdxV4, none, [](DcapScenario&, Inputs& in) { in.collateral.tcb_info = "{"; },
@@ -136,12 +136,10 @@ std::vector<FailureCase> failure_cases() {
          resign_tcb_info(s, in.collateral);
        },
        "Failed to decode TcbInfo: duplicate field `version`"},
-      {"TcbInfoIssueDateUnparsed", QuoteKind::TdxV4,
-       [](DcapScenario& s) { s.tcb_info.issue_date = "2030-02-30T00:00:00Z"; }, keep,
-       "Failed to parse TCB Info issue date: invalid RFC 3339 date-time"},
-      {"TcbInfoNextUpdateUnparsed", QuoteKind::TdxV4,
-       [](DcapScenario& s) { s.tcb_info.next_update = "2030-04-01 00:00:00Z"; }, keep,
-       "Failed to parse TCB Info next update: invalid RFC 3339 date-time"},
+      {"TcbInfoIssueDateUnparsed", QuoteKind::TdxV4, [](DcapScenario& s) { s.tcb_info.issue_date = "2030-02-30T00:00:00Z"; },
+       keep, "Failed to parse TCB Info issue date: invalid RFC 3339 date-time"},
+      {"TcbInfoNextUpdateUnparsed", QuoteKind::TdxV4, [](DcapScenario& s) { s.tcb_info.next_update = "2030-04-01 00:00:00Z"; },
+       keep, "Failed to parse TCB Info next update: invalid RFC 3339 date-time"},
       {"TcbInfoIssuedOneSecondLater", QuoteKind::TdxV4,
        [](DcapScenario& s) { s.tcb_info.issue_date = test::date_text(now_of(s) + 1); }, keep,
        "TCBInfo issue date is in the future"},
@@ -193,16 +191,16 @@ std::vector<FailureCase> failure_cases() {
        chain_failed + "SignerIsPckCertificate (a platform's PCK certificate cannot sign collateral)"},
       {"TcbSigningCertificateExpired", QuoteKind::TdxV4,
        [](DcapScenario& s) {
-         s.pki.tcb_signing = test::make_certificate({"Test SGX TCB Signing", now_of(s) - 300 * kDay, now_of(s) - 1, false,
-                                                     -1, 3, std::nullopt, false, {}},
-                                                    s.pki.tcb_signing_key, s.pki.root.get(), s.pki.root_key);
+         s.pki.tcb_signing = test::make_certificate(
+             {"Test SGX TCB Signing", now_of(s) - 300 * kDay, now_of(s) - 1, false, -1, 3, std::nullopt, false, {}},
+             s.pki.tcb_signing_key, s.pki.root.get(), s.pki.root_key);
        },
        keep, chain_failed + "CertExpired (certificate has expired, at depth 0)"},
       {"TcbSigningCertificateNotYetValid", QuoteKind::TdxV4,
        [](DcapScenario& s) {
-         s.pki.tcb_signing = test::make_certificate({"Test SGX TCB Signing", now_of(s) + 1, now_of(s) + 300 * kDay, false,
-                                                     -1, 3, std::nullopt, false, {}},
-                                                    s.pki.tcb_signing_key, s.pki.root.get(), s.pki.root_key);
+         s.pki.tcb_signing = test::make_certificate(
+             {"Test SGX TCB Signing", now_of(s) + 1, now_of(s) + 300 * kDay, false, -1, 3, std::nullopt, false, {}},
+             s.pki.tcb_signing_key, s.pki.root.get(), s.pki.root_key);
        },
        keep, chain_failed + "CertNotValidYet (certificate is not yet valid, at depth 0)"},
       {"RootCrlNextUpdateIsNow", QuoteKind::TdxV4, [](DcapScenario& s) { s.root_crl.next_update = now_of(s); }, keep,
@@ -250,8 +248,8 @@ std::vector<FailureCase> failure_cases() {
        "Failed to decode QeIdentity: missing field `mrsigner`"},
       {"QeIdentityMrsignerTooShort", QuoteKind::TdxV4, [](DcapScenario& s) { s.qe_identity.mrsigner = "DC9E"; }, keep,
        "Failed to decode QeIdentity: invalid value: string \"DC9E\", expected 32 bytes of hex in `mrsigner`"},
-      {"QeIdentityIssueDateUnparsed", QuoteKind::TdxV4, [](DcapScenario& s) { s.qe_identity.issue_date = "soon"; },
-       keep, "Failed to parse QE Identity issue date: invalid RFC 3339 date-time"},
+      {"QeIdentityIssueDateUnparsed", QuoteKind::TdxV4, [](DcapScenario& s) { s.qe_identity.issue_date = "soon"; }, keep,
+       "Failed to parse QE Identity issue date: invalid RFC 3339 date-time"},
       {"QeIdentityNextUpdateUnparsed", QuoteKind::TdxV4,
        [](DcapScenario& s) { s.qe_identity.next_update = "2030-04-01T24:00:00Z"; }, keep,
        "Failed to parse QE Identity next update: invalid RFC 3339 date-time"},
@@ -259,8 +257,7 @@ std::vector<FailureCase> failure_cases() {
        [](DcapScenario& s) { s.qe_identity.issue_date = test::date_text(now_of(s) + 1); }, keep,
        "QE Identity issue date is in the future"},
       {"QeIdentityExpiredOneSecondAgo", QuoteKind::TdxV4,
-       [](DcapScenario& s) { s.qe_identity.next_update = test::date_text(now_of(s) - 1); }, keep,
-       "QE Identity expired"},
+       [](DcapScenario& s) { s.qe_identity.next_update = test::date_text(now_of(s) - 1); }, keep, "QE Identity expired"},
       {"QeIdentityChainWithoutCertificates", QuoteKind::TdxV4, none,
        [](DcapScenario&, Inputs& in) { in.collateral.qe_identity_issuer_chain = ""; },
        "Certificate chain is too short for QE Identity"},
@@ -275,8 +272,7 @@ std::vector<FailureCase> failure_cases() {
          in.collateral.qe_identity_issuer_chain = test::certificate_pem(s.pki.tcb_signing.get()) + pem_of("AAAA");
        },
        chain_failed + "BadDer (certificate 1 of the chain)"},
-      {"QeIdentityReserialised", QuoteKind::TdxV4, none,
-       [](DcapScenario&, Inputs& in) { in.collateral.qe_identity += "\n"; },
+      {"QeIdentityReserialised", QuoteKind::TdxV4, none, [](DcapScenario&, Inputs& in) { in.collateral.qe_identity += "\n"; },
        "Signature is invalid for qe_identity in quote_collateral"},
 
       // The QE identity must serve the quote's TEE.
@@ -303,12 +299,10 @@ std::vector<FailureCase> failure_cases() {
        "Unsupported DCAP PCK cert format: 7. Use get_collateral() to fetch PCK certificate."},
       {"QuoteCarriesEncryptedPpid", QuoteKind::SgxV3, [](DcapScenario& s) { s.quote_draft.inner_cert_type = 3; }, keep,
        "Unsupported DCAP PCK cert format: 3. Use get_collateral() to fetch PCK certificate."},
-      {"QuotePckChainEmpty", QuoteKind::TdxV4,
-       [](DcapScenario& s) { s.quote_draft.inner_cert_body = std::vector<uint8_t>{0}; }, keep,
-       "Certificate chain is too short in quote"},
+      {"QuotePckChainEmpty", QuoteKind::TdxV4, [](DcapScenario& s) { s.quote_draft.inner_cert_body = std::vector<uint8_t>{0}; },
+       keep, "Certificate chain is too short in quote"},
       {"CollateralPckChainEmpty", QuoteKind::TdxV4, [](DcapScenario& s) { s.chain_in_collateral = true; },
-       [](DcapScenario&, Inputs& in) { in.collateral.pck_certificate_chain = ""; },
-       "Certificate chain is too short in quote"},
+       [](DcapScenario&, Inputs& in) { in.collateral.pck_certificate_chain = ""; }, "Certificate chain is too short in quote"},
       {"PckLeafIsNotACertificate", QuoteKind::TdxV4,
        [](DcapScenario& s) {
          const std::string pem = pem_of("AAAA") + test::certificate_pem(s.pki.platform_ca.get());
@@ -322,7 +316,10 @@ std::vector<FailureCase> failure_cases() {
          s.quote_draft.inner_cert_body = std::vector<uint8_t>(pem.begin(), pem.end());
        },
        keep, "Failed to extract PCK certificates from quote: more than 8 certificates"},
-      {"PckCertificateRevoked", QuoteKind::TdxV4, [](DcapScenario& s) { s.pck_crl.revoked_serials = {0x0777, 0x1001}; },
+      {"PckCertificateRevoked", QuoteKind::TdxV4,
+       [](DcapScenario& s) {
+         s.pck_crl.revoked_serials = {0x0777, 0x1001};
+       },
        keep, chain_failed + "CertRevoked (certificate revoked, at depth 0)"},
       {"PlatformCaRevoked", QuoteKind::TdxV4, [](DcapScenario& s) { s.root_crl.revoked_serials = {2}; }, keep,
        chain_failed + "CertRevoked (certificate revoked, at depth 1)"},
@@ -351,21 +348,20 @@ std::vector<FailureCase> failure_cases() {
                                                test::certificate_pem(s.pki.root.get());
        },
        chain_failed + "UnknownIssuer (unable to get local issuer certificate, at depth 0)"},
-      {"PckLeafForClientsOnly", QuoteKind::TdxV4,
-       [](DcapScenario& s) { s.pck_cert.extended_key_usage = {"clientAuth"}; }, keep,
+      {"PckLeafForClientsOnly", QuoteKind::TdxV4, [](DcapScenario& s) { s.pck_cert.extended_key_usage = {"clientAuth"}; }, keep,
        chain_failed + "RequiredEkuNotFound (unsuitable certificate purpose, at depth 0)"},
       {"PckLeafIssuedByAnEndEntity", QuoteKind::TdxV4, none,
        [](DcapScenario& s, Inputs& in) {
          // The platform CA's name on a certificate the root issued without CA:TRUE.
          test::P256TestKey key;
          const X509Ptr issuer = test::make_certificate(
-             {"Test SGX PCK Platform CA", now_of(s) - kDay, now_of(s) + kDay, false, -1, 9, std::nullopt, false, {}},
-             key, s.pki.root.get(), s.pki.root_key);
+             {"Test SGX PCK Platform CA", now_of(s) - kDay, now_of(s) + kDay, false, -1, 9, std::nullopt, false, {}}, key,
+             s.pki.root.get(), s.pki.root_key);
          CertDraft draft = s.pck_cert;
          draft.sgx_extension = test::sgx_extension_value(s.pck);
          const X509Ptr leaf = test::make_certificate(draft, s.pck_key, issuer.get(), key);
-         in.collateral.pck_certificate_chain = test::certificate_pem(leaf.get()) + test::certificate_pem(issuer.get()) +
-                                               test::certificate_pem(s.pki.root.get());
+         in.collateral.pck_certificate_chain =
+             test::certificate_pem(leaf.get()) + test::certificate_pem(issuer.get()) + test::certificate_pem(s.pki.root.get());
        },
        chain_failed + "CaUsedAsEndEntity (invalid CA certificate, at depth 1)"},
       {"PckLeafWithAnUnknownCriticalExtension", QuoteKind::TdxV4, none,
@@ -421,14 +417,13 @@ std::vector<FailureCase> failure_cases() {
          s.quote_draft.qe_report.report_data.fill(0);
        },
        keep, "QE report hash mismatch"},
-      {"QeReportFromAnotherSigner", QuoteKind::TdxV4, [](DcapScenario& s) { s.quote_draft.qe_report.mr_signer[31] = 0; },
-       keep,
+      {"QeReportFromAnotherSigner", QuoteKind::TdxV4, [](DcapScenario& s) { s.quote_draft.qe_report.mr_signer[31] = 0; }, keep,
        "QE MRSIGNER mismatch: expected dc9e2a7c6f948f17474e34a7fc43ed030f7c1563f1babddf6340c82e0e54a8c5, got "
        "dc9e2a7c6f948f17474e34a7fc43ed030f7c1563f1babddf6340c82e0e54a800"},
-      {"QeReportOfADebugEnclave", QuoteKind::TdxV4, [](DcapScenario& s) { s.quote_draft.qe_report.attributes[0] = 0x13; },
-       keep, "QE report validation failed: Debug mode is enabled"},
-      {"QeReportOfAnotherProduct", QuoteKind::TdxV4, [](DcapScenario& s) { s.quote_draft.qe_report.isv_prod_id = 3; },
-       keep, "QE ISVPRODID mismatch: expected 2, got 3"},
+      {"QeReportOfADebugEnclave", QuoteKind::TdxV4, [](DcapScenario& s) { s.quote_draft.qe_report.attributes[0] = 0x13; }, keep,
+       "QE report validation failed: Debug mode is enabled"},
+      {"QeReportOfAnotherProduct", QuoteKind::TdxV4, [](DcapScenario& s) { s.quote_draft.qe_report.isv_prod_id = 3; }, keep,
+       "QE ISVPRODID mismatch: expected 2, got 3"},
       {"QeReportMiscselectMasked", QuoteKind::TdxV4,
        [](DcapScenario& s) {
          s.qe_identity.miscselect_mask = "0000FFFF";
@@ -436,8 +431,8 @@ std::vector<FailureCase> failure_cases() {
          s.quote_draft.qe_report.misc_select = 0x12340000;
        },
        keep, "QE MISCSELECT mismatch: expected 00000001 (masked), got 00000000 (masked)"},
-      {"QeReportAttributesMasked", QuoteKind::TdxV4, [](DcapScenario& s) { s.quote_draft.qe_report.attributes[5] = 0x80; },
-       keep, "QE ATTRIBUTES mismatch at byte 5: expected 00 (masked), got 80 (masked)"},
+      {"QeReportAttributesMasked", QuoteKind::TdxV4, [](DcapScenario& s) { s.quote_draft.qe_report.attributes[5] = 0x80; }, keep,
+       "QE ATTRIBUTES mismatch at byte 5: expected 00 (masked), got 80 (masked)"},
       {"QeIdentityWithoutLevels", QuoteKind::TdxV4, [](DcapScenario& s) { s.qe_identity.levels.clear(); }, keep,
        "No TCB levels found in QE Identity"},
       {"QeReportBelowEveryLevel", QuoteKind::TdxV4,
@@ -450,8 +445,8 @@ std::vector<FailureCase> failure_cases() {
        keep, "QE ISVSVN 1 is below minimum required 2 from QE Identity"},
 
       // The quote signature.
-      {"ReportChangedAfterSigning", QuoteKind::TdxV5, none,
-       [](DcapScenario&, Inputs& in) { in.quote[48 + 6 + 600] ^= 0x01; }, "ISV enclave report signature is invalid"},
+      {"ReportChangedAfterSigning", QuoteKind::TdxV5, none, [](DcapScenario&, Inputs& in) { in.quote[48 + 6 + 600] ^= 0x01; },
+       "ISV enclave report signature is invalid"},
       {"HeaderChangedAfterSigning", QuoteKind::SgxV3, none, [](DcapScenario&, Inputs& in) { in.quote[46] ^= 0x01; },
        "ISV enclave report signature is invalid"},
       {"AttestationKeyOffTheCurve", QuoteKind::TdxV4,
@@ -466,7 +461,8 @@ std::vector<FailureCase> failure_cases() {
       // Intel's extension in the PCK leaf.
       {"PckLeafWithoutSgxExtension", QuoteKind::TdxV4, [](DcapScenario& s) { s.pck.in_certificate = false; }, keep,
        "Intel extension not found"},
-      {"PckLeafWithTwoSgxExtensions", QuoteKind::TdxV4, [](DcapScenario& s) {
+      {"PckLeafWithTwoSgxExtensions", QuoteKind::TdxV4,
+       [](DcapScenario& s) {
          s.pck_cert.sgx_extension = test::sgx_extension_value(s.pck);
          s.pck_cert.sgx_extension_twice = true;
        },
@@ -505,9 +501,8 @@ std::vector<FailureCase> failure_cases() {
        "Debug mode is enabled"},
 
       // Time values of the collateral.
-      {"TcbInfoIssuedBeforeTheEpoch", QuoteKind::TdxV4,
-       [](DcapScenario& s) { s.tcb_info.issue_date = "1969-12-31T23:59:59Z"; }, keep,
-       "Failed to parse RFC3339 datetime: TCBInfo issueDate: RFC3339 datetime is before Unix epoch"},
+      {"TcbInfoIssuedBeforeTheEpoch", QuoteKind::TdxV4, [](DcapScenario& s) { s.tcb_info.issue_date = "1969-12-31T23:59:59Z"; },
+       keep, "Failed to parse RFC3339 datetime: TCBInfo issueDate: RFC3339 datetime is before Unix epoch"},
       {"QeIdentityIssuedBeforeTheEpoch", QuoteKind::TdxV4,
        [](DcapScenario& s) { s.qe_identity.issue_date = "1900-01-01T00:00:00Z"; }, keep,
        "Failed to parse RFC3339 datetime: QEIdentity issueDate: RFC3339 datetime is before Unix epoch"},
@@ -519,8 +514,8 @@ std::vector<FailureCase> failure_cases() {
        "Failed to extract PCK CRL number"},
       {"PckCrlNumberAbove32Bits", QuoteKind::TdxV4, [](DcapScenario& s) { s.pck_crl.number = uint64_t{1} << 32; }, keep,
        "CRL number too large for u32"},
-      {"PlatformTcbDateUnparsed", QuoteKind::TdxV4, [](DcapScenario& s) { s.tcb_info.levels[0].date = "2024-03-13"; },
-       keep, "Failed to parse platform TCB date: invalid RFC 3339 date-time"},
+      {"PlatformTcbDateUnparsed", QuoteKind::TdxV4, [](DcapScenario& s) { s.tcb_info.levels[0].date = "2024-03-13"; }, keep,
+       "Failed to parse platform TCB date: invalid RFC 3339 date-time"},
   };
 }
 
@@ -551,7 +546,6 @@ TEST_P(VerificationFailure, IsReportedExactly) {
 
 INSTANTIATE_TEST_SUITE_P(Dcap, VerificationFailure, testing::ValuesIn(failure_cases()),
                          [](const testing::TestParamInfo<FailureCase>& param) { return param.param.name; });
-
 
 // Collateral texts are bounded before they are decoded: one byte over is refused for its size,
 // and a text at the bound is still read.
@@ -597,7 +591,8 @@ TEST(VerificationSuccess, EachQuoteKindPassesUpToDateUnderTheLevel2Policy) {
   for (const QuoteKind kind : {QuoteKind::TdxV4, QuoteKind::TdxV5, QuoteKind::SgxV3}) {
     DcapScenario s(kind);
     const std::vector<uint8_t> quote = s.quote();
-    Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(quote, s.collateral(), s.root_der(), s.now, level2_policy());
+    Expected<VerifiedQuote, dcap::Failure> result =
+        verify_and_accept(quote, s.collateral(), s.root_der(), s.now, level2_policy());
     ASSERT_TRUE(result.ok()) << result.error().text();
     EXPECT_EQ(result->tcb_status, TcbStatus::UpToDate);
     EXPECT_EQ(hex_encode(result->pck.fmspc), "20a06f000000");
@@ -625,7 +620,8 @@ TEST(VerificationSuccess, ValuesForTheReportComeFromTheMatchedLevels) {
   s.qe_identity.evaluation_data_number = 18;
   s.tcb_info.levels[0].advisories = std::vector<std::string>{"INTEL-SA-00837"};
   s.pck_cert.not_after = static_cast<int64_t>(s.now) + 5 * kDay;  // now the earliest
-  Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(s.quote(), s.collateral(), s.root_der(), s.now, level2_policy());
+  Expected<VerifiedQuote, dcap::Failure> result =
+      verify_and_accept(s.quote(), s.collateral(), s.root_der(), s.now, level2_policy());
   ASSERT_TRUE(result.ok()) << result.error().text();
   EXPECT_EQ(result->tcb_evaluation_data_number, 18u);
   EXPECT_EQ(result->advisory_ids, std::vector<std::string>{"INTEL-SA-00837"});
@@ -643,7 +639,8 @@ TEST(VerificationSuccess, DatesAreInclusiveToTheSecond) {
   // A certificate is valid through its notAfter second, and from its notBefore second.
   s.pck_cert.not_after = now_of(s);
   s.pck_cert.not_before = now_of(s);
-  Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(s.quote(), s.collateral(), s.root_der(), s.now, level2_policy());
+  Expected<VerifiedQuote, dcap::Failure> result =
+      verify_and_accept(s.quote(), s.collateral(), s.root_der(), s.now, level2_policy());
   ASSERT_TRUE(result.ok()) << result.error().text();
   // Earliest expiration equal to now passes the policy.
   EXPECT_EQ(result->earliest_expiration, s.now);
@@ -670,7 +667,8 @@ TEST(VerificationSuccess, AcceptedVariantsOfTheCollateral) {
          s.qe_identity.miscselect_mask = "0000FFFF";
          s.quote_draft.qe_report.misc_select = 0xABCD0000;
        }},
-      {"QE level below the first", [](DcapScenario& s) {
+      {"QE level below the first",
+       [](DcapScenario& s) {
          s.qe_identity.levels = {{8, "2024-03-13T00:00:00Z", "UpToDate", std::nullopt},
                                  {6, "2023-03-13T00:00:00Z", "UpToDate", std::nullopt}};
        }},
@@ -682,9 +680,11 @@ TEST(VerificationSuccess, AcceptedVariantsOfTheCollateral) {
        }},
       {"no configuration flags", [](DcapScenario& s) { s.pck.configuration = false; }},
       {"PCK leaf allowing server use", [](DcapScenario& s) { s.pck_cert.extended_key_usage = {"serverAuth"}; }},
-      {"zero padding after the signature data",
-       [](DcapScenario& s) { s.quote_draft.trailing = std::vector<uint8_t>(70, 0); }},
-      {"unrelated serials revoked", [](DcapScenario& s) { s.root_crl.revoked_serials = {0x1001, 77}; }},
+      {"zero padding after the signature data", [](DcapScenario& s) { s.quote_draft.trailing = std::vector<uint8_t>(70, 0); }},
+      {"unrelated serials revoked",
+       [](DcapScenario& s) {
+         s.root_crl.revoked_serials = {0x1001, 77};
+       }},
       {"SGX TCB info version 2 for an SGX quote", [](DcapScenario&) {}},
   };
   for (const auto& [name, change] : variants) {
@@ -765,7 +765,10 @@ TEST(FailureKind, IsSetWhereTheFailureIsRaised) {
       {Expired, [](DcapScenario& s) { s.root_crl.next_update = now_of(s); }},
       {Expired, [](DcapScenario& s) { s.pck_cert.not_after = now_of(s) - 1; }},
       {NotYetValid, [](DcapScenario& s) { s.tcb_info.issue_date = test::date_text(now_of(s) + 1); }},
-      {Revoked, [](DcapScenario& s) { s.pck_crl.revoked_serials = {0x0777, 0x1001}; }},
+      {Revoked,
+       [](DcapScenario& s) {
+         s.pck_crl.revoked_serials = {0x0777, 0x1001};
+       }},
       // Words are not kinds: a document naming itself "expired" is still only the wrong document.
       {Mismatch, [](DcapScenario& s) { s.qe_identity.id = "expired"; }},
   };
@@ -773,7 +776,8 @@ TEST(FailureKind, IsSetWhereTheFailureIsRaised) {
     DcapScenario s(QuoteKind::TdxV4);
     change(s);
     const Inputs in = inputs_of(s);
-    const Expected<VerifiedQuote, dcap::Failure> result = verify_and_accept(in.quote, in.collateral, in.root, in.now, AcceptancePolicy{});
+    const Expected<VerifiedQuote, dcap::Failure> result =
+        verify_and_accept(in.quote, in.collateral, in.root, in.now, AcceptancePolicy{});
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().kind, kind) << result.error().text();
   }

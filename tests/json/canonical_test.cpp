@@ -18,8 +18,7 @@ const std::string kIntegerError =
 const std::string kFloatError =
     "value is not JCS-serializable: float magnitude in (2^53, 1e21): its canonical text reparses as an integer beyond "
     "the I-JSON interop bound \u2014 out of domain";
-const std::string kNonFiniteError =
-    "value is not JCS-serializable: non-finite float (NaN/Infinity) is not JCS-serializable";
+const std::string kNonFiniteError = "value is not JCS-serializable: non-finite float (NaN/Infinity) is not JCS-serializable";
 
 std::string canonical(std::string_view text) {
   Expected<Document, std::string> parsed = parse(text);
@@ -143,12 +142,9 @@ TEST(CanonicalWriter, ProtocolErrors) {
   };
   const std::string prefix = "value is not JCS-serializable: ";
   EXPECT_EQ(error_of([](CanonicalWriter& w) { w.end_object(); }), prefix + "end_object called before begin_object");
-  EXPECT_EQ(error_of([](CanonicalWriter& w) { w.end_object_key(); }),
-            prefix + "end_object_key called before begin_object");
-  EXPECT_EQ(error_of([](CanonicalWriter& w) { w.begin_object_key(); }),
-            prefix + "begin_object_key called before begin_object");
-  EXPECT_EQ(error_of([](CanonicalWriter& w) { w.end_object_value(); }),
-            prefix + "end_object_value called before begin_object");
+  EXPECT_EQ(error_of([](CanonicalWriter& w) { w.end_object_key(); }), prefix + "end_object_key called before begin_object");
+  EXPECT_EQ(error_of([](CanonicalWriter& w) { w.begin_object_key(); }), prefix + "begin_object_key called before begin_object");
+  EXPECT_EQ(error_of([](CanonicalWriter& w) { w.end_object_value(); }), prefix + "end_object_value called before begin_object");
   // After a closed object there is again no object open.
   EXPECT_EQ(error_of([](CanonicalWriter& w) { w.begin_object() && w.end_object() && w.end_object(); }),
             prefix + "end_object called before begin_object");
@@ -163,8 +159,8 @@ TEST(CanonicalWriter, ProtocolErrors) {
   EXPECT_EQ(error_of([](CanonicalWriter& w) { w.begin_object() && w.integer(1); }),
             prefix + "a value written outside a member name or member value");
   EXPECT_EQ(error_of([](CanonicalWriter& w) {
-              w.begin_object() && w.begin_object_key() && w.integer(1) && w.end_object_key() &&
-                  w.begin_object_value() && w.null() && w.end_object_value();
+              w.begin_object() && w.begin_object_key() && w.integer(1) && w.end_object_key() && w.begin_object_value() &&
+                  w.null() && w.end_object_value();
             }),
             prefix + "an object member name that is not a string");
   EXPECT_EQ(error_of([](CanonicalWriter& w) { w.begin_object() && w.key("a") && w.end_object(); }),
@@ -175,8 +171,7 @@ TEST(CanonicalWriter, ProtocolErrors) {
             prefix + "end_object_value called inside an array");
   EXPECT_EQ(error_of([](CanonicalWriter& w) { w.begin_object() && w.key("a") && w.null() && w.null(); }),
             prefix + "a second value in one member name or member value");
-  EXPECT_EQ(error_of([](CanonicalWriter& w) { w.null() && w.null(); }),
-            prefix + "a second value after the complete one");
+  EXPECT_EQ(error_of([](CanonicalWriter& w) { w.null() && w.null(); }), prefix + "a second value after the complete one");
   EXPECT_EQ(error_of([](CanonicalWriter& w) { w.begin_array(); }), prefix + "the value is incomplete");
   EXPECT_EQ(error_of([](CanonicalWriter&) {}), prefix + "the value is incomplete");
   EXPECT_EQ(error_of([](CanonicalWriter& w) { w.string("\xC0\xAF"); }), prefix + "a string that is not UTF-8");
@@ -187,8 +182,8 @@ TEST(CanonicalWriter, BuildsRecordsThroughTheProtocol) {
   ASSERT_TRUE(w.begin_object());
   ASSERT_TRUE(w.key("usage") && w.integer(uint64_t{7}) && w.end_object_value());
   ASSERT_TRUE(w.begin_object_key() && w.string("list") && w.end_object_key() && w.begin_object_value());
-  ASSERT_TRUE(w.begin_array() && w.string("x\"y") && w.number(0.5) && w.begin_object() && w.end_object() &&
-              w.end_array() && w.end_object_value());
+  ASSERT_TRUE(w.begin_array() && w.string("x\"y") && w.number(0.5) && w.begin_object() && w.end_object() && w.end_array() &&
+              w.end_object_value());
   ASSERT_TRUE(w.key("a\u00e9") && w.boolean(false) && w.end_object_value());
   ASSERT_TRUE(w.end_object());
   ASSERT_TRUE(w.finish());

@@ -237,7 +237,8 @@ TEST(JsonTestSuite, ParsingFiles) {
       EXPECT_TRUE(parsed) << name << ": " << parsed.error();
       // Accepted JSON may still break our own rules (fractions, -0, repeated names).
       if (!strict.ok()) {
-        EXPECT_TRUE(strict.error().starts_with("number ") || strict.error().starts_with("duplicate key ")) << name << ": " << strict.error();
+        EXPECT_TRUE(strict.error().starts_with("number ") || strict.error().starts_with("duplicate key "))
+            << name << ": " << strict.error();
       }
     } else if (name.starts_with("n_")) {
       ++n;

@@ -84,8 +84,7 @@ TEST(RecordMapping, WrongTypesNameWhatWasFoundAndWhatWasExpected) {
         << f.value;
   }
   EXPECT_EQ(mapping_error(R"({"a":"x"})", kFlag), "invalid type: string \"x\", expected a boolean");
-  EXPECT_EQ(mapping_error(R"({"a":"a\"b\\c\n\u0001"})", kFlag),
-            R"(invalid type: string "a\"b\\c\n\u{01}", expected a boolean)");
+  EXPECT_EQ(mapping_error(R"({"a":"a\"b\\c\n\u0001"})", kFlag), R"(invalid type: string "a\"b\\c\n\u{01}", expected a boolean)");
   EXPECT_EQ(mapping_error(R"({"name":1})"), "invalid type: integer `1`, expected a string");
   EXPECT_EQ(mapping_error(R"({"count":-1})"), "invalid type: integer `-1`, expected u64");
   EXPECT_EQ(mapping_error(R"({"count":1.0})"), "invalid type: floating point `1.0`, expected u64");
@@ -100,8 +99,9 @@ TEST(RecordMapping, WrongTypesNameWhatWasFoundAndWhatWasExpected) {
 }
 
 TEST(RecordMapping, ErrorsComeInDocumentOrderWithNestedRecordsCheckedInPlace) {
-  EXPECT_EQ(mapping_error(R"({"zzz":1,"name":5})"), "unknown field `zzz`, expected one of `name`, `inner`, `flag`, "
-                                                    "`list`, `map`, `any`, `count`");
+  EXPECT_EQ(mapping_error(R"({"zzz":1,"name":5})"),
+            "unknown field `zzz`, expected one of `name`, `inner`, `flag`, "
+            "`list`, `map`, `any`, `count`");
   EXPECT_EQ(mapping_error(R"({"name":5,"zzz":1})"), "invalid type: integer `5`, expected a string");
   EXPECT_EQ(mapping_error(R"({"inner":{"n":"x"},"zzz":1})"), "invalid type: string \"x\", expected u64");
   EXPECT_EQ(mapping_error(R"({"inner":{"q":1},"name":5})"), "unknown field `q`, expected `n` or `s`");

@@ -14,8 +14,8 @@ const std::string kNotCanonical =
 std::string strict_error(std::string_view text) { return error_of(strict_check(text)).value_or("(accepted)"); }
 
 TEST(StrictCheck, AcceptsIssuerForms) {
-  for (const char* text : {"-9223372036854775808", "18446744073709551615", "0", "-1", "5", "\"x\"", "null", "true",
-                           "{}\n", "[]\r\n\t ", "{\"a\":{\"a\":1}}", "[{\"a\":1},{\"a\":2}]", "{\"a\":1,\"A\":2}",
+  for (const char* text : {"-9223372036854775808", "18446744073709551615", "0", "-1", "5", "\"x\"", "null", "true", "{}\n",
+                           "[]\r\n\t ", "{\"a\":{\"a\":1}}", "[{\"a\":1},{\"a\":2}]", "{\"a\":1,\"A\":2}",
                            "{\"\\u00e9\":\"\\u00e9\",\"\u00e9x\":1}", "{\"a\":[1,2,{\"b\":null}],\"b\":\"\\ud83d\\ude00\"}"}) {
     EXPECT_TRUE(strict_check(text).ok()) << text;
   }
@@ -80,8 +80,7 @@ TEST(SizeGuard, RefusesOnlyAboveTheLimit) {
   const Expected<void, Problem> problem = size_guard("the document", 1048577, 1048576);
   ASSERT_FALSE(problem.ok());
   EXPECT_EQ(problem.error().code, "INPUT_TOO_LARGE");
-  EXPECT_EQ(problem.error().message,
-            "the document is 1048577 bytes; the limit is 1048576 bytes. Refusing without parsing it");
+  EXPECT_EQ(problem.error().message, "the document is 1048577 bytes; the limit is 1048576 bytes. Refusing without parsing it");
   EXPECT_EQ(size_guard("the chain", UINT64_MAX, 268435456).error().message,
             "the chain is 18446744073709551615 bytes; the limit is 268435456 bytes. Refusing without parsing it");
 }

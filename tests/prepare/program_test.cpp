@@ -36,8 +36,7 @@ struct RealRun {
     expected = dir.write("expected-td.json", real_expected_td(dstack));
     pin = dir.write("live-key.hex", key + "\n");
     fs::create_directory(dir.path("collateral"));
-    for (const auto& [name, content] : real_saved_responses(dstack, {true, true}))
-      dir.write("collateral/" + name, content);
+    for (const auto& [name, content] : real_saved_responses(dstack, {true, true})) dir.write("collateral/" + name, content);
   }
   TempDir dir;
   std::string key, receipt, expected, pin;
@@ -48,13 +47,12 @@ TEST(PrepareProgram, PlanSnapshotAndVerifyLeaveOnlyTheUnboundKey) {
   RealRun run(shared);
   const RunResult plan = prepare({"collateral-plan", run.receipt, "--dir", "my collateral"});
   ASSERT_EQ(plan.status, 0) << plan.err;
-  for (const char* shown :
-       {"FMSPC:     20a06f000000", "CA type:   platform", "mkdir -p 'my collateral'",
-        "-o 'my collateral/tcb-info.body' -D 'my collateral/tcb-info.headers' "
-        "'https://api.trustedservices.intel.com/tdx/certification/v4/tcb?fmspc=20a06f000000'",
-        "https://api.trustedservices.intel.com/tdx/certification/v4/qe/identity",
-        "'https://api.trustedservices.intel.com/sgx/certification/v4/pckcrl?ca=platform&encoding=der'",
-        "https://certificates.trustedservices.intel.com/IntelSGXRootCA.der"}) {
+  for (const char* shown : {"FMSPC:     20a06f000000", "CA type:   platform", "mkdir -p 'my collateral'",
+                            "-o 'my collateral/tcb-info.body' -D 'my collateral/tcb-info.headers' "
+                            "'https://api.trustedservices.intel.com/tdx/certification/v4/tcb?fmspc=20a06f000000'",
+                            "https://api.trustedservices.intel.com/tdx/certification/v4/qe/identity",
+                            "'https://api.trustedservices.intel.com/sgx/certification/v4/pckcrl?ca=platform&encoding=der'",
+                            "https://certificates.trustedservices.intel.com/IntelSGXRootCA.der"}) {
     EXPECT_NE(plan.out.find(shown), std::string::npos) << shown << "\n" << plan.out;
   }
 
@@ -75,14 +73,12 @@ TEST(PrepareProgram, PlanSnapshotAndVerifyLeaveOnlyTheUnboundKey) {
   EXPECT_EQ(read_file(again), read_file(snapshot));
 
   if (!fs::exists("/usr/bin/faketime")) GTEST_SKIP() << "faketime is not installed";
-  const RunResult verdict =
-      run_process({"/usr/bin/faketime", "2025-09-15 12:00:00", ORV_BINARY, "key-receipt", run.receipt, "--key", run.pin,
-                   "--snapshot", snapshot, "--expected", run.expected},
-                  std::vector<std::string>{"TZ=:", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0"});
+  const RunResult verdict = run_process({"/usr/bin/faketime", "2025-09-15 12:00:00", ORV_BINARY, "key-receipt", run.receipt,
+                                         "--key", run.pin, "--snapshot", snapshot, "--expected", run.expected},
+                                        std::vector<std::string>{"TZ=:", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0"});
   EXPECT_EQ(verdict.status, 1) << verdict.err;
   size_t problems = 0;
-  for (size_t at = verdict.out.find("\n  ["); at != std::string::npos; at = verdict.out.find("\n  [", at + 1))
-    ++problems;
+  for (size_t at = verdict.out.find("\n  ["); at != std::string::npos; at = verdict.out.find("\n  [", at + 1)) ++problems;
   EXPECT_EQ(problems, 1u) << verdict.out;
   EXPECT_NE(verdict.out.find("\n  [KEY_NOT_BOUND]"), std::string::npos) << verdict.out;
   EXPECT_NE(verdict.out.find("TCB status (as found): UpToDate"), std::string::npos) << verdict.out;
@@ -136,16 +132,14 @@ TEST(PrepareProgram, InspectShowsWithoutJudging) {
   ASSERT_EQ(prepare({"snapshot", run.dir.path("collateral"), "--out", snapshot}).status, 0);
   const RunResult shown = prepare({"inspect", snapshot});
   ASSERT_EQ(shown.status, 0) << shown.err;
-  for (const char* part :
-       {"collateral snapshot (shown, not judged", "fmspc: 20a06f000000", "tcb_evaluation_data_number: 17",
-        "earliest_expiry: 2025-10-02T07:03:51Z", "first_to_expire: the PCK CRL", "days_left: "}) {
+  for (const char* part : {"collateral snapshot (shown, not judged", "fmspc: 20a06f000000", "tcb_evaluation_data_number: 17",
+                           "earliest_expiry: 2025-10-02T07:03:51Z", "first_to_expire: the PCK CRL", "days_left: "}) {
     EXPECT_NE(shown.out.find(part), std::string::npos) << part << "\n" << shown.out;
   }
   const RunResult json = prepare({"inspect", run.receipt, "--json"});
   ASSERT_EQ(json.status, 0) << json.err;
-  for (const char* part :
-       {"\"judged\":false", "\"kind\":\"key receipt\"", "\"fmspc\":\"20a06f000000\"",
-        "\"td_attributes\":\"0000001000000000\"", "\"app-id: d35e277ab5ec51f71f5e395ab2e332ed8db5853a\""}) {
+  for (const char* part : {"\"judged\":false", "\"kind\":\"key receipt\"", "\"fmspc\":\"20a06f000000\"",
+                           "\"td_attributes\":\"0000001000000000\"", "\"app-id: d35e277ab5ec51f71f5e395ab2e332ed8db5853a\""}) {
     EXPECT_NE(json.out.find(part), std::string::npos) << part << "\n" << json.out;
   }
   EXPECT_EQ(prepare({"inspect", run.dir.path("collateral/tcb-info.body")}).status, 1);
@@ -160,11 +154,9 @@ TEST(PrepareProgram, TheManPageNamesEverySubcommandAndOption) {
     return out;
   };
   for (const prepare::Subcommand* subcommand : prepare::subcommands()) {
-    EXPECT_NE(page.find(".SY \"orvelant\\-prepare " + roff(subcommand->name) + "\""), std::string::npos)
-        << subcommand->name;
+    EXPECT_NE(page.find(".SY \"orvelant\\-prepare " + roff(subcommand->name) + "\""), std::string::npos) << subcommand->name;
     for (const prepare::OptionSpec& option : subcommand->arguments.options) {
-      EXPECT_NE(page.find(".TP\n.B" + std::string(option.value_name.empty() ? " " : "I ") + roff(option.name)),
-                std::string::npos)
+      EXPECT_NE(page.find(".TP\n.B" + std::string(option.value_name.empty() ? " " : "I ") + roff(option.name)), std::string::npos)
           << option.name;
     }
   }

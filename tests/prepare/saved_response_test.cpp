@@ -50,10 +50,9 @@ TEST(SavedHeaders, PercentDecodingKeepsPlusAndRefusesBrokenEscapes) {
 TEST(SavedHeaders, HttpDatesInTheirOneFormWithTheRightWeekday) {
   EXPECT_EQ(*read_http_date("Mon, 15 Sep 2025 00:00:00 GMT"), 1757894400);
   EXPECT_EQ(*read_http_date("Thu, 01 Jan 1970 00:00:00 GMT"), 0);
-  EXPECT_EQ(read_http_date("Tue, 15 Sep 2025 00:00:00 GMT").error().text,
-            "names the wrong day of the week for its date");
-  for (const char* bad : {"Mon, 15 Sep 2025 00:00:00 UTC", "Monday, 15-Sep-25 00:00:00 GMT",
-                          "Mon, 31 Sep 2025 00:00:00 GMT", "Mon, 15 Sep 2025 24:00:00 GMT", "2025-09-15T00:00:00Z"}) {
+  EXPECT_EQ(read_http_date("Tue, 15 Sep 2025 00:00:00 GMT").error().text, "names the wrong day of the week for its date");
+  for (const char* bad : {"Mon, 15 Sep 2025 00:00:00 UTC", "Monday, 15-Sep-25 00:00:00 GMT", "Mon, 31 Sep 2025 00:00:00 GMT",
+                          "Mon, 15 Sep 2025 24:00:00 GMT", "2025-09-15T00:00:00Z"}) {
     EXPECT_FALSE(read_http_date(bad)) << bad;
   }
 }
@@ -88,8 +87,7 @@ TEST(SignedBody, RefusesAnythingButTheMemberAndItsSignature) {
 
 TEST(CrlBody, DerAsItStandsAndPemDecoded) {
   EXPECT_EQ(*crl_der(std::string("\x30\x03\x02\x01\x01", 5)), (std::vector<uint8_t>{0x30, 3, 2, 1, 1}));
-  EXPECT_EQ(*crl_der("-----BEGIN X509 CRL-----\nMAMCAQE=\n-----END X509 CRL-----\n"),
-            (std::vector<uint8_t>{0x30, 3, 2, 1, 1}));
+  EXPECT_EQ(*crl_der("-----BEGIN X509 CRL-----\nMAMCAQE=\n-----END X509 CRL-----\n"), (std::vector<uint8_t>{0x30, 3, 2, 1, 1}));
   EXPECT_EQ(crl_der("{\"error\":\"busy\"}").error().text,
             "is neither a DER CRL nor a PEM \"X509 CRL\" block (it starts with \"{\"error\":\"busy\"}\")");
   EXPECT_FALSE(crl_der("-----BEGIN X509 CRL-----\nMAMCAQE\n-----END X509 CRL-----\n"));

@@ -118,9 +118,7 @@ TEST(SnapshotAssembly, EachMistakeIsRefusedByNameWithWhatToDo) {
       {"pck-crl.headers has no SGX-PCK-CRL-Issuer-Chain header",
        [](Files& f) { f["pck-crl.headers"] = test::saved_headers("", ""); }},
       {"the SGX-PCK-CRL-Issuer-Chain header of pck-crl.headers is not a URL-encoded PEM certificate chain",
-       [&](Files& f) {
-         f["pck-crl.headers"] = test::saved_headers("SGX-PCK-CRL-Issuer-Chain", test::url_encode(pck_chain));
-       }},
+       [&](Files& f) { f["pck-crl.headers"] = test::saved_headers("SGX-PCK-CRL-Issuer-Chain", test::url_encode(pck_chain)); }},
       {"tcb-info.headers has no Date header",
        [&](Files& f) {
          f["tcb-info.headers"] = test::saved_headers(
@@ -139,8 +137,7 @@ TEST(SnapshotAssembly, EachMistakeIsRefusedByNameWithWhatToDo) {
        "20a06f000000",
        [&](Files& f) { f["tcb-info.body"] = test::read_file(real.oasis / "tcb_info_v3_tdx_fmspc_C0806F000000.json"); },
        &real.receipt},
-      {"tcb-info.body has a member \"tcb_info\"",
-       [&](Files& f) { f["tcb-info.body"] = R"({"tcb_info":{},"signature":""})"; }},
+      {"tcb-info.body has a member \"tcb_info\"", [&](Files& f) { f["tcb-info.body"] = R"({"tcb_info":{},"signature":""})"; }},
       {"pck-crl.body is a CRL of \"Intel SGX Root CA\", not of a PCK CA",
        [](Files& f) { std::swap(f["pck-crl.body"], f["root-ca-crl.body"]); }},
       {"pck-crl.body is the CRL of the Intel SGX PCK Processor CA, but the receipt's PCK certificate was issued by "

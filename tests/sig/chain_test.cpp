@@ -33,8 +33,7 @@ class Chain : public ::testing::Test {
     return check_chain(text, heads, notary_->public_pem());
   }
   static std::string head(uint64_t length, const std::string& head_hash = "") {
-    return test::chain_head(*notary_, chain_->hashes[0], length,
-                            head_hash.empty() ? chain_->hashes[length - 1] : head_hash);
+    return test::chain_head(*notary_, chain_->hashes[0], length, head_hash.empty() ? chain_->hashes[length - 1] : head_hash);
   }
   static std::string lines(std::initializer_list<int> which) {
     std::string out;
@@ -80,14 +79,13 @@ TEST_F(Chain, EntriesAreKeptOnlyWhenAsked) {
 TEST_F(Chain, LinksAreJudgedEntryByEntryWithoutCascade) {
   const ChainReport gap = judge(lines({0, 2, 3}));
   ASSERT_EQ(gap.problems.size(), 1u);
-  EXPECT_EQ(gap.problems[0],
-            (Problem{"CHAIN_LINK_BROKEN",
-                     "prev_receipt_hash " + chain_->hashes[1] + " does not link to " + chain_->hashes[0], 2}));
+  EXPECT_EQ(gap.problems[0], (Problem{"CHAIN_LINK_BROKEN",
+                                      "prev_receipt_hash " + chain_->hashes[1] + " does not link to " + chain_->hashes[0], 2}));
 
   const ChainReport not_first = judge(lines({1, 2}));
-  EXPECT_EQ(not_first.problems,
-            (std::vector<Problem>{
-                {"CHAIN_LINK_BROKEN", "prev_receipt_hash " + chain_->hashes[0] + " does not link to GENESIS", 1}}));
+  EXPECT_EQ(
+      not_first.problems,
+      (std::vector<Problem>{{"CHAIN_LINK_BROKEN", "prev_receipt_hash " + chain_->hashes[0] + " does not link to GENESIS", 1}}));
 
   // A tampered but strict entry keeps its own problems on its line; the next link still holds
   // because its claimed hash serves as the link.
@@ -108,8 +106,7 @@ TEST_F(Chain, ReadingStopsAtALineItCannotTake) {
   EXPECT_EQ(unparseable.problems[0].message.rfind("unparseable entry (", 0), 0u);
   EXPECT_EQ(unparseable.problems[1],
             (Problem{"HEAD_BEYOND_CHAIN",
-                     "head 1: the notary signed for 3 receipts but this chain has 1: receipts were withheld or truncated",
-                     0}));
+                     "head 1: the notary signed for 3 receipts but this chain has 1: receipts were withheld or truncated", 0}));
   EXPECT_EQ(unparseable.length, 1u);
 
   const ChainReport not_strict = judge(chain_->lines[0] + "\n{\"a\":1.5}\n" + lines({1}));
@@ -181,8 +178,8 @@ TEST_F(Chain, RefusalsBeforeAnythingIsRead) {
 
   const ChainReport big_head = judge(lines({0}), {std::string(65537, ' ')});
   EXPECT_EQ(big_head.problems,
-            (std::vector<Problem>{{"INPUT_TOO_LARGE",
-                                   "a chain head is 65537 bytes; the limit is 65536 bytes. Refusing without parsing it"}}));
+            (std::vector<Problem>{
+                {"INPUT_TOO_LARGE", "a chain head is 65537 bytes; the limit is 65536 bytes. Refusing without parsing it"}}));
   const ChainReport no_pin = check_chain(lines({0}), {}, "\n");
   EXPECT_EQ(no_pin.problems, (std::vector<Problem>{{"PIN_MISSING", "refusing to verify without a pinned notary key"}}));
   EXPECT_EQ(check_chain(lines({0}), {}, "x").problems[0].message,
@@ -200,10 +197,9 @@ TEST_F(Chain, RefusalChainsLinkRefusals) {
   const ChainReport report = judge(first.text() + "\n" + second.text() + "\n" + third.text() + "\n");
   EXPECT_TRUE(report.refusal_chain);
   EXPECT_EQ(report.scope, kRefusalScope);
-  EXPECT_EQ(report.problems,
-            (std::vector<Problem>{
-                {"UNSUPPORTED_SCHEMA", "schema 'tamsel-fabric/refusal/v9' is not tamsel-fabric/refusal/v1", 3},
-                {"CHAIN_LINK_BROKEN", "prev_refusal_hash wrong does not link to " + second.refusal_hash(), 3}}));
+  EXPECT_EQ(report.problems, (std::vector<Problem>{
+                                 {"UNSUPPORTED_SCHEMA", "schema 'tamsel-fabric/refusal/v9' is not tamsel-fabric/refusal/v1", 3},
+                                 {"CHAIN_LINK_BROKEN", "prev_refusal_hash wrong does not link to " + second.refusal_hash(), 3}}));
 }
 
 }  // namespace

@@ -113,8 +113,7 @@ TEST_F(LabReceipt, ChangedManifestBreaksEveryLinkToIt) {
   b.finish();
   b.set(b.part("manifest"), "workload", "something else");
   const ReceiptVerdict verdict = judge(b);
-  EXPECT_EQ(codes(verdict),
-            (std::vector<std::string>{"HASH_MISMATCH", "COUNTERSIGNATURE_INVALID", "LINKAGE", "LINKAGE"}));
+  EXPECT_EQ(codes(verdict), (std::vector<std::string>{"HASH_MISMATCH", "COUNTERSIGNATURE_INVALID", "LINKAGE", "LINKAGE"}));
   EXPECT_EQ(verdict.problems[2].message.rfind("attestation.manifest_hash ", 0), 0u);
   EXPECT_EQ(verdict.problems[3].message.rfind("execution.manifest_hash ", 0), 0u);
 }
@@ -127,37 +126,61 @@ TEST_F(LabReceipt, EachCheckReportsAloneOnAnOtherwiseValidReceipt) {
     Problem expected;
   };
   const std::vector<Case> cases = {
-      {"attestation hash", [](LabReceiptBuilder& b) { b.set(b.part("execution"), "attestation_hash", "00"); }, false,
+      {"attestation hash",
+       [](LabReceiptBuilder& b) { b.set(b.part("execution"), "attestation_hash", "00"); },
+       false,
        {"LINKAGE", ""}},
-      {"attestation id", [](LabReceiptBuilder& b) { b.set(b.part("execution"), "attestation_id", "att-x"); }, true,
+      {"attestation id",
+       [](LabReceiptBuilder& b) { b.set(b.part("execution"), "attestation_id", "att-x"); },
+       true,
        {"LINKAGE", "execution.attestation_id does not match the attestation"}},
-      {"agent id", [](LabReceiptBuilder& b) { b.set(b.part("execution"), "agent_id", "agent-x"); }, true,
+      {"agent id",
+       [](LabReceiptBuilder& b) { b.set(b.part("execution"), "agent_id", "agent-x"); },
+       true,
        {"LINKAGE", "execution.agent_id does not match the attested agent"}},
-      {"job id", [](LabReceiptBuilder& b) { b.set(b.core(), "job_id", "job-x"); }, true,
+      {"job id",
+       [](LabReceiptBuilder& b) { b.set(b.core(), "job_id", "job-x"); },
+       true,
        {"LINKAGE", "job_id disagrees across the receipt"}},
-      {"manifest job id", [](LabReceiptBuilder& b) { b.set(b.part("manifest"), "job_id", "job-x"); }, true,
+      {"manifest job id",
+       [](LabReceiptBuilder& b) { b.set(b.part("manifest"), "job_id", "job-x"); },
+       true,
        {"LINKAGE", "job_id disagrees across the receipt"}},
-      {"policy hash", [](LabReceiptBuilder& b) { b.set(b.part("attestation"), "policy_hash", " \t"); }, true,
+      {"policy hash",
+       [](LabReceiptBuilder& b) { b.set(b.part("attestation"), "policy_hash", " \t"); },
+       true,
        {"POLICY_HASH_MISSING", "attestation carries no policy_hash"}},
-      {"enforcement hash", [](LabReceiptBuilder& b) { b.set(b.part("attestation"), "enforcement_profile_hash", ""); },
-       true, {"ENFORCEMENT_HASH_MISSING", "attestation carries no enforcement_profile_hash (D3)"}},
-      {"meter timestamps", [](LabReceiptBuilder& b) { b.set(b.part("meter"), "release_ts", ""); }, true,
+      {"enforcement hash",
+       [](LabReceiptBuilder& b) { b.set(b.part("attestation"), "enforcement_profile_hash", ""); },
+       true,
+       {"ENFORCEMENT_HASH_MISSING", "attestation carries no enforcement_profile_hash (D3)"}},
+      {"meter timestamps",
+       [](LabReceiptBuilder& b) { b.set(b.part("meter"), "release_ts", ""); },
+       true,
        {"METER", "meter is missing broker timestamps (D6)"}},
       {"meter backwards",
        [](LabReceiptBuilder& b) {
          b.set(b.part("meter"), "release_ts", "2025-01-02");
          b.set(b.part("meter"), "complete_ts", "2025-01-01T00:00:00Z");
        },
-       true, {"METER", "meter window runs backwards: release 2025-01-02 > complete 2025-01-01T00:00:00Z"}},
-      {"zero units", [](LabReceiptBuilder& b) { b.part("meter")["billable_units"].SetUint64(0); }, true,
+       true,
+       {"METER", "meter window runs backwards: release 2025-01-02 > complete 2025-01-01T00:00:00Z"}},
+      {"zero units",
+       [](LabReceiptBuilder& b) { b.part("meter")["billable_units"].SetUint64(0); },
+       true,
        {"METER", "meter bills zero units for a completed job (D6)"}},
-      {"tier", [](LabReceiptBuilder& b) { b.set(b.part("meter"), "tier", "Standard"); }, true,
+      {"tier",
+       [](LabReceiptBuilder& b) { b.set(b.part("meter"), "tier", "Standard"); },
+       true,
        {"METER", "meter tier 'Standard' is not a known tier"}},
       {"embedded key",
-       [](LabReceiptBuilder& b) { b.set(b.core(), "broker_pub_pem", P384TestKey().public_pem()); }, true,
+       [](LabReceiptBuilder& b) { b.set(b.core(), "broker_pub_pem", P384TestKey().public_pem()); },
+       true,
        {"EMBEDDED_KEY_MISMATCH",
         "receipt's embedded broker_pub_pem does not match the pinned key (embedded keys are never trusted \u2014 D2)"}},
-      {"agent signature", [](LabReceiptBuilder& b) { b.set(b.part("attestation"), "agent_sig_pub_pem", "x"); }, true,
+      {"agent signature",
+       [](LabReceiptBuilder& b) { b.set(b.part("attestation"), "agent_sig_pub_pem", "x"); },
+       true,
        {"AGENT_SIGNATURE_INVALID", "execution record signature is invalid under the attested agent key"}},
   };
   for (const Case& c : cases) {
@@ -232,8 +255,7 @@ TEST_F(LabReceipt, UncanonicalisableCoreIsReportedAtEachStepThatNeedsIt) {
   a.part("attestation")["verdicts"].PushBack(rapidjson::Value(uint64_t{9007199254740993ull}), a.receipt.GetAllocator());
   const ReceiptVerdict attestation = judge(a);
   EXPECT_EQ(codes(attestation), (std::vector<std::string>{"CANONICALIZATION", "CANONICALIZATION", "CANONICALIZATION"}));
-  EXPECT_TRUE(attestation.problems[2].message.starts_with(
-      "attestation not canonicalizable: value is not JCS-serializable: "));
+  EXPECT_TRUE(attestation.problems[2].message.starts_with("attestation not canonicalizable: value is not JCS-serializable: "));
   EXPECT_EQ(attestation.outcome, Outcome::Invalid);
 }
 

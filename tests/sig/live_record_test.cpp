@@ -95,8 +95,7 @@ TEST_F(LiveRecord, MissingOrMalformedPinRefuses) {
     const ReceiptVerdict verdict = judge(valid, empty);
     EXPECT_EQ(verdict.outcome, Outcome::Refused);
     ASSERT_EQ(verdict.problems.size(), 1u);
-    EXPECT_EQ(verdict.problems[0],
-              (Problem{"PIN_MISSING", "refusing to verify without a pinned service key"}));
+    EXPECT_EQ(verdict.problems[0], (Problem{"PIN_MISSING", "refusing to verify without a pinned service key"}));
     EXPECT_TRUE(verdict.facts.empty());
   }
   for (const std::string& bad : {bare.substr(2), bare + "00", bare.substr(1), "zz" + bare.substr(2)}) {
@@ -120,8 +119,7 @@ TEST_F(LiveRecord, CaseAndEncodingFaultsAreReportedOnTheirOwn) {
 
   const ReceiptVerdict upper_sig = judge(replace_once(valid, signature, upper(signature)), key);
   EXPECT_EQ(codes(upper_sig), std::vector<std::string>{"SIGNATURE_NOT_CANONICAL"});
-  EXPECT_EQ(upper_sig.problems[0].message,
-            "signature_hex is not lowercase hex; issued signatures are always lowercase");
+  EXPECT_EQ(upper_sig.problems[0].message, "signature_hex is not lowercase hex; issued signatures are always lowercase");
 
   // Not hex at all: no verification is attempted, so no SIGNATURE_INVALID either.
   const ReceiptVerdict odd = judge(replace_once(valid, signature, signature.substr(1)), key);
@@ -138,8 +136,8 @@ TEST_F(LiveRecord, AlgorithmAndSchemaAreJudgedApartFromTheSignature) {
 
   const ReceiptVerdict schema = judge(fixture("schema-v2.json"), key);
   EXPECT_EQ(schema.problems,
-            (std::vector<Problem>{{"UNSUPPORTED_SCHEMA",
-                                   "record schema_version 'v2' is not supported; this verifier accepts [\"v1\"]"}}));
+            (std::vector<Problem>{
+                {"UNSUPPORTED_SCHEMA", "record schema_version 'v2' is not supported; this verifier accepts [\"v1\"]"}}));
 }
 
 TEST_F(LiveRecord, EmbeddedKeyIsNeverTrusted) {
@@ -175,8 +173,7 @@ TEST_F(LiveRecord, SeveralFaultsAccumulateInOrder) {
   const std::string public_key = member_text(valid, "public_key_hex");
   doc = replace_once(doc, public_key, upper(public_key));
   doc = replace_once(doc, "\"agent-7\"", "\"agent-9\"");
-  EXPECT_EQ(codes(judge(doc, key)),
-            (std::vector<std::string>{"UNSUPPORTED_ALG", "KEY_NOT_CANONICAL", "SIGNATURE_INVALID"}));
+  EXPECT_EQ(codes(judge(doc, key)), (std::vector<std::string>{"UNSUPPORTED_ALG", "KEY_NOT_CANONICAL", "SIGNATURE_INVALID"}));
 }
 
 TEST_F(LiveRecord, RecordOfTheWrongShapeDoesNotParse) {

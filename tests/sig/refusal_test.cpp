@@ -49,8 +49,7 @@ TEST_F(Refusal, ClaimsAreJudgedEvenUnderAValidSignature) {
   RefusalBuilder released(*notary_);
   released.core()["released"].SetBool(true);
   released.seal();
-  EXPECT_EQ(problems_of(released),
-            (std::vector<Problem>{{"REFUSAL_CLAIMS_RELEASE", "a refusal must state released: false"}}));
+  EXPECT_EQ(problems_of(released), (std::vector<Problem>{{"REFUSAL_CLAIMS_RELEASE", "a refusal must state released: false"}}));
 
   RefusalBuilder reason(*notary_);
   reason.set("reason_code", "CHANGED_MIND");
@@ -94,8 +93,7 @@ TEST_F(Refusal, HashKeyAndEncodingFaults) {
   std::string signature = upper.refusal["broker_signature_hex"].GetString();
   for (char& c : signature) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   upper.refusal["broker_signature_hex"].SetString(signature.c_str(), upper.refusal.GetAllocator());
-  EXPECT_EQ(problems_of(upper),
-            (std::vector<Problem>{{"SIGNATURE_NOT_CANONICAL", "broker_signature_hex is not lowercase hex"}}));
+  EXPECT_EQ(problems_of(upper), (std::vector<Problem>{{"SIGNATURE_NOT_CANONICAL", "broker_signature_hex is not lowercase hex"}}));
 
   upper.refusal["broker_signature_hex"].SetString("abc", upper.refusal.GetAllocator());
   EXPECT_EQ(problems_of(upper), (std::vector<Problem>{{"SIGNATURE_NOT_HEX", "broker_signature_hex is not hex"}}));
@@ -114,8 +112,8 @@ TEST_F(Refusal, PinAndShape) {
   b.seal();
   EXPECT_EQ(judge(b.text(), "").problems[0].code, "PIN_MISSING");
   EXPECT_EQ(judge(b.text(), "garbage").problems,
-            (std::vector<Problem>{{"PIN_INVALID",
-                                   "the pinned key is not a P-384 public key in PEM form; refusals need the notary key"}}));
+            (std::vector<Problem>{
+                {"PIN_INVALID", "the pinned key is not a P-384 public key in PEM form; refusals need the notary key"}}));
   b.core().AddMember("extra", 1, b.refusal.GetAllocator());
   const ReceiptVerdict verdict = judge(b);
   ASSERT_EQ(verdict.problems.size(), 1u);
@@ -130,8 +128,7 @@ TEST_F(Refusal, ReasonsHoldOnlyStrings) {
   b.core()["reasons"].PushBack(rapidjson::Value(5), b.refusal.GetAllocator());
   const ReceiptVerdict verdict = judge(b);
   ASSERT_EQ(verdict.problems.size(), 1u);
-  EXPECT_EQ(verdict.problems[0].message.rfind("refusal does not parse: invalid type: integer `5`, expected a string", 0),
-            0u)
+  EXPECT_EQ(verdict.problems[0].message.rfind("refusal does not parse: invalid type: integer `5`, expected a string", 0), 0u)
       << verdict.problems[0].message;
 }
 

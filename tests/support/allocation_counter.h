@@ -14,8 +14,7 @@
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ORV_COUNT_ALLOCATIONS 0
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || \
-    __has_feature(thread_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
 #define ORV_COUNT_ALLOCATIONS 0
 #endif
 #endif
@@ -38,8 +37,7 @@ std::atomic<size_t> g_allocations{0};
 #if ORV_COUNT_ALLOCATIONS
 namespace {
 void note_allocation() {
-  if (g_counting.load(std::memory_order_relaxed))
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1, std::memory_order_relaxed);
 }
 }  // namespace
 

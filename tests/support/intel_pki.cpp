@@ -78,8 +78,7 @@ std::string components(const std::vector<uint8_t>& svns) {
   std::string out = "[";
   for (size_t i = 0; i < svns.size(); ++i) {
     if (i > 0) out += ",";
-    out += "{\"svn\":" + decimal(svns[i]) + (i == 0 ? ",\"category\":\"BIOS\",\"type\":\"Early Microcode Update\"" : "") +
-           "}";
+    out += "{\"svn\":" + decimal(svns[i]) + (i == 0 ? ",\"category\":\"BIOS\",\"type\":\"Early Microcode Update\"" : "") + "}";
   }
   return out + "]";
 }
@@ -227,10 +226,10 @@ dcap::X509Ptr make_certificate(const CertDraft& draft, const P256TestKey& subjec
   require(cert != nullptr && X509_set_version(cert.get(), 2) == 1, "certificate");
   require(ASN1_INTEGER_set_uint64(X509_get_serialNumber(cert.get()), draft.serial) == 1, "serial");
   X509_NAME* name = X509_get_subject_name(cert.get());
-  require(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                     reinterpret_cast<const unsigned char*>(draft.common_name.c_str()), -1, -1, 0) == 1 &&
-              X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                                         reinterpret_cast<const unsigned char*>("Test Corporation"), -1, -1, 0) == 1,
+  require(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(draft.common_name.c_str()),
+                                     -1, -1, 0) == 1 &&
+              X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Test Corporation"), -1,
+                                         -1, 0) == 1,
           "subject");
   require(X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name) == 1, "issuer");
   require(ASN1_TIME_set(X509_getm_notBefore(cert.get()), static_cast<time_t>(draft.not_before)) != nullptr &&
@@ -265,9 +264,9 @@ dcap::X509Ptr make_certificate(const CertDraft& draft, const P256TestKey& subjec
 
 std::vector<uint8_t> make_crl(const CrlDraft& draft, const X509* issuer, const P256TestKey& issuer_key) {
   dcap::X509CrlPtr crl(X509_CRL_new());
-  require(crl && X509_CRL_set_version(crl.get(), 1) == 1 &&
-              X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer)) == 1,
-          "CRL");
+  require(
+      crl && X509_CRL_set_version(crl.get(), 1) == 1 && X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer)) == 1,
+      "CRL");
   Asn1TimePtr this_update(ASN1_TIME_set(nullptr, static_cast<time_t>(draft.this_update)));
   require(this_update && X509_CRL_set1_lastUpdate(crl.get(), this_update.get()) == 1, "CRL thisUpdate");
   if (draft.next_update) {
@@ -313,8 +312,8 @@ std::string TcbInfoDraft::json() const {
     out += ",\"tdxModuleIdentities\":[";
     for (size_t i = 0; i < identities->size(); ++i) {
       const ModuleIdentityDraft& identity = (*identities)[i];
-      out += (i > 0 ? "," : "") + std::string("{\"id\":") + json_string(identity.id) + "," +
-             module_members(identity.values) + ",\"tcbLevels\":" + isv_levels(identity.levels) + "}";
+      out += (i > 0 ? "," : "") + std::string("{\"id\":") + json_string(identity.id) + "," + module_members(identity.values) +
+             ",\"tcbLevels\":" + isv_levels(identity.levels) + "}";
     }
     out += "]";
   }
@@ -331,11 +330,11 @@ std::string TcbInfoDraft::json() const {
 
 std::string QeIdentityDraft::json() const {
   return "{\"id\":" + json_string(id) + ",\"version\":" + decimal(version) + ",\"issueDate\":" + json_string(issue_date) +
-         ",\"nextUpdate\":" + json_string(next_update) + ",\"tcbEvaluationDataNumber\":" +
-         decimal(evaluation_data_number) + ",\"miscselect\":" + json_string(miscselect) +
-         ",\"miscselectMask\":" + json_string(miscselect_mask) + ",\"attributes\":" + json_string(attributes) +
-         ",\"attributesMask\":" + json_string(attributes_mask) + ",\"mrsigner\":" + json_string(mrsigner) +
-         ",\"isvprodid\":" + decimal(isvprodid) + ",\"tcbLevels\":" + isv_levels(levels) + "}";
+         ",\"nextUpdate\":" + json_string(next_update) + ",\"tcbEvaluationDataNumber\":" + decimal(evaluation_data_number) +
+         ",\"miscselect\":" + json_string(miscselect) + ",\"miscselectMask\":" + json_string(miscselect_mask) +
+         ",\"attributes\":" + json_string(attributes) + ",\"attributesMask\":" + json_string(attributes_mask) +
+         ",\"mrsigner\":" + json_string(mrsigner) + ",\"isvprodid\":" + decimal(isvprodid) +
+         ",\"tcbLevels\":" + isv_levels(levels) + "}";
 }
 
 std::vector<uint8_t> encode_header(const dcap::Header& h) {
@@ -458,14 +457,13 @@ std::vector<uint8_t> build_quote(QuoteDraft draft, const P256TestKey& attestatio
 
 TestIntelPki::TestIntelPki(uint64_t now) {
   const auto t = static_cast<int64_t>(now);
-  root = make_certificate({"Test SGX Root CA", t - 700 * kDay, t + 7000 * kDay, true, 1, 1, std::nullopt, false, {}},
-                          root_key, nullptr, root_key);
-  platform_ca = make_certificate(
-      {"Test SGX PCK Platform CA", t - 400 * kDay, t + 3650 * kDay, true, 0, 2, std::nullopt, false, {}},
-      platform_ca_key, root.get(), root_key);
-  tcb_signing = make_certificate(
-      {"Test SGX TCB Signing", t - 300 * kDay, t + 2500 * kDay, false, -1, 3, std::nullopt, false, {}},
-      tcb_signing_key, root.get(), root_key);
+  root = make_certificate({"Test SGX Root CA", t - 700 * kDay, t + 7000 * kDay, true, 1, 1, std::nullopt, false, {}}, root_key,
+                          nullptr, root_key);
+  platform_ca =
+      make_certificate({"Test SGX PCK Platform CA", t - 400 * kDay, t + 3650 * kDay, true, 0, 2, std::nullopt, false, {}},
+                       platform_ca_key, root.get(), root_key);
+  tcb_signing = make_certificate({"Test SGX TCB Signing", t - 300 * kDay, t + 2500 * kDay, false, -1, 3, std::nullopt, false, {}},
+                                 tcb_signing_key, root.get(), root_key);
 }
 
 std::string sign_hex(const P256TestKey& key, std::string_view text) { return hex_encode(key.sign(as_bytes(text))); }

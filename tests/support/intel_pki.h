@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "dcap/quote.h"
-#include "support/p256_test_key.h"
-#include "dcap/verify.h"
 #include "dcap/collateral_chain.h"
+#include "dcap/quote.h"
+#include "dcap/verify.h"
+#include "support/p256_test_key.h"
 
 namespace orv::test {
 
@@ -146,10 +146,10 @@ struct QuoteDraft {
   std::vector<uint8_t> qe_auth_data = std::vector<uint8_t>(32, 0x5A);
   uint16_t outer_cert_type = 6;
   uint16_t inner_cert_type = 5;
-  std::optional<std::vector<uint8_t>> inner_cert_body;  // replaces the PEM chain when set
-  bool bind_attestation_key = true;                     // write SHA-256(key || auth data) into the QE report
+  std::optional<std::vector<uint8_t>> inner_cert_body;           // replaces the PEM chain when set
+  bool bind_attestation_key = true;                              // write SHA-256(key || auth data) into the QE report
   std::optional<std::array<uint8_t, 64>> attestation_key_bytes;  // carried instead of the signing key's point
-  std::vector<uint8_t> trailing;                        // bytes after the authentication data
+  std::vector<uint8_t> trailing;                                 // bytes after the authentication data
 };
 
 // Bytes of each part as a quote carries them.

@@ -85,15 +85,22 @@ LabReceiptBuilder::LabReceiptBuilder(const P384TestKey& notary, const P384TestKe
     : notary_(notary), agent_(agent) {
   const std::string n = std::to_string(serial);
   receipt = parse_template(R"({"core":{
-    "schema":"tamsel-fabric/records/v2","receipt_id":"rcpt-)" + n + R"(","job_id":"job-)" + n + R"(",
-    "manifest":{"schema":"tamsel-fabric/records/v2","job_id":"job-)" + n + R"(","tenant_id":"tenant-acme",
-      "plan_hash":"p1","workload":"summarise","input_url":"s3://in/)" + n + R"(","input_ciphertext_hash":"c1",
-      "output_url":"s3://out/)" + n + R"(","policy_id":"policy-7","created_at":"2026-11-30T09:00:00Z"},
-    "attestation":{"schema":"tamsel-fabric/records/v2","attestation_id":"att-)" + n + R"(","job_id":"job-)" + n + R"(",
-      "manifest_hash":"","agent_id":"agent-7","agent_sig_pub_pem":"","agent_kem_pub_hex":"00ff","nonce":"n)" + n + R"(",
+    "schema":"tamsel-fabric/records/v2","receipt_id":"rcpt-)" +
+                           n + R"(","job_id":"job-)" + n + R"(",
+    "manifest":{"schema":"tamsel-fabric/records/v2","job_id":"job-)" +
+                           n + R"(","tenant_id":"tenant-acme",
+      "plan_hash":"p1","workload":"summarise","input_url":"s3://in/)" +
+                           n + R"(","input_ciphertext_hash":"c1",
+      "output_url":"s3://out/)" +
+                           n + R"(","policy_id":"policy-7","created_at":"2026-11-30T09:00:00Z"},
+    "attestation":{"schema":"tamsel-fabric/records/v2","attestation_id":"att-)" +
+                           n + R"(","job_id":"job-)" + n + R"(",
+      "manifest_hash":"","agent_id":"agent-7","agent_sig_pub_pem":"","agent_kem_pub_hex":"00ff","nonce":"n)" +
+                           n + R"(",
       "verdicts":[{"check":"measurement","ok":true}],"evidence_hashes":["e1","e2"],"policy_hash":"ph",
       "enforcement_profile_hash":"eph","verified_at":"2026-11-30T09:01:00Z"},
-    "execution":{"schema":"tamsel-fabric/records/v2","job_id":"job-)" + n + R"(","attestation_id":"att-)" + n + R"(",
+    "execution":{"schema":"tamsel-fabric/records/v2","job_id":"job-)" +
+                           n + R"(","attestation_id":"att-)" + n + R"(",
       "manifest_hash":"","attestation_hash":"","result_ciphertext_hash":"r1","exit_status":"0","agent_id":"agent-7",
       "agent_started_at":"2026-11-30T09:02:00Z","agent_finished_at":"2026-11-30T09:03:00Z"},
     "execution_signature":"",
@@ -132,8 +139,8 @@ LabReceiptBuilder& LabReceiptBuilder::seal() {
 
 RefusalBuilder::RefusalBuilder(const P384TestKey& notary, std::string prev_refusal_hash, int serial) : notary_(notary) {
   const std::string n = std::to_string(serial);
-  refusal = parse_template(R"({"core":{"schema":"tamsel-fabric/refusal/v1","refusal_id":"ref-)" + n +
-                           R"(","job_id":"job-)" + n + R"(","tenant_id":"tenant-acme","manifest_hash":"mh","agent_id":"agent-7",
+  refusal = parse_template(R"({"core":{"schema":"tamsel-fabric/refusal/v1","refusal_id":"ref-)" + n + R"(","job_id":"job-)" + n +
+                           R"(","tenant_id":"tenant-acme","manifest_hash":"mh","agent_id":"agent-7",
     "nonce":"n)" + n + R"(","stage":"release","reason_code":"EVIDENCE_REJECTED","reasons":["quote too old","tcb out of date"],
     "policy_hash":"ph","enforcement_profile_hash":"eph","evidence_hashes":["e1"],"released":false,
     "prev_refusal_hash":"","issued_at":"2026-11-30T10:00:00Z","broker_pub_pem":""},
@@ -156,8 +163,8 @@ RefusalBuilder& RefusalBuilder::seal() {
   return *this;
 }
 
-std::string chain_head(const P384TestKey& notary, const std::string& first_hash, uint64_t length,
-                       const std::string& head_hash, const std::string& issued_at) {
+std::string chain_head(const P384TestKey& notary, const std::string& first_hash, uint64_t length, const std::string& head_hash,
+                       const std::string& issued_at) {
   rapidjson::Document head;
   head.SetObject();
   auto& alloc = head.GetAllocator();

@@ -78,8 +78,8 @@ class RefusalBuilder {
 };
 
 // A signed chain head over the given entry hashes (first, and the one at `length`).
-std::string chain_head(const P384TestKey& notary, const std::string& first_hash, uint64_t length,
-                       const std::string& head_hash, const std::string& issued_at = "2026-12-01T00:00:00Z");
+std::string chain_head(const P384TestKey& notary, const std::string& first_hash, uint64_t length, const std::string& head_hash,
+                       const std::string& issued_at = "2026-12-01T00:00:00Z");
 
 // A chain of `count` valid lab receipts, one per line, each linking to the one before.
 struct TestChain {

@@ -19,8 +19,7 @@ struct Params {
     size_t n = 0;
     // An empty context is the default; OpenSSL refuses an empty octet string without data.
     if (input == Input::pure && !context.empty()) {
-      list[n++] = OSSL_PARAM_construct_octet_string(
-          "context-string", const_cast<uint8_t*>(context.data()), context.size());
+      list[n++] = OSSL_PARAM_construct_octet_string("context-string", const_cast<uint8_t*>(context.data()), context.size());
     }
     if (input == Input::internal) list[n++] = OSSL_PARAM_construct_int("message-encoding", &zero);
     if (input == Input::mu) list[n++] = OSSL_PARAM_construct_int("mu", &one);
@@ -60,9 +59,7 @@ Bytes KeyPair::sign(std::span<const uint8_t> message, std::span<const uint8_t> c
   Params params(context, Input::pure);
   Bytes out(crypto::kMldsa65SignatureBytes);
   size_t length = out.size();
-  if (!ctx ||
-      EVP_DigestSignInit_ex(ctx.get(), nullptr, nullptr, nullptr, nullptr, key_.get(),
-                            params.list.data()) != 1 ||
+  if (!ctx || EVP_DigestSignInit_ex(ctx.get(), nullptr, nullptr, nullptr, nullptr, key_.get(), params.list.data()) != 1 ||
       EVP_DigestSign(ctx.get(), out.data(), &length, message.data(), message.size()) != 1) {
     ERR_clear_error();
     return {};
@@ -72,27 +69,24 @@ Bytes KeyPair::sign(std::span<const uint8_t> message, std::span<const uint8_t> c
 }
 
 crypto::PkeyPtr decode_public_key(std::span<const uint8_t> public_key) {
-  crypto::PkeyPtr key(EVP_PKEY_new_raw_public_key_ex(nullptr, kAlgorithm, nullptr,
-                                                     public_key.data(), public_key.size()));
+  crypto::PkeyPtr key(EVP_PKEY_new_raw_public_key_ex(nullptr, kAlgorithm, nullptr, public_key.data(), public_key.size()));
   ERR_clear_error();
   return key;
 }
 
-bool verify(EVP_PKEY* key, std::span<const uint8_t> message, std::span<const uint8_t> context,
-            std::span<const uint8_t> signature, Input input) {
+bool verify(EVP_PKEY* key, std::span<const uint8_t> message, std::span<const uint8_t> context, std::span<const uint8_t> signature,
+            Input input) {
   crypto::MdCtxPtr ctx(EVP_MD_CTX_new());
   Params params(context, input);
   const bool valid = ctx &&
-                     EVP_DigestVerifyInit_ex(ctx.get(), nullptr, nullptr, nullptr, nullptr, key,
-                                             params.list.data()) == 1 &&
-                     EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
-                                      message.data(), message.size()) == 1;
+                     EVP_DigestVerifyInit_ex(ctx.get(), nullptr, nullptr, nullptr, nullptr, key, params.list.data()) == 1 &&
+                     EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), message.data(), message.size()) == 1;
   if (!valid) ERR_clear_error();
   return valid;
 }
 
-bool verify(std::span<const uint8_t> public_key, std::span<const uint8_t> message,
-            std::span<const uint8_t> context, std::span<const uint8_t> signature, Input input) {
+bool verify(std::span<const uint8_t> public_key, std::span<const uint8_t> message, std::span<const uint8_t> context,
+            std::span<const uint8_t> signature, Input input) {
   const crypto::PkeyPtr key = decode_public_key(public_key);
   return key && verify(key.get(), message, context, signature, input);
 }

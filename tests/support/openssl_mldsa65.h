@@ -37,12 +37,11 @@ class KeyPair {
 crypto::PkeyPtr decode_public_key(std::span<const uint8_t> public_key);
 
 // OpenSSL's verdict under a decoded key; a refused context or any error counts as not valid.
-bool verify(EVP_PKEY* key, std::span<const uint8_t> message, std::span<const uint8_t> context,
-            std::span<const uint8_t> signature, Input input = Input::pure);
+bool verify(EVP_PKEY* key, std::span<const uint8_t> message, std::span<const uint8_t> context, std::span<const uint8_t> signature,
+            Input input = Input::pure);
 
 // The same from the key's bytes, as our verifier takes them.
-bool verify(std::span<const uint8_t> public_key, std::span<const uint8_t> message,
-            std::span<const uint8_t> context, std::span<const uint8_t> signature,
-            Input input = Input::pure);
+bool verify(std::span<const uint8_t> public_key, std::span<const uint8_t> message, std::span<const uint8_t> context,
+            std::span<const uint8_t> signature, Input input = Input::pure);
 
 }  // namespace orv::test::openssl_mldsa65

@@ -37,8 +37,7 @@ EVP_PKEY* P256TestKey::pkey() const { return impl_->key.get(); }
 std::array<uint8_t, 64> P256TestKey::point() const {
   std::array<uint8_t, 65> encoded{};
   size_t length = 0;
-  if (EVP_PKEY_get_octet_string_param(impl_->key.get(), OSSL_PKEY_PARAM_PUB_KEY, encoded.data(), encoded.size(),
-                                      &length) != 1 ||
+  if (EVP_PKEY_get_octet_string_param(impl_->key.get(), OSSL_PKEY_PARAM_PUB_KEY, encoded.data(), encoded.size(), &length) != 1 ||
       length != 65 || encoded[0] != 0x04) {
     ADD_FAILURE() << "cannot read the public point";
   }

@@ -19,7 +19,7 @@ std::string read_file(const std::filesystem::path& path);
 }  // namespace orv::test
 
 // Skips the current test when the shared folder is absent; binds `dir` to it otherwise.
-#define ORV_REQUIRE_SHARED(dir)                                                      \
-  const auto dir##_opt = ::orv::test::shared_dir();                                  \
+#define ORV_REQUIRE_SHARED(dir)                                                     \
+  const auto dir##_opt = ::orv::test::shared_dir();                                 \
   if (!dir##_opt) GTEST_SKIP() << "shared test material not present (fresh clone)"; \
   const std::filesystem::path dir = *dir##_opt

@@ -20,8 +20,7 @@ std::vector<uint8_t> KeyHistory::boot_key(uint32_t boot) {
   return key;
 }
 
-std::string KeyHistory::receipt(std::string_view schema, const std::vector<uint8_t>& key,
-                                std::optional<std::string> link) {
+std::string KeyHistory::receipt(std::string_view schema, const std::vector<uint8_t>& key, std::optional<std::string> link) {
   const bool v3 = schema == tdx::kReceiptSchemaV3;
   scenario.schema = std::string(schema);
   scenario.live_key = key;

@@ -17,9 +17,7 @@ std::string json_string(std::string_view text) {
   return buffer.GetString();
 }
 
-std::string member(std::string_view name, std::string_view value) {
-  return json_string(name) + ":" + json_string(value);
-}
+std::string member(std::string_view name, std::string_view value) { return json_string(name) + ":" + json_string(value); }
 
 }  // namespace
 
@@ -66,8 +64,8 @@ dcap::TdReport10& Level2Scenario::td() {
 }
 
 std::string Level2Scenario::receipt_json() {
-  tdx::LiveKeyReceipt receipt{schema, "ML-DSA-65", pin_hex(), "", event_log, issued_at,
-                              prev_receipt_sha256, sigsum_chain_key_hex, rekor_key_spki_b64};
+  tdx::LiveKeyReceipt receipt{
+      schema, "ML-DSA-65", pin_hex(), "", event_log, issued_at, prev_receipt_sha256, sigsum_chain_key_hex, rekor_key_spki_b64};
   auto* enclave = std::get_if<dcap::EnclaveReport>(&dcap.quote_draft.report);
   if (bind_key) {
     const auto binding = tdx::key_binding(receipt, live_key);
@@ -88,8 +86,7 @@ std::string Level2Scenario::receipt_json() {
   for (const tdx::EventLogEntry& e : event_log) {
     if (!events.empty()) events += ",";
     events += "{\"imr\":" + std::to_string(e.imr) + ",\"event_type\":" + std::to_string(e.event_type) + "," +
-              member("digest", e.digest) + "," + member("event", e.event) + "," + member("event_payload", e.event_payload) +
-              "}";
+              member("digest", e.digest) + "," + member("event", e.event) + "," + member("event_payload", e.event_payload) + "}";
   }
   std::string out = "{" + member("schema", schema) + "," + member("alg", "ML-DSA-65") + "," +
                     member("public_key_hex", pin_hex()) + "," + member("quote_hex", hex_encode(dcap.quote())) +
@@ -102,13 +99,11 @@ std::string Level2Scenario::receipt_json() {
 
 std::string Level2Scenario::snapshot_json() const {
   const dcap::QuoteCollateralV3 c = dcap.collateral();
-  std::string collateral = member("pck_crl_issuer_chain", c.pck_crl_issuer_chain) + "," +
-                           member("root_ca_crl", c.root_ca_crl) + "," + member("pck_crl", c.pck_crl) + "," +
-                           member("tcb_info_issuer_chain", c.tcb_info_issuer_chain) + "," +
-                           member("tcb_info", c.tcb_info) + "," + member("tcb_info_signature", c.tcb_info_signature) +
-                           "," + member("qe_identity_issuer_chain", c.qe_identity_issuer_chain) + "," +
-                           member("qe_identity", c.qe_identity) + "," +
-                           member("qe_identity_signature", c.qe_identity_signature);
+  std::string collateral = member("pck_crl_issuer_chain", c.pck_crl_issuer_chain) + "," + member("root_ca_crl", c.root_ca_crl) +
+                           "," + member("pck_crl", c.pck_crl) + "," + member("tcb_info_issuer_chain", c.tcb_info_issuer_chain) +
+                           "," + member("tcb_info", c.tcb_info) + "," + member("tcb_info_signature", c.tcb_info_signature) + "," +
+                           member("qe_identity_issuer_chain", c.qe_identity_issuer_chain) + "," +
+                           member("qe_identity", c.qe_identity) + "," + member("qe_identity_signature", c.qe_identity_signature);
   if (c.pck_certificate_chain) collateral += "," + member("pck_certificate_chain", *c.pck_certificate_chain);
   return "{" + member("schema", tdx::kSnapshotSchema) + "," + member("fetched_at", fetched_at) + "," +
          member("source", "test collateral") + ",\"collateral\":{" + collateral + "}}";
@@ -121,12 +116,11 @@ std::string Level2Scenario::expected_json() const {
   const dcap::TdReport10& r = sgx ? kNoTdReport : const_cast<Level2Scenario*>(this)->td();
   std::string out = "{" + member("schema", tdx::kExpectedTdSchema) + "," + member("td_attributes", hex_encode(r.td_attributes)) +
                     "," + member("xfam", hex_encode(r.xfam)) + "," + member("mr_td", hex_encode(r.mr_td)) + "," +
-                    member("mr_config_id", hex_encode(r.mr_config_id)) + "," + member("mr_owner", hex_encode(r.mr_owner)) +
-                    "," + member("mr_owner_config", hex_encode(r.mr_owner_config)) + "," +
-                    member("rt_mr0", hex_encode(r.rt_mr0)) + "," + member("rt_mr1", hex_encode(r.rt_mr1)) + "," +
-                    member("rt_mr2", hex_encode(r.rt_mr2)) + "," + member("app_id", "a1b2c3") + "," +
-                    member("compose_hash", "c0ffee") + "," + member("os_image_hash", "0123abcd") + "," +
-                    member("key_provider", "6b6d73");
+                    member("mr_config_id", hex_encode(r.mr_config_id)) + "," + member("mr_owner", hex_encode(r.mr_owner)) + "," +
+                    member("mr_owner_config", hex_encode(r.mr_owner_config)) + "," + member("rt_mr0", hex_encode(r.rt_mr0)) +
+                    "," + member("rt_mr1", hex_encode(r.rt_mr1)) + "," + member("rt_mr2", hex_encode(r.rt_mr2)) + "," +
+                    member("app_id", "a1b2c3") + "," + member("compose_hash", "c0ffee") + "," +
+                    member("os_image_hash", "0123abcd") + "," + member("key_provider", "6b6d73");
   if (expected_mr_kms) out += "," + member("mr_kms", *expected_mr_kms);
   return out + ",\"min_tcb_evaluation_data_number\":0}";
 }

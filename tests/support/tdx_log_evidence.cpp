@@ -27,9 +27,7 @@ std::string evidence_json(std::string_view key_id, const std::vector<EvidencePro
                           const std::vector<std::string>& rekor, std::string_view schema) {
   rapidjson::StringBuffer buffer;
   rapidjson::Writer<rapidjson::StringBuffer> out(buffer);
-  const auto text = [&](std::string_view value) {
-    out.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
-  };
+  const auto text = [&](std::string_view value) { out.String(value.data(), static_cast<rapidjson::SizeType>(value.size())); };
   out.StartObject();
   out.Key("schema");
   text(schema);
@@ -86,8 +84,8 @@ LogEvidenceFixture::LogEvidenceFixture() : receipt(log_evidence_file("receipt.js
     return;
   }
   for (const auto& m : material["sigsum"].GetObject()) {
-    proofs_[text_of(m.name)] = {text_of(m.value["log_key_hex"]), m.value["leaf_index"].GetUint64(),
-                                text_of(m.value["proof"]), std::nullopt};
+    proofs_[text_of(m.name)] = {text_of(m.value["log_key_hex"]), m.value["leaf_index"].GetUint64(), text_of(m.value["proof"]),
+                                std::nullopt};
   }
   for (const auto& m : material["rekor"].GetObject()) rekor_[text_of(m.name)] = text_of(m.value);
 
@@ -125,8 +123,7 @@ std::string LogEvidenceFixture::gate(std::string_view name) const {
   return found == gates_.end() ? std::string() : found->second;
 }
 
-std::string LogEvidenceFixture::evidence(const std::vector<EvidenceProof>& proofs,
-                                         const std::vector<std::string>& rekor) const {
+std::string LogEvidenceFixture::evidence(const std::vector<EvidenceProof>& proofs, const std::vector<std::string>& rekor) const {
   return evidence_json(key_id, proofs, rekor);
 }
 

@@ -28,16 +28,15 @@ struct EvidenceProof {
 
 // An evidence document with its members in the declared order.
 std::string evidence_json(std::string_view key_id, const std::vector<EvidenceProof>& proofs,
-                          const std::vector<std::string>& rekor,
-                          std::string_view schema = tdx::kLogEvidenceSchema);
+                          const std::vector<std::string>& rekor, std::string_view schema = tdx::kLogEvidenceSchema);
 
 class LogEvidenceFixture {
  public:
   // Read once per test program.
   static const LogEvidenceFixture& get();
 
-  std::string receipt;  // receipt.json: every proof and entry below logs its hash
-  std::string key_id;   // of its live key
+  std::string receipt;                // receipt.json: every proof and entry below logs its hash
+  std::string key_id;                 // of its live key
   std::vector<std::string> log_keys;  // the test policy's two logs, in hex
 
   tdx::LogEvidenceTrust trust() const;

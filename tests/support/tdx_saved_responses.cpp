@@ -62,8 +62,7 @@ std::map<std::string, std::string> real_saved_responses(const std::filesystem::p
       {"qe-identity.headers",
        saved_headers("SGX-Enclave-Identity-Issuer-Chain", read_file(dir / "qe_identity_issuer_chain.pem"), style)},
       {"pck-crl.body", read_file(dir / "pck_crl.der")},
-      {"pck-crl.headers",
-       saved_headers("SGX-PCK-CRL-Issuer-Chain", read_file(dir / "pck_crl_issuer_chain.pem"), style)},
+      {"pck-crl.headers", saved_headers("SGX-PCK-CRL-Issuer-Chain", read_file(dir / "pck_crl_issuer_chain.pem"), style)},
       {"root-ca-crl.body", read_file(dir / "root_ca_crl.der")},
   };
 }
@@ -96,9 +95,8 @@ std::string real_expected_td(const std::filesystem::path& dir) {
   pin("rt_mr1", td->rt_mr1);
   pin("rt_mr2", td->rt_mr2);
   const auto log = json::parse(read_file(dir / "event_log.json"));
-  for (const auto& [field, event] :
-       {std::pair{"app_id", "app-id"}, std::pair{"compose_hash", "compose-hash"},
-        std::pair{"os_image_hash", "os-image-hash"}, std::pair{"key_provider", "key-provider"}}) {
+  for (const auto& [field, event] : {std::pair{"app_id", "app-id"}, std::pair{"compose_hash", "compose-hash"},
+                                     std::pair{"os_image_hash", "os-image-hash"}, std::pair{"key_provider", "key-provider"}}) {
     for (const json::Value& entry : log->root().GetArray()) {
       if (entry["imr"].GetUint64() == 3 && std::string_view(entry["event"].GetString()) == event) {
         out += ",\"" + std::string(field) + "\":\"" + entry["event_payload"].GetString() + "\"";

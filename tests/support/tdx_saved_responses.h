@@ -30,8 +30,7 @@ std::string saved_headers(std::string_view chain_name, std::string_view chain_pe
                           std::string_view status_line = "HTTP/1.1 200 OK");
 
 // File name -> content: tcb-info, qe-identity and pck-crl (.body, .headers), root-ca-crl.body.
-std::map<std::string, std::string> real_saved_responses(const std::filesystem::path& dstack_dir,
-                                                        const ResponseStyle& style = {});
+std::map<std::string, std::string> real_saved_responses(const std::filesystem::path& dstack_dir, const ResponseStyle& style = {});
 
 // The key receipt (v1) around quote_alice.bin and its event log, and the matching expected-TD
 // file (minimum TCB evaluation data number 17).

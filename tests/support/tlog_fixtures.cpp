@@ -83,14 +83,12 @@ std::array<uint8_t, 64> Ed25519TestKey::sign(std::string_view message) const {
   size_t len = signature.size();
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   if (EVP_DigestSignInit(ctx, nullptr, nullptr, nullptr, impl_->key) != 1 ||
-      EVP_DigestSign(ctx, signature.data(), &len, reinterpret_cast<const unsigned char*>(message.data()),
-                     message.size()) != 1) {
+      EVP_DigestSign(ctx, signature.data(), &len, reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1) {
     ADD_FAILURE() << "Ed25519 signing failed";
   }
   EVP_MD_CTX_free(ctx);
   return signature;
 }
-
 
 // ---- reference Merkle trees ----
 
@@ -171,8 +169,8 @@ tlog::SigsumPolicy SigsumTestPolicy::policy() const {
   return parsed ? *parsed : tlog::SigsumPolicy{};
 }
 
-SigsumProofBuilder::SigsumProofBuilder(const Ed25519TestKey& log, const Ed25519TestKey& submitter,
-                                       const Hash& message, uint64_t size, uint64_t index)
+SigsumProofBuilder::SigsumProofBuilder(const Ed25519TestKey& log, const Ed25519TestKey& submitter, const Hash& message,
+                                       uint64_t size, uint64_t index)
     : log_(log) {
   const Hash checksum = crypto::sha256(message);
   std::string signed_data(tlog::kSigsumLeafNamespace);
@@ -216,8 +214,7 @@ SigsumProofBuilder& SigsumProofBuilder::sign_tree_head(uint64_t size, const Hash
 
 SigsumProofBuilder& SigsumProofBuilder::cosign(const Ed25519TestKey& witness, uint64_t timestamp) {
   const std::array<uint8_t, 64> signature = witness.sign(tlog::cosignature_message(timestamp, checkpoint_body()));
-  tree_head.push_back("cosignature=" + hex_encode(witness.key_hash()) + " " + decimal(timestamp) + " " +
-                      hex_encode(signature));
+  tree_head.push_back("cosignature=" + hex_encode(witness.key_hash()) + " " + decimal(timestamp) + " " + hex_encode(signature));
   return *this;
 }
 
@@ -249,8 +246,7 @@ rapidjson::Document parse_json(const std::string& text) {
 
 RekorTestLog::RekorTestLog(std::string origin) : origin_(std::move(origin)) {}
 
-RekorTestLog::RekorTestLog(std::string origin, const std::array<uint8_t, 32>& seed)
-    : origin_(std::move(origin)), key_(seed) {}
+RekorTestLog::RekorTestLog(std::string origin, const std::array<uint8_t, 32>& seed) : origin_(std::move(origin)), key_(seed) {}
 
 std::string RekorTestLog::spki_base64() const {
   std::vector<uint8_t> spki = *hex_decode(kEd25519SpkiPrefixHex);
@@ -273,8 +269,8 @@ std::string RekorTestLog::sign_note(std::string_view body, std::string_view name
   return std::string(body) + "\n\xE2\x80\x94 " + signer + " " + base64_of(blob) + "\n";
 }
 
-RekorEntryBuilder::RekorEntryBuilder(const RekorTestLog& log, const P256TestKey& signer, const Hash& digest,
-                                     uint64_t index, uint64_t size)
+RekorEntryBuilder::RekorEntryBuilder(const RekorTestLog& log, const P256TestKey& signer, const Hash& digest, uint64_t index,
+                                     uint64_t size)
     : log_(log), index_(index), size_(size) {
   body = parse_json(
       R"({"apiVersion":"0.0.2","kind":"hashedrekord","spec":{"hashedRekordV002":{)"
@@ -322,8 +318,7 @@ RekorEntryBuilder& RekorEntryBuilder::seal_bytes(std::string_view body_bytes) {
     const std::string text = base64_of(node);
     proof["hashes"].PushBack(rapidjson::Value(text.c_str(), entry.GetAllocator()), entry.GetAllocator());
   }
-  set_string(entry, proof["checkpoint"], "envelope",
-      log_.sign_note(tlog::compose_checkpoint_body(log_.origin(), size_, root)));
+  set_string(entry, proof["checkpoint"], "envelope", log_.sign_note(tlog::compose_checkpoint_body(log_.origin(), size_, root)));
   set_string(entry, entry, "canonicalizedBody", base64_of(body_bytes));
   return *this;
 }

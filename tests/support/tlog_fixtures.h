@@ -32,7 +32,7 @@ Hash filler_hash(uint64_t n);
 
 class Ed25519TestKey {
  public:
-  Ed25519TestKey();                                      // a fresh key
+  Ed25519TestKey();                                              // a fresh key
   explicit Ed25519TestKey(const std::array<uint8_t, 32>& seed);  // the key of a fixed seed
   ~Ed25519TestKey();
   Ed25519TestKey(Ed25519TestKey&&) noexcept;
@@ -76,8 +76,8 @@ struct SigsumTestPolicy {
 // `message` under `submitter` in a tree of `size` leaves at `index`, with no cosignatures.
 class SigsumProofBuilder {
  public:
-  SigsumProofBuilder(const Ed25519TestKey& log, const Ed25519TestKey& submitter, const Hash& message,
-                     uint64_t size = 10, uint64_t index = 7);
+  SigsumProofBuilder(const Ed25519TestKey& log, const Ed25519TestKey& submitter, const Hash& message, uint64_t size = 10,
+                     uint64_t index = 7);
 
   std::vector<std::string> header;     // version, log, leaf
   std::vector<std::string> tree_head;  // size, root_hash, signature, then cosignatures

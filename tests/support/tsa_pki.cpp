@@ -43,28 +43,20 @@ EVP_PKEY* generate(KeyKind kind) {
       }
       return key;
     }
-    case KeyKind::P256:
-      return EVP_EC_gen("P-256");
-    case KeyKind::P384:
-      return EVP_EC_gen("P-384");
-    case KeyKind::P521:
-      return EVP_EC_gen("P-521");
-    case KeyKind::Ed25519:
-      return EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
+    case KeyKind::P256: return EVP_EC_gen("P-256");
+    case KeyKind::P384: return EVP_EC_gen("P-384");
+    case KeyKind::P521: return EVP_EC_gen("P-521");
+    case KeyKind::Ed25519: return EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
   }
   return nullptr;
 }
 
 const EVP_MD* md_of(Hash hash) {
   switch (hash) {
-    case Hash::Sha256:
-      return EVP_sha256();
-    case Hash::Sha384:
-      return EVP_sha384();
-    case Hash::Sha512:
-      return EVP_sha512();
-    case Hash::Sha1:
-      return EVP_sha1();
+    case Hash::Sha256: return EVP_sha256();
+    case Hash::Sha384: return EVP_sha384();
+    case Hash::Sha512: return EVP_sha512();
+    case Hash::Sha1: return EVP_sha1();
   }
   return nullptr;
 }
@@ -99,8 +91,7 @@ std::string key_usage_value(const std::vector<int>& bits) {
 void add_extension(X509* cert, const Extension& ext) {
   ASN1_OBJECT* oid = OBJ_txt2obj(ext.oid.c_str(), 1);
   ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
-  ASN1_OCTET_STRING_set(value, reinterpret_cast<const unsigned char*>(ext.value.data()),
-                        static_cast<int>(ext.value.size()));
+  ASN1_OCTET_STRING_set(value, reinterpret_cast<const unsigned char*>(ext.value.data()), static_cast<int>(ext.value.size()));
   X509_EXTENSION* extension = X509_EXTENSION_create_by_OBJ(nullptr, oid, ext.critical ? 1 : 0, value);
   X509_add_ext(cert, extension, -1);
   X509_EXTENSION_free(extension);
@@ -131,12 +122,9 @@ bool is_ec(const TestKey& key) {
 
 std::string ecdsa_oid(Hash hash) {
   switch (hash) {
-    case Hash::Sha384:
-      return "1.2.840.10045.4.3.3";
-    case Hash::Sha512:
-      return "1.2.840.10045.4.3.4";
-    default:
-      return "1.2.840.10045.4.3.2";
+    case Hash::Sha384: return "1.2.840.10045.4.3.3";
+    case Hash::Sha512: return "1.2.840.10045.4.3.4";
+    default: return "1.2.840.10045.4.3.2";
   }
 }
 
@@ -159,16 +147,15 @@ const TestKey& TestKey::get(KeyKind kind, int index) {
   return *slot;
 }
 
-TestCert make_cert(const CertSpec& spec, const TestKey& subject_key, const TestCert* issuer,
-                   const TestKey& issuer_key) {
+TestCert make_cert(const CertSpec& spec, const TestKey& subject_key, const TestCert* issuer, const TestKey& issuer_key) {
   X509Owned cert(X509_new());
   X509_set_version(cert.get(), X509_VERSION_3);
   ASN1_INTEGER_set_int64(X509_get_serialNumber(cert.get()), spec.serial);
   X509_NAME* subject = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_UTF8,
-                             reinterpret_cast<const unsigned char*>(spec.organization.c_str()), -1, -1, 0);
-  X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
-                             reinterpret_cast<const unsigned char*>(spec.common_name.c_str()), -1, -1, 0);
+  X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(spec.organization.c_str()), -1,
+                             -1, 0);
+  X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(spec.common_name.c_str()), -1,
+                             -1, 0);
   if (issuer) {
     X509Owned issuer_cert = decode(issuer->der);
     X509_set_issuer_name(cert.get(), X509_get_subject_name(issuer_cert.get()));
@@ -219,8 +206,8 @@ CertSpec signer_spec(std::string name) {
 }
 
 orv::tsa::PinnedAuthority Hierarchy::authority(std::string name) const {
-  return {std::move(name), std::vector<uint8_t>(root.der.begin(), root.der.end()),
-          crypto::sha256_hex(as_bytes(root.der)), kTestPolicy};
+  return {std::move(name), std::vector<uint8_t>(root.der.begin(), root.der.end()), crypto::sha256_hex(as_bytes(root.der)),
+          kTestPolicy};
 }
 
 std::vector<std::string> Hierarchy::token_certs() const {
@@ -254,14 +241,10 @@ Hierarchy make_hierarchy(KeyKind root, KeyKind signer, int intermediates) {
 
 std::string hash_oid(Hash hash) {
   switch (hash) {
-    case Hash::Sha256:
-      return "2.16.840.1.101.3.4.2.1";
-    case Hash::Sha384:
-      return "2.16.840.1.101.3.4.2.2";
-    case Hash::Sha512:
-      return "2.16.840.1.101.3.4.2.3";
-    case Hash::Sha1:
-      return "1.3.14.3.2.26";
+    case Hash::Sha256: return "2.16.840.1.101.3.4.2.1";
+    case Hash::Sha384: return "2.16.840.1.101.3.4.2.2";
+    case Hash::Sha512: return "2.16.840.1.101.3.4.2.3";
+    case Hash::Sha1: return "1.3.14.3.2.26";
   }
   return "";
 }
@@ -290,8 +273,8 @@ std::string TokenBuilder::tst_der() const {
   if (tst_info) return *tst_info;
   const std::string imprint = imprint_value.value_or(hash_of(imprint_hash, subject));
   return der::seq({tst_version, policy,
-                   der::seq({der::algorithm(hash_oid(imprint_hash), imprint_parameters), der::octets(imprint)}), serial,
-                   gen_time, accuracy, nonce, tsa, extensions});
+                   der::seq({der::algorithm(hash_oid(imprint_hash), imprint_parameters), der::octets(imprint)}), serial, gen_time,
+                   accuracy, nonce, tsa, extensions});
 }
 
 std::string TokenBuilder::attribute(std::string_view oid, const std::vector<std::string>& values) {
@@ -312,9 +295,8 @@ std::string TokenBuilder::signing_time_attribute() const {
 
 std::string TokenBuilder::signing_certificate_v2_attribute(std::optional<Hash> hash) const {
   // Without a hash the ESSCertIDv2 leaves hashAlgorithm at its SHA-256 default.
-  std::string id = hash
-                       ? der::seq({der::algorithm(hash_oid(*hash)), der::octets(hash_of(*hash, hierarchy->signer.der))})
-                       : der::seq({der::octets(hash_of(Hash::Sha256, hierarchy->signer.der))});
+  std::string id = hash ? der::seq({der::algorithm(hash_oid(*hash)), der::octets(hash_of(*hash, hierarchy->signer.der))})
+                        : der::seq({der::octets(hash_of(Hash::Sha256, hierarchy->signer.der))});
   return attribute("1.2.840.113549.1.9.16.2.47", {der::seq({der::seq({id})})});
 }
 
@@ -325,9 +307,8 @@ std::string TokenBuilder::signer_info() const {
                 encoded<ASN1_INTEGER, i2d_ASN1_INTEGER>(X509_get0_serialNumber(signer_cert.get()))});
   const std::string tst = tst_der();
 
-  std::vector<std::string> attrs = signed_attributes.value_or(
-      std::vector<std::string>{content_type_attribute(), signing_time_attribute(), message_digest_attribute(tst),
-                               signing_certificate_v2_attribute()});
+  std::vector<std::string> attrs = signed_attributes.value_or(std::vector<std::string>{
+      content_type_attribute(), signing_time_attribute(), message_digest_attribute(tst), signing_certificate_v2_attribute()});
   if (edit_signed_attributes) edit_signed_attributes(attrs);
   if (sort_signed_attributes) attrs = der::sorted(attrs);
   std::string attrs_contents;
@@ -342,8 +323,7 @@ std::string TokenBuilder::signer_info() const {
   std::string contents = si_version + sid.value_or(issuer_and_serial) +
                          digest_algorithm.value_or(der::algorithm(hash_oid(signer_hash), der::null()));
   if (signed_attributes_present) contents += der::tlv(0xA0, attrs_contents);
-  contents +=
-      signature_algorithm.value_or(default_signature_algorithm) + der::octets(signature_value) + unsigned_attributes;
+  contents += signature_algorithm.value_or(default_signature_algorithm) + der::octets(signature_value) + unsigned_attributes;
   return der::tlv(0x30, contents);
 }
 
@@ -359,10 +339,11 @@ std::string TokenBuilder::build() const {
   std::vector<std::string> signers{signer_info()};
   signers.insert(signers.end(), extra_signer_infos.begin(), extra_signer_infos.end());
 
-  std::string signed_data = sd_version +
-                            der::set(der::sorted(digest_algorithms.value_or(
-                                std::vector<std::string>{der::algorithm(hash_oid(signer_hash), der::null())}))) +
-                            encap;
+  std::string signed_data =
+      sd_version +
+      der::set(
+          der::sorted(digest_algorithms.value_or(std::vector<std::string>{der::algorithm(hash_oid(signer_hash), der::null())}))) +
+      encap;
   if (certificates_present) signed_data += der::tlv(0xA0, certs_contents);
   signed_data += crls + der::set(der::sorted(signers));
   return der::seq({content_type, der::context(0, der::tlv(0x30, signed_data))});
@@ -405,8 +386,8 @@ std::string openssl_ts_token(const Hierarchy& hierarchy, const std::string& subj
   std::string nonce_der;
   if (with_nonce) nonce_der = der::integer(0x00C0FFEE12345678);
   const std::string request =
-      der::seq({der::integer(1), der::seq({der::algorithm(hash_oid(imprint), der::null()), der::octets(digest)}),
-                nonce_der, der::boolean(true)});
+      der::seq({der::integer(1), der::seq({der::algorithm(hash_oid(imprint), der::null()), der::octets(digest)}), nonce_der,
+                der::boolean(true)});
   Owned<BIO, BIO_free_all> request_bio(BIO_new_mem_buf(request.data(), static_cast<int>(request.size())));
   Owned<TS_RESP, TS_RESP_free> response(TS_RESP_create_response(ctx.get(), request_bio.get()));
   if (!response || TS_RESP_get_token(response.get()) == nullptr) throw std::runtime_error("TS responder failed");

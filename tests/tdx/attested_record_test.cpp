@@ -37,8 +37,7 @@ class AttestedRecord : public ::testing::Test {
     receipt = s.receipt_json();
   }
 
-  AttestedRecordReport judge(std::string_view record, std::optional<std::string> stamp = std::nullopt,
-                             uint64_t later = 0) {
+  AttestedRecordReport judge(std::string_view record, std::optional<std::string> stamp = std::nullopt, uint64_t later = 0) {
     const std::string snapshot = s.snapshot_json();
     const std::string expected = expected_td.empty() ? s.expected_json() : expected_td;
     const std::vector<uint8_t> root = s.dcap.root_der();
@@ -99,8 +98,8 @@ TEST_F(AttestedRecord, EachCheckFailsTheWholeAndNamesItsOrigin) {
 
   // All three run: one result carries every failure, in the order of the checks.
   const AttestedRecordReport all = judge(live_file("other-key.json"), stamp_over(receipt + " "));
-  EXPECT_EQ(codes(all.problems), (std::vector<std::string>{"KEY_NOT_BOUND", "EMBEDDED_KEY_MISMATCH",
-                                                           "SIGNATURE_INVALID", "TIMESTAMP_IMPRINT_MISMATCH"}));
+  EXPECT_EQ(codes(all.problems), (std::vector<std::string>{"KEY_NOT_BOUND", "EMBEDDED_KEY_MISMATCH", "SIGNATURE_INVALID",
+                                                           "TIMESTAMP_IMPRINT_MISMATCH"}));
   EXPECT_TRUE(all.problems.back().message.starts_with("timestamp: ")) << all.problems.back().message;
 }
 
@@ -109,9 +108,8 @@ TEST_F(AttestedRecord, KeyReceiptMustNameExactlyOneKey) {
   receipt.replace(0, 1, "{\"public_key_hex\":\"" + key + "\",");
   const AttestedRecordReport report = judge(live_file("valid.json"));
   // Level 2's own missing pin is left out: the first problem already says why.
-  EXPECT_EQ(report.problems,
-            (std::vector<Problem>{{"PARSE", "key receipt: not strict JSON with exactly one public_key_hex"},
-                                  {"PIN_MISSING", "record: refusing to verify without a pinned service key"}}));
+  EXPECT_EQ(report.problems, (std::vector<Problem>{{"PARSE", "key receipt: not strict JSON with exactly one public_key_hex"},
+                                                   {"PIN_MISSING", "record: refusing to verify without a pinned service key"}}));
   EXPECT_EQ(report.level2.problems[0].code, "PIN_MISSING");
   EXPECT_FALSE(report.key_id.has_value());
   EXPECT_EQ(report.outcome, Outcome::Refused);
@@ -132,10 +130,9 @@ TEST_F(AttestedRecord, OnlyALiveRecordCanBeAttested) {
   const AttestedRecordReport lab = judge(example_file("lab-receipt.json"));
   EXPECT_EQ(lab.record.format, sig::ReceiptFormat::LabReceipt);
   EXPECT_TRUE(lab.record.valid);
-  EXPECT_EQ(lab.problems,
-            (std::vector<Problem>{
-                {"PIN_INVALID", "key receipt: the pinned live key is not a 1952-byte ML-DSA-65 public key in hex"},
-                {"UNKNOWN_FORMAT", "the document is not a live-service record"}}));
+  EXPECT_EQ(lab.problems, (std::vector<Problem>{
+                              {"PIN_INVALID", "key receipt: the pinned live key is not a 1952-byte ML-DSA-65 public key in hex"},
+                              {"UNKNOWN_FORMAT", "the document is not a live-service record"}}));
   EXPECT_FALSE(lab.key_id.has_value());
   EXPECT_FALSE(lab.valid);
 }

@@ -48,10 +48,9 @@ TEST(StrictUtcTime, CalendarAndForm) {
                            "2000-02-29T23:59:59.000001Z", "2026-12-31T12:00:00Z"}) {
     EXPECT_TRUE(is_strict_utc_time(good)) << good;
   }
-  for (const char* bad : {"2025-02-29T00:00:00Z", "2024-02-29T00:00:00.Z", "2024-02-29T00:00:00+00:00",
-                          "2024-02-29 00:00:00Z", "1969-12-31T23:59:59Z", "1900-02-29T00:00:00Z",
-                          "2024-04-31T00:00:00Z", "2024-01-01T24:00:00Z", "2024-01-01T00:60:00Z",
-                          "2024-01-01T00:00:60Z", "2024-1-01T00:00:00Z", "2024-01-01T00:00:00z",
+  for (const char* bad : {"2025-02-29T00:00:00Z", "2024-02-29T00:00:00.Z", "2024-02-29T00:00:00+00:00", "2024-02-29 00:00:00Z",
+                          "1969-12-31T23:59:59Z", "1900-02-29T00:00:00Z", "2024-04-31T00:00:00Z", "2024-01-01T24:00:00Z",
+                          "2024-01-01T00:60:00Z", "2024-01-01T00:00:60Z", "2024-1-01T00:00:00Z", "2024-01-01T00:00:00z",
                           "2024-01-01T00:00:00.5", "2024-01-01T00:00:00.\u0661Z", ""}) {
     EXPECT_FALSE(is_strict_utc_time(bad)) << bad;
   }
@@ -63,7 +62,8 @@ TEST(PrevLink, GenesisDigestOrError) {
   const PrevLink link = parse_prev_link(std::string(62, '0') + "0f");
   EXPECT_EQ(link.kind, PrevLink::Kind::Digest);
   EXPECT_EQ(link.digest[31], 0x0f);
-  for (const std::string& bad : {std::string(64, '0'), std::string(62, '0') + "0F", std::string(63, '1'), std::string("genesis")}) {
+  for (const std::string& bad :
+       {std::string(64, '0'), std::string(62, '0') + "0F", std::string(63, '1'), std::string("genesis")}) {
     EXPECT_EQ(parse_prev_link(bad).kind, PrevLink::Kind::Error) << bad;
   }
 }
@@ -73,7 +73,8 @@ TEST(KeyReceipt, MappingFailuresAreTheMappingMessage) {
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error().rfind("unknown field `extra`", 0), 0u);
 
-  const std::string bad_event = R"({"schema":"x","alg":"","public_key_hex":"","quote_hex":"","event_log":[{"imr":3}],"issued_at":""})";
+  const std::string bad_event =
+      R"({"schema":"x","alg":"","public_key_hex":"","quote_hex":"","event_log":[{"imr":3}],"issued_at":""})";
   EXPECT_EQ(parse_key_receipt(parsed(bad_event).root()).error(), "missing field `event_type`");
   const LiveKeyReceipt r = receipt(std::string(kReceiptSchemaV1));
   ASSERT_EQ(r.event_log.size(), 1u);
@@ -94,16 +95,18 @@ TEST(KeyBinding, SchemaFixesTheFieldsAndTheBoundBytes) {
   EXPECT_EQ(binding_problem(receipt(std::string(kReceiptSchemaV1), R"(,"prev_receipt_sha256":"GENESIS")")),
             (Problem{"UNSUPPORTED_SCHEMA", unsupported}));
   EXPECT_EQ(binding_problem(receipt("orvelant/live-key-receipt/v4"))->code, "UNSUPPORTED_SCHEMA");
-  EXPECT_EQ(binding_problem(receipt(std::string(kReceiptSchemaV3),
-                                    R"(,"prev_receipt_sha256":"GENESIS","sigsum_chain_key_hex":")" + std::string(64, 'a') + "\"")),
-            (Problem{"UNSUPPORTED_SCHEMA", unsupported.substr(0, 16) + "orvelant/live-key-receipt/v3" + unsupported.substr(44)}));
+  EXPECT_EQ(
+      binding_problem(receipt(std::string(kReceiptSchemaV3),
+                              R"(,"prev_receipt_sha256":"GENESIS","sigsum_chain_key_hex":")" + std::string(64, 'a') + "\"")),
+      (Problem{"UNSUPPORTED_SCHEMA", unsupported.substr(0, 16) + "orvelant/live-key-receipt/v3" + unsupported.substr(44)}));
   EXPECT_EQ(binding_problem(receipt(std::string(kReceiptSchemaV2), R"(,"prev_receipt_sha256":"GENESIS ")")),
             (Problem{"PARSE", "prev_receipt_sha256 is missing or not GENESIS / 64 lowercase hex"}));
 }
 
 TEST(LogKeys, SigsumAndRekorKeyForms) {
   const std::string sigsum = R"(,"prev_receipt_sha256":"GENESIS","sigsum_chain_key_hex":")" + std::string(64, 'a') + "\"";
-  const auto keys = read_log_keys(receipt(std::string(kReceiptSchemaV3), sigsum + R"(,"rekor_key_spki_b64":")" + kRekorKey + "\""));
+  const auto keys =
+      read_log_keys(receipt(std::string(kReceiptSchemaV3), sigsum + R"(,"rekor_key_spki_b64":")" + kRekorKey + "\""));
   ASSERT_TRUE(keys.ok()) << keys.error().message;
   EXPECT_EQ(keys->rekor_spki.size(), 91u);
 
@@ -114,10 +117,9 @@ TEST(LogKeys, SigsumAndRekorKeyForms) {
     ASSERT_FALSE(result.ok()) << bad;
     EXPECT_EQ(result.error().message, not_p256);
   }
-  EXPECT_EQ(read_log_keys(receipt(std::string(kReceiptSchemaV3), sigsum)).error().message,
-            "rekor_key_spki_b64 is missing");
-  EXPECT_EQ(read_log_keys(receipt(std::string(kReceiptSchemaV3),
-                                                    R"(,"sigsum_chain_key_hex":")" + std::string(64, 'A') + "\"")).error()
+  EXPECT_EQ(read_log_keys(receipt(std::string(kReceiptSchemaV3), sigsum)).error().message, "rekor_key_spki_b64 is missing");
+  EXPECT_EQ(read_log_keys(receipt(std::string(kReceiptSchemaV3), R"(,"sigsum_chain_key_hex":")" + std::string(64, 'A') + "\""))
+                .error()
                 .message,
             "sigsum_chain_key_hex is missing or not 64 lowercase hex");
 }

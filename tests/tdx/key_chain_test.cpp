@@ -104,8 +104,7 @@ TEST(KeyChain, RemovedReorderedOrRestartedBootsBreakTheLinks) {
   restarted.append();
   restarted.lines.push_back(restarted.receipt(kReceiptSchemaV2, KeyHistory::boot_key(9), "GENESIS"));
   restarted.append();
-  EXPECT_EQ(Judge{}(restarted.text()).problems,
-            problems({{2, "CHAIN_BROKEN", "a second GENESIS: the history restarted"}}));
+  EXPECT_EQ(Judge{}(restarted.text()).problems, problems({{2, "CHAIN_BROKEN", "a second GENESIS: the history restarted"}}));
 }
 
 TEST(KeyChain, DamagedLineIsReportedOnce) {
@@ -141,10 +140,10 @@ TEST(KeyChain, SchemasThatCannotChainOrGoBackwards) {
   KeyHistory v1;
   v1.append();
   v1.lines.push_back(v1.receipt(kReceiptSchemaV1, KeyHistory::boot_key(2), std::nullopt));
-  EXPECT_EQ(Judge{}(v1.text()).problems,
-            problems({{2, "UNSUPPORTED_SCHEMA", "only orvelant/live-key-receipt/v2 and orvelant/live-key-receipt/v3 "
-                                                "receipts chain"},
-                      {2, "PARSE", "prev_receipt_sha256 is missing or malformed"}}));
+  EXPECT_EQ(Judge{}(v1.text()).problems, problems({{2, "UNSUPPORTED_SCHEMA",
+                                                    "only orvelant/live-key-receipt/v2 and orvelant/live-key-receipt/v3 "
+                                                    "receipts chain"},
+                                                   {2, "PARSE", "prev_receipt_sha256 is missing or malformed"}}));
 }
 
 // A v2 receipt naming log keys its binding does not cover, and a v3 receipt whose log key does
@@ -165,8 +164,7 @@ TEST(KeyChain, LogKeysMustFitTheSchema) {
   std::string bad_key = v3.receipt(kReceiptSchemaV3, KeyHistory::boot_key(2), v3.link_to_last());
   bad_key[bad_key.find("\"sigsum_chain_key_hex\":\"") + 24] = 'g';
   v3.lines.push_back(bad_key);
-  EXPECT_EQ(Judge{}(v3.text()).problems,
-            problems({{2, "PARSE", "sigsum_chain_key_hex is missing or not 64 lowercase hex"}}));
+  EXPECT_EQ(Judge{}(v3.text()).problems, problems({{2, "PARSE", "sigsum_chain_key_hex is missing or not 64 lowercase hex"}}));
 }
 
 TEST(KeyChain, EachQuoteMustBindItsOwnKeyAndLink) {
@@ -256,8 +254,7 @@ TEST(KeyChain, LevelTwoForEveryReceipt) {
   h.append(kReceiptSchemaV3);
   Judge one = judge;
   EXPECT_EQ(one(h.text()).problems,
-            problems({{3, "LEVEL2_FAILED",
-                       "the receipt does not pass Level 2 against any expected TD (MEASUREMENT_MISMATCH)"}}));
+            problems({{3, "LEVEL2_FAILED", "the receipt does not pass Level 2 against any expected TD (MEASUREMENT_MISMATCH)"}}));
   for (const auto& order : {std::vector<std::string>{first_td, second_td}, std::vector<std::string>{second_td, first_td}}) {
     Judge both = judge;
     both.expected = order;

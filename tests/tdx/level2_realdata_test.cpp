@@ -17,7 +17,7 @@
 namespace orv::tdx {
 namespace {
 
-constexpr uint64_t kInsideWindow = 1757937600;       // 2025-09-15T12:00:00Z
+constexpr uint64_t kInsideWindow = 1757937600;        // 2025-09-15T12:00:00Z
 constexpr uint64_t kEarliestExpiration = 1759388631;  // 2025-10-02T07:03:51Z, the PCK CRL's nextUpdate
 
 std::string compact(const rapidjson::Value& value) {
@@ -60,13 +60,13 @@ RealInputs real_inputs(const std::filesystem::path& shared) {
     trimmed_collateral.pop_back();
   }
   in.snapshot = R"({"schema":"orvelant/intel-collateral-snapshot/v1","fetched_at":"2025-09-15T00:00:00Z",)"
-                R"("source":"public test data","collateral":)" + trimmed_collateral + "}";
-  in.expected = R"({"schema":"orvelant/expected-td/v1","td_attributes":")" + field(120, 8) + R"(","xfam":")" +
-                field(128, 8) + R"(","mr_td":")" + field(136, 48) + R"(","mr_config_id":")" + field(184, 48) +
-                R"(","mr_owner":")" + field(232, 48) + R"(","mr_owner_config":")" + field(280, 48) +
-                R"(","rt_mr0":")" + field(328, 48) + R"(","rt_mr1":")" + field(376, 48) + R"(","rt_mr2":")" +
-                field(424, 48) + R"(","app_id":")" + payload("app-id") + R"(","compose_hash":")" +
-                payload("compose-hash") + R"(","os_image_hash":")" + payload("os-image-hash") +
+                R"("source":"public test data","collateral":)" +
+                trimmed_collateral + "}";
+  in.expected = R"({"schema":"orvelant/expected-td/v1","td_attributes":")" + field(120, 8) + R"(","xfam":")" + field(128, 8) +
+                R"(","mr_td":")" + field(136, 48) + R"(","mr_config_id":")" + field(184, 48) + R"(","mr_owner":")" +
+                field(232, 48) + R"(","mr_owner_config":")" + field(280, 48) + R"(","rt_mr0":")" + field(328, 48) +
+                R"(","rt_mr1":")" + field(376, 48) + R"(","rt_mr2":")" + field(424, 48) + R"(","app_id":")" + payload("app-id") +
+                R"(","compose_hash":")" + payload("compose-hash") + R"(","os_image_hash":")" + payload("os-image-hash") +
                 R"(","key_provider":")" + payload("key-provider") + R"(","min_tcb_evaluation_data_number":17})";
   in.root = test::read_file(shared / "trust/intel-sgx-root-ca.der");
   return in;

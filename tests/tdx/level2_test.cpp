@@ -24,7 +24,7 @@ struct Evaluated {
 };
 
 Evaluated evaluate(Level2Scenario& s, std::string pin = "", uint64_t now = 0, std::string receipt = "",
-             std::string expected = "") {
+                   std::string expected = "") {
   const std::string receipt_text = receipt.empty() ? s.receipt_json() : receipt;
   const std::string snapshot = s.snapshot_json();
   const std::string expected_text = expected.empty() ? s.expected_json() : expected;
@@ -76,9 +76,9 @@ TEST(Level2, RefusalsComeBeforeAnyParsing) {
             (std::vector<Problem>{{"PIN_MISSING", "refusing to verify without a pinned live service key"}}));
   EXPECT_EQ(evaluate(s, "abcd").report().problems,
             (std::vector<Problem>{{"PIN_INVALID", "the pinned live key is not a 1952-byte ML-DSA-65 public key in hex"}}));
-  EXPECT_EQ(evaluate(s, "", 0, "", "\n\t").report().problems,
-            (std::vector<Problem>{{"EXPECTED_MISSING",
-                                   "refusing to verify without the pinned expected trust-domain measurements"}}));
+  EXPECT_EQ(
+      evaluate(s, "", 0, "", "\n\t").report().problems,
+      (std::vector<Problem>{{"EXPECTED_MISSING", "refusing to verify without the pinned expected trust-domain measurements"}}));
   const Evaluated big = evaluate(s, "", 0, std::string(1048577, ' '));
   EXPECT_EQ(big.report().problems, (std::vector<Problem>{{"INPUT_TOO_LARGE", "the receipt is larger than 1048576 bytes"}}));
   EXPECT_EQ(big.report().outcome, Outcome::Refused);
@@ -196,14 +196,12 @@ TEST(Level2, DocumentsAndQuoteKind) {
   };
   std::string other_schema = snapshot;
   other_schema.replace(other_schema.find("snapshot/v1"), 11, "snapshot/v2");
-  EXPECT_EQ(judge(other_schema),
-            (std::vector<Problem>{{"UNSUPPORTED_SCHEMA",
-                                   "snapshot schema 'orvelant/intel-collateral-snapshot/v2' is not "
-                                   "orvelant/intel-collateral-snapshot/v1"}}));
+  EXPECT_EQ(judge(other_schema), (std::vector<Problem>{{"UNSUPPORTED_SCHEMA",
+                                                        "snapshot schema 'orvelant/intel-collateral-snapshot/v2' is not "
+                                                        "orvelant/intel-collateral-snapshot/v1"}}));
   std::string fetched = snapshot;
   fetched.replace(fetched.find("2030-03-17T00:00:00Z"), 20, "2030-03-17 00:00:00Z");
-  EXPECT_EQ(judge(fetched),
-            (std::vector<Problem>{{"SNAPSHOT_PARSE", "snapshot fetched_at is not a strict RFC 3339 UTC time"}}));
+  EXPECT_EQ(judge(fetched), (std::vector<Problem>{{"SNAPSHOT_PARSE", "snapshot fetched_at is not a strict RFC 3339 UTC time"}}));
 
   // A genuine SGX quote is still not a TDX quote.
   Level2Scenario sgx(test::QuoteKind::SgxV3);

@@ -52,8 +52,7 @@ std::string with_member(const std::string& receipt, const char* name, const std:
   if (!value.empty()) {
     rapidjson::Document parsed(&doc.GetAllocator());
     parsed.Parse(value.c_str());
-    doc.AddMember(rapidjson::Value(name, doc.GetAllocator()), rapidjson::Value(parsed, doc.GetAllocator()),
-                  doc.GetAllocator());
+    doc.AddMember(rapidjson::Value(name, doc.GetAllocator()), rapidjson::Value(parsed, doc.GetAllocator()), doc.GetAllocator());
   }
   rapidjson::StringBuffer buffer;
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
@@ -114,8 +113,7 @@ TEST(LogEvidence, ProofWithoutGateAndNoRekorEntries) {
   EXPECT_FALSE(r.sigsum[0].gate_attested);
   EXPECT_EQ(r.sigsum[0].leaf_index, 0u);
   EXPECT_EQ(r.sigsum[0].tree_size, 1u);
-  const Witnesses in_line_order = {{"witness-3.test", test::cosignature_time(2)},
-                                   {"witness-1.test", test::cosignature_time(0)}};
+  const Witnesses in_line_order = {{"witness-3.test", test::cosignature_time(2)}, {"witness-1.test", test::cosignature_time(0)}};
   EXPECT_EQ(r.sigsum[0].witnesses, in_line_order);
   EXPECT_TRUE(r.rekor_log_indexes.empty());
 }
@@ -148,8 +146,7 @@ TEST(LogEvidence, SixteenProofsAndSixteenRekorEntries) {
 TEST(LogEvidenceStops, InputTooLarge) {
   const std::string evidence = test::log_evidence_file("evidence.json");
   const Problem too_large{"PARSE", "input too large"};
-  expect_stopped(check(fx().receipt + std::string(kLogEvidenceReceiptLimit + 1 - fx().receipt.size(), ' '), evidence),
-                 too_large);
+  expect_stopped(check(fx().receipt + std::string(kLogEvidenceReceiptLimit + 1 - fx().receipt.size(), ' '), evidence), too_large);
   expect_stopped(check(evidence + std::string(kLogEvidenceLimit + 1 - evidence.size(), ' ')), too_large);
   // Exactly at the limit is still judged.
   expect_valid(check(evidence + std::string(kLogEvidenceLimit - evidence.size(), ' ')));
@@ -159,17 +156,15 @@ TEST(LogEvidenceStops, NotStrictJsonReceiptFirst) {
   const std::string evidence = test::log_evidence_file("evidence.json");
   expect_stopped(check(R"({"a":1,"a":2})", "[1.5]"),
                  {"PARSE", "receipt is not strict JSON: duplicate key a at line 1 column 11"});
-  expect_stopped(check("[1.5]"),
-                 {"PARSE", "evidence is not strict JSON: number 1.5 is not a canonical integer (fractions, exponents, -0 "
-                           "and integers beyond 64 bits are never issued) at line 1 column 5"});
+  expect_stopped(check("[1.5]"), {"PARSE",
+                                  "evidence is not strict JSON: number 1.5 is not a canonical integer (fractions, exponents, -0 "
+                                  "and integers beyond 64 bits are never issued) at line 1 column 5"});
   expect_stopped(check(evidence + "x"), {"PARSE", "evidence is not strict JSON: trailing characters at line 2 column 1"});
 }
 
 TEST(LogEvidenceStops, ReceiptUnreadableOrNotVersionThree) {
-  expect_stopped(check(with_member(fx().receipt, "alg", ""), "{}"),
-                 {"PARSE", "not a key receipt: missing field `alg`"});
-  expect_stopped(check("5", "{}"),
-                 {"PARSE", "not a key receipt: invalid type: integer `5`, expected struct LiveKeyReceipt"});
+  expect_stopped(check(with_member(fx().receipt, "alg", ""), "{}"), {"PARSE", "not a key receipt: missing field `alg`"});
+  expect_stopped(check("5", "{}"), {"PARSE", "not a key receipt: invalid type: integer `5`, expected struct LiveKeyReceipt"});
   // A version-2 receipt is refused before the evidence is read: "{}" is not evidence.
   expect_stopped(check(test::log_evidence_file("receipt-v2.json"), "{}"),
                  {"UNSUPPORTED_SCHEMA", "only orvelant/live-key-receipt/v3 receipts carry log keys"});
@@ -181,8 +176,7 @@ TEST(LogEvidenceStops, LogKeysOfTheReceipt) {
   const Problem bad_sigsum{"PARSE", "sigsum_chain_key_hex is missing or not 64 lowercase hex"};
   expect_stopped(check(with_member(fx().receipt, "sigsum_chain_key_hex", json_string(upper(sigsum_key))), "{}"), bad_sigsum);
 
-  expect_stopped(check(with_member(fx().receipt, "rekor_key_spki_b64", ""), "{}"),
-                 {"PARSE", "rekor_key_spki_b64 is missing"});
+  expect_stopped(check(with_member(fx().receipt, "rekor_key_spki_b64", ""), "{}"), {"PARSE", "rekor_key_spki_b64 is missing"});
   const std::string no_padding = rekor_key.substr(0, rekor_key.find('='));
   expect_stopped(check(with_member(fx().receipt, "rekor_key_spki_b64", json_string(no_padding)), "{}"),
                  {"PARSE", "rekor_key_spki_b64 is not canonical base64 of an uncompressed P-256 key"});
@@ -193,9 +187,9 @@ TEST(LogEvidenceStops, EvidenceUnreadableOrOfAnotherSchema) {
                  {"PARSE", "not log evidence: unknown field `extra`, expected one of `schema`, `key_id`, `sigsum`, `rekor`"});
   expect_stopped(check(R"({"schema":"x","key_id":"","sigsum":[{"log_key_hex":"","leaf_index":-1,"proof":""}],"rekor":[]})"),
                  {"PARSE", "not log evidence: invalid type: integer `-1`, expected u64"});
-  expect_stopped(check(test::evidence_json(fx().key_id, {fx().proof("log1-leaf7")}, {}, "orvelant/live-key-log-evidence/v1")),
-                 {"UNSUPPORTED_SCHEMA",
-                  "evidence schema 'orvelant/live-key-log-evidence/v1' is not orvelant/live-key-log-evidence/v2"});
+  expect_stopped(
+      check(test::evidence_json(fx().key_id, {fx().proof("log1-leaf7")}, {}, "orvelant/live-key-log-evidence/v1")),
+      {"UNSUPPORTED_SCHEMA", "evidence schema 'orvelant/live-key-log-evidence/v1' is not orvelant/live-key-log-evidence/v2"});
 }
 
 TEST(LogEvidenceStops, EvidenceForAnotherKeyId) {
@@ -221,11 +215,9 @@ TEST(LogEvidenceStops, QuoteMustCarryTheBinding) {
   expect_stopped(check(with_member(fx().receipt, "quote_hex", json_string(quote + "0")), evidence), unbound);
   // The binding covers the log keys and the link: a receipt naming another Sigsum key, or
   // without its link, is not what the quote was made for.
-  expect_stopped(check(with_member(fx().receipt, "sigsum_chain_key_hex", json_string(std::string(64, 'a'))), evidence),
-                 unbound);
+  expect_stopped(check(with_member(fx().receipt, "sigsum_chain_key_hex", json_string(std::string(64, 'a'))), evidence), unbound);
   expect_stopped(check(with_member(fx().receipt, "prev_receipt_sha256", ""), evidence), unbound);
-  expect_stopped(check(with_member(fx().receipt, "prev_receipt_sha256", json_string(std::string(64, 'a'))), evidence),
-                 unbound);
+  expect_stopped(check(with_member(fx().receipt, "prev_receipt_sha256", json_string(std::string(64, 'a'))), evidence), unbound);
 
   // Only the report data is read: a quote cut to 632 bytes, in upper-case hex, or turned into
   // version 5 with a TD 1.0 body descriptor before its report, still binds (these receipts are
@@ -272,13 +264,10 @@ TEST(LogEvidenceProofs, FailedProofsDoNotHideTheOthers) {
   const std::vector<Problem> expected = {
       {"PARSE", "Sigsum proof 1: log_key_hex is malformed"},
       {"PARSE", "Sigsum proof 2: log_key_hex is malformed"},
-      {"SIGSUM",
-       "Sigsum proof 3: [TLOG_WITNESS_QUORUM_NOT_MET] witness quorum not met (1 of 3 policy witnesses cosigned)"},
-      {"SIGSUM",
-       "Sigsum proof 4: [TLOG_LOG_SIGNATURE_INVALID] the tree head is not signed by a log in the pinned policy"},
+      {"SIGSUM", "Sigsum proof 3: [TLOG_WITNESS_QUORUM_NOT_MET] witness quorum not met (1 of 3 policy witnesses cosigned)"},
+      {"SIGSUM", "Sigsum proof 4: [TLOG_LOG_SIGNATURE_INVALID] the tree head is not signed by a log in the pinned policy"},
       // Logged, but not under the Sigsum key that the receipt names.
-      {"SIGSUM",
-       "Sigsum proof 5: [TLOG_LEAF_INVALID] the logged leaf is not the pinned submitter's signature over this message"},
+      {"SIGSUM", "Sigsum proof 5: [TLOG_LEAF_INVALID] the logged leaf is not the pinned submitter's signature over this message"},
   };
   EXPECT_EQ(r.problems, expected);
   EXPECT_FALSE(r.valid);
@@ -320,8 +309,12 @@ TEST(LogEvidenceProofs, GateSignatureMustVerifyUnderTheReceiptKey) {
   const std::string good = fx().gate("log1-leaf7");
   std::string flipped = good;
   flipped[100] = flipped[100] == '0' ? '1' : '0';
-  const std::vector<std::string> bad = {upper(good), flipped, good.substr(2), std::string(good.size(), 'g'),
-                                        fx().gate("log1-leaf7-no-context"), fx().gate("log1-leaf7-other-key"),
+  const std::vector<std::string> bad = {upper(good),
+                                        flipped,
+                                        good.substr(2),
+                                        std::string(good.size(), 'g'),
+                                        fx().gate("log1-leaf7-no-context"),
+                                        fx().gate("log1-leaf7-other-key"),
                                         fx().gate("log1-leaf101")};  // signed for another leaf
   std::vector<EvidenceProof> proofs;
   for (const std::string& signature : bad) proofs.push_back(fx().proof("log1-leaf7", signature));
@@ -340,8 +333,9 @@ TEST(LogEvidenceProofs, GateSignatureMustVerifyUnderTheReceiptKey) {
 }
 
 TEST(LogEvidenceProofs, RekorEntryProblems) {
-  const LogEvidenceReport r = check(fx().evidence(
-      {fx().proof("log1-leaf7")}, {"{\"logIndex\":", fx().rekor("other-log"), fx().rekor("other-signer"), fx().rekor("index3-size4")}));
+  const LogEvidenceReport r =
+      check(fx().evidence({fx().proof("log1-leaf7")},
+                          {"{\"logIndex\":", fx().rekor("other-log"), fx().rekor("other-signer"), fx().rekor("index3-size4")}));
   EXPECT_EQ(r.problems,
             (std::vector<Problem>{{"REKOR", "Rekor entry 1 is not JSON"},
                                   {"REKOR", "Rekor entry 2: [TLOG_UNKNOWN_LOG] the entry is from a different log"},
@@ -373,8 +367,9 @@ TEST(LogEvidence, FuzzSeedsReachTheLastChecks) {
     const LogEvidenceReport r = nul == std::string::npos ? check(input) : check(input.substr(0, nul), input.substr(nul + 1));
     if (entry.path().filename() == "evidence-three-proofs.json") {
       // Its third proof carries a gate signed for another leaf.
-      EXPECT_EQ(r.problems, (std::vector<Problem>{{"GATE_SIGNATURE", "Sigsum proof 3: the gate attestation does not "
-                                                                     "verify under the receipt's key"}}));
+      EXPECT_EQ(r.problems, (std::vector<Problem>{{"GATE_SIGNATURE",
+                                                   "Sigsum proof 3: the gate attestation does not "
+                                                   "verify under the receipt's key"}}));
       EXPECT_EQ(r.sigsum.size(), 3u);
       EXPECT_EQ(r.rekor_log_indexes.size(), 2u);
     } else {

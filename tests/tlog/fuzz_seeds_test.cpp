@@ -79,8 +79,7 @@ TEST(FuzzSeeds, RekorSeedsVerifyUnderTheFuzzLog) {
     const test::P256TestKey signer(fuzz::kRekorSignerPem);
     for (const auto& [index, size] : std::vector<std::pair<uint64_t, uint64_t>>{{5, 9}, {0, 1}, {412114, 412115}}) {
       const test::RekorEntryBuilder entry(log, signer, fuzz::rekor_fuzz_digest(), index, size);
-      write(kSeeds / "fuzz_rekor" / ("entry-" + std::to_string(index) + "-of-" + std::to_string(size) + ".json"),
-            entry.text());
+      write(kSeeds / "fuzz_rekor" / ("entry-" + std::to_string(index) + "-of-" + std::to_string(size) + ".json"), entry.text());
     }
   }
   const std::vector<fs::path> files = seeds_in("fuzz_rekor");
@@ -99,8 +98,7 @@ TEST(FuzzSeeds, NoteSeedsAreSignedCheckpoints) {
     const std::string note = log.sign_note(body);
     write(kSeeds / "fuzz_note/checkpoint.note", note);
     write(kSeeds / "fuzz_note/extension-and-witness.note",
-          log.sign_note(body + "extension\n") + "\xE2\x80\x94 witness.example " +
-              test::base64_of(std::string(76, 'w')) + "\n");
+          log.sign_note(body + "extension\n") + "\xE2\x80\x94 witness.example " + test::base64_of(std::string(76, 'w')) + "\n");
   }
   const std::vector<fs::path> files = seeds_in("fuzz_note");
   EXPECT_GE(files.size(), 2u);

@@ -79,8 +79,7 @@ TEST(MerkleInclusion, EveryIndexOfTreesUpToSeventeenLeaves) {
         EXPECT_EQ(verify_inclusion(leaf, index, other_size, path, root), same_shape) << "size " << other_size;
         const std::vector<Hash> other_leaves = leaves_of(other_size);
         if (index < other_size) {
-          EXPECT_FALSE(verify_inclusion(leaf, index, other_size, path, reference_root(other_leaves)))
-              << "size " << other_size;
+          EXPECT_FALSE(verify_inclusion(leaf, index, other_size, path, reference_root(other_leaves))) << "size " << other_size;
         }
       }
       for (size_t i = 0; i < path.size(); ++i) {
@@ -104,12 +103,11 @@ TEST(MerkleInclusion, EveryIndexOfTreesUpToSeventeenLeaves) {
 // The largest trees: the path shape must still come out right at the top of the 64-bit range.
 TEST(MerkleInclusion, HugeTrees) {
   const Hash leaf = leaf_hash(as_bytes("x"));
-  for (const auto& [index, size] : std::vector<std::pair<uint64_t, uint64_t>>{
-           {(uint64_t{1} << 62) - 1, uint64_t{1} << 62},
-           {0, uint64_t{1} << 62},
-           {(uint64_t{1} << 62), (uint64_t{1} << 62) + 1},
-           {UINT64_MAX - 1, UINT64_MAX},
-           {12345678901234ULL, UINT64_MAX}}) {
+  for (const auto& [index, size] : std::vector<std::pair<uint64_t, uint64_t>>{{(uint64_t{1} << 62) - 1, uint64_t{1} << 62},
+                                                                              {0, uint64_t{1} << 62},
+                                                                              {(uint64_t{1} << 62), (uint64_t{1} << 62) + 1},
+                                                                              {UINT64_MAX - 1, UINT64_MAX},
+                                                                              {12345678901234ULL, UINT64_MAX}}) {
     SCOPED_TRACE(std::to_string(index) + " of " + std::to_string(size));
     std::vector<Hash> path;
     for (size_t i = 0; i < test::reference_path_length(index, size); ++i) path.push_back(test::filler_hash(i));

@@ -34,7 +34,7 @@ std::string sig_line(std::string_view name, std::string_view base64) {
 TEST(ReadNote, SplitsBodyAndSignatureLines) {
   const std::string blob = test::base64_of(std::string("\x01\x02\x03\x04sig", 7));
   const Expected<Note, TlogError> note = read_note("origin\n5\nroot\nextra\n\n" + sig_line("a.example/log", blob) +
-                                          sig_line("w", test::base64_of(std::string("abcd"))));
+                                                   sig_line("w", test::base64_of(std::string("abcd"))));
   ASSERT_TRUE(note.ok()) << note.error().message;
   EXPECT_EQ(note->body, "origin\n5\nroot\nextra\n");
   ASSERT_EQ(note->signatures.size(), 2u);
@@ -68,9 +68,9 @@ TEST(ReadNote, RefusesEachMalformation) {
   EXPECT_EQ(parse_message("a\n\n" + sig_line("log", "AAAA AAAA")), "signature is not base64");
   EXPECT_EQ(parse_message("a\n\n" + sig_line("log", "AAAAAA")), "signature is not base64");
   EXPECT_EQ(parse_message("a\n\n" + sig_line("log", "AAAAAB==")), "signature is not base64");  // stray bits
-  EXPECT_EQ(parse_message("a\n\n" + sig_line("log", "")), "signature too short");  // empty base64, empty blob
-  EXPECT_EQ(parse_message("a\n\n" + sig_line("log", "AAAA")), "signature too short");    // 3 bytes
-  EXPECT_EQ(parse_message("a\n\n" + sig_line("log", "AAAAAA==")), "ok");                  // 4 bytes
+  EXPECT_EQ(parse_message("a\n\n" + sig_line("log", "")), "signature too short");              // empty base64, empty blob
+  EXPECT_EQ(parse_message("a\n\n" + sig_line("log", "AAAA")), "signature too short");          // 3 bytes
+  EXPECT_EQ(parse_message("a\n\n" + sig_line("log", "AAAAAA==")), "ok");                       // 4 bytes
 }
 
 TEST(ReadNote, SizeAndSignatureCountLimits) {
@@ -164,17 +164,16 @@ class NoteSignatureTest : public ::testing::Test {
 TEST_F(NoteSignatureTest, OnlyALineOfThisNameKeyHashAndSignatureCounts) {
   EXPECT_TRUE(verifies(line("log.example", key, "log.example", body)));
   // Lines of other signers are ignored wherever they stand.
-  EXPECT_TRUE(verifies(line("w", other, "w", body) + line("log.example", key, "log.example", body) +
-                       line("x", other, "x", body)));
+  EXPECT_TRUE(
+      verifies(line("w", other, "w", body) + line("log.example", key, "log.example", body) + line("x", other, "x", body)));
   // A failing line of this name does not hide a valid one after it.
-  EXPECT_TRUE(verifies(line("log.example", key, "log.example", "other body\n") +
-                       line("log.example", key, "log.example", body)));
+  EXPECT_TRUE(verifies(line("log.example", key, "log.example", "other body\n") + line("log.example", key, "log.example", body)));
 
   EXPECT_FALSE(verifies(line("log.example", key, "log.example", "other body\n")));
-  EXPECT_FALSE(verifies(line("other.example", key, "other.example", body)));   // another name
-  EXPECT_FALSE(verifies(line("other.example", key, "log.example", body)));     // another name, this key hash
-  EXPECT_FALSE(verifies(line("log.example", key, "other.example", body)));     // key hash of another name
-  EXPECT_FALSE(verifies(line("log.example", other, "log.example", body)));     // another key
+  EXPECT_FALSE(verifies(line("other.example", key, "other.example", body)));  // another name
+  EXPECT_FALSE(verifies(line("other.example", key, "log.example", body)));    // another name, this key hash
+  EXPECT_FALSE(verifies(line("log.example", key, "other.example", body)));    // key hash of another name
+  EXPECT_FALSE(verifies(line("log.example", other, "log.example", body)));    // another key
   EXPECT_FALSE(verifies(line("log.example", key, "log.example", body, 67)));
   EXPECT_FALSE(verifies(line("log.example", key, "log.example", body, 69)));
   EXPECT_FALSE(verifies(line("log.example", key, "log.example", body, 4)));

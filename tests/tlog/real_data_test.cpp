@@ -85,13 +85,12 @@ TEST_F(RealSigsum, SeasalpProofFailsForAnythingElse) {
   EXPECT_EQ(verify_sigsum_proof(seasalp, test::sha256_of("another receipt"), seasalp_submitter, policy).error().code,
             "TLOG_LEAF_INVALID");
   const test::Ed25519TestKey stranger;
-  EXPECT_EQ(verify_sigsum_proof(seasalp, seasalp_message, stranger.public_key(), policy).error().code,
-            "TLOG_LEAF_INVALID");
+  EXPECT_EQ(verify_sigsum_proof(seasalp, seasalp_message, stranger.public_key(), policy).error().code, "TLOG_LEAF_INVALID");
 
   // A policy without seasalp among its logs.
   std::string without_log = policy_text;
-  without_log.erase(without_log.find("log 0ec7"), without_log.find('\n', without_log.find("log 0ec7")) -
-                                                      without_log.find("log 0ec7") + 1);
+  without_log.erase(without_log.find("log 0ec7"),
+                    without_log.find('\n', without_log.find("log 0ec7")) - without_log.find("log 0ec7") + 1);
   const Expected<SigsumPolicy, TlogError> log2_only = parse_sigsum_policy(without_log);
   ASSERT_TRUE(log2_only.ok());
   ASSERT_EQ(log2_only->logs.size(), 1u);
@@ -133,8 +132,8 @@ TEST_F(RealSigsum, ProofFromALogOutsideThePolicyFails) {
   ASSERT_EQ(bytes.size(), 32u);
   Hash message{};
   std::copy(bytes.begin(), bytes.end(), message.begin());
-  EXPECT_EQ(outcome_of(verify_sigsum_proof(test::read_file(dir / "proof.txt"), message,
-                                           hex_file<32>(dir / "submitter-key.hex"), policy)),
+  EXPECT_EQ(outcome_of(verify_sigsum_proof(test::read_file(dir / "proof.txt"), message, hex_file<32>(dir / "submitter-key.hex"),
+                                           policy)),
             "TLOG_LOG_SIGNATURE_INVALID: the tree head is not signed by a log in the pinned policy");
 }
 
@@ -156,7 +155,8 @@ class RealRekor : public ::testing::Test {
   std::string outcome(const std::string& text, const Hash& expected_digest, const std::vector<uint8_t>& key,
                       const RekorLog& under) const {
     const Expected<VerifiedRekorEntry, TlogError> result = verify_rekor_entry(text, expected_digest, key, under);
-    return result ? "ok " + std::to_string(result->log_index) : std::string(result.error().code.text()) + ": " + result.error().message;
+    return result ? "ok " + std::to_string(result->log_index)
+                  : std::string(result.error().code.text()) + ": " + result.error().message;
   }
 
   fs::path vectors, realdata;
@@ -184,8 +184,7 @@ TEST_F(RealRekor, PinnedLogIsLog2025OneWithItsPublishedIdentifier) {
 TEST_F(RealRekor, HashedrekordEntryVerifies) {
   EXPECT_NE(entry.find("\"inclusionPromise\": null"), std::string::npos);
   EXPECT_EQ(outcome(entry, digest, signer, log), "ok 412114");
-  EXPECT_EQ(outcome(entry, test::sha256_of("other"), signer, log),
-            "TLOG_LEAF_INVALID: the entry is for a different artifact");
+  EXPECT_EQ(outcome(entry, test::sha256_of("other"), signer, log), "TLOG_LEAF_INVALID: the entry is for a different artifact");
   const test::P256TestKey other;
   EXPECT_EQ(outcome(entry, digest, other.spki_der(), log), "TLOG_LEAF_INVALID: the entry is signed by a different key");
 
@@ -202,8 +201,7 @@ TEST_F(RealRekor, HashedrekordEntryVerifies) {
   const size_t at = tampered.find("412115\\n");
   ASSERT_NE(at, std::string::npos);
   tampered[at + 5] = '6';
-  EXPECT_EQ(outcome(tampered, digest, signer, log),
-            "TLOG_LOG_SIGNATURE_INVALID: the checkpoint is not signed by the pinned log");
+  EXPECT_EQ(outcome(tampered, digest, signer, log), "TLOG_LOG_SIGNATURE_INVALID: the checkpoint is not signed by the pinned log");
 }
 
 // Real entries of the pinned log signed with a Fulcio certificate: never accepted, even with

@@ -27,7 +27,8 @@ class RekorEntry : public ::testing::Test {
   std::string outcome(const std::string& text) const { return outcome(text, digest, signer.spki_der()); }
   std::string outcome(const std::string& text, const Hash& expected_digest, const std::vector<uint8_t>& key) const {
     const Expected<VerifiedRekorEntry, TlogError> result = verify_rekor_entry(text, expected_digest, key, pinned);
-    return result ? "ok " + std::to_string(result->log_index) : std::string(result.error().code.text()) + ": " + result.error().message;
+    return result ? "ok " + std::to_string(result->log_index)
+                  : std::string(result.error().code.text()) + ": " + result.error().message;
   }
   // The body edited by `edit`, then sealed so that everything before the body still verifies.
   template <class Edit>
@@ -55,8 +56,8 @@ rapidjson::Value& verifier_of(RekorEntryBuilder& b) { return hashed_of(b)["signa
 
 TEST_F(RekorEntry, VerifiesAndReturnsTheLogIndex) {
   EXPECT_EQ(outcome(entry().text()), "ok 5");
-  for (const auto& [index, size] : std::vector<std::pair<uint64_t, uint64_t>>{{0, 1}, {0, 2}, {1, 2}, {16, 17},
-                                                                              {412114, 412115}}) {
+  for (const auto& [index, size] :
+       std::vector<std::pair<uint64_t, uint64_t>>{{0, 1}, {0, 2}, {1, 2}, {16, 17}, {412114, 412115}}) {
     EXPECT_EQ(outcome(RekorEntryBuilder(log, signer, digest, index, size).text()), "ok " + std::to_string(index));
   }
 }
@@ -113,8 +114,7 @@ TEST_F(RekorEntry, TopLevelMembersAndKind) {
 
   const std::string not_kind = parse("tlog entry is not hashedrekord 0.0.2");
   EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { set_string(b.entry, b.entry["kindVersion"], "kind", "dsse"); }), not_kind);
-  EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { set_string(b.entry, b.entry["kindVersion"], "version", "0.0.1"); }),
-            not_kind);
+  EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { set_string(b.entry, b.entry["kindVersion"], "version", "0.0.1"); }), not_kind);
   EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { b.entry["kindVersion"].RemoveMember("version"); }), not_kind);
   EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { b.entry.RemoveMember("kindVersion"); }), not_kind);
   EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { b.entry["kindVersion"].SetString("hashedrekord"); }), not_kind);
@@ -126,8 +126,7 @@ TEST_F(RekorEntry, LogIdentifierAndIndex) {
   const std::string not_base64 = parse("logId is missing or not base64");
   EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { b.entry["logId"].RemoveMember("keyId"); }), not_base64);
   EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { b.entry.RemoveMember("logId"); }), not_base64);
-  EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { set_string(b.entry, b.entry["logId"], "keyId", "zxGZFVvd!"); }),
-            not_base64);
+  EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { set_string(b.entry, b.entry["logId"], "keyId", "zxGZFVvd!"); }), not_base64);
   EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { b.entry["logId"]["keyId"].SetInt(1); }), not_base64);
   EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { set_string(b.entry, b.entry["logId"], "other", ""); }),
             parse("logId has unexpected fields"));
@@ -244,9 +243,8 @@ TEST_F(RekorEntry, CheckpointMustBeSignedByThePinnedLogAndMatchTheProof) {
   const std::string mismatch = inclusion("the checkpoint does not match the inclusion proof");
   EXPECT_EQ(with_envelope([&](S, S, S root) { return log.sign_note("rekor.test.example\n10\n" + root); }), mismatch);
   EXPECT_EQ(with_envelope([&](S, S, S root) { return log.sign_note("other.test.example\n9\n" + root); }), mismatch);
-  EXPECT_EQ(with_envelope([&](S, S, S) {
-              return log.sign_note("rekor.test.example\n9\n" + test::base64_of(test::filler_hash(7)) + "\n");
-            }),
+  EXPECT_EQ(with_envelope(
+                [&](S, S, S) { return log.sign_note("rekor.test.example\n9\n" + test::base64_of(test::filler_hash(7)) + "\n"); }),
             mismatch);
   EXPECT_EQ(with_envelope([&](S, S body, S) { return log.sign_note(body + "extension\n"); }), "ok 5");
   EXPECT_EQ(with_envelope([&](S, S, S root) { return log.sign_note("rekor.test.example\n09\n" + root); }),
@@ -259,8 +257,7 @@ TEST_F(RekorEntry, BodyMustBeIncludedAtTheIndex) {
   EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { set_string(b.entry, b.entry, "canonicalizedBody", "e30"); }),
             parse("canonicalizedBody is missing or not base64"));
   const std::string does_not_verify = inclusion("the inclusion proof does not verify");
-  EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { set_string(b.entry, b.entry, "canonicalizedBody", "e30="); }),
-            does_not_verify);
+  EXPECT_EQ(with_entry([](RekorEntryBuilder& b) { set_string(b.entry, b.entry, "canonicalizedBody", "e30="); }), does_not_verify);
   // The same proof moved to another index, both index members agreeing.
   EXPECT_EQ(with_entry([](RekorEntryBuilder& b) {
               set_string(b.entry, b.entry, "logIndex", "4");
@@ -376,7 +373,8 @@ TEST_F(RekorEntry, StatementMustBeTheExpectedSignerOverTheExpectedDigest) {
               set_string(b.body, verifier_of(b)["publicKey"], "rawBytes", test::base64_of(ed25519_spki));
               b.seal();
               const Expected<VerifiedRekorEntry, TlogError> result = verify_rekor_entry(b.text(), digest, ed25519_spki, pinned);
-              EXPECT_EQ(std::string(result.error().code.text()) + ": " + result.error().message, parse("pinned key is not P-256"));
+              EXPECT_EQ(std::string(result.error().code.text()) + ": " + result.error().message,
+                        parse("pinned key is not P-256"));
             }),
             leaf("the entry is signed by a different key"));
 

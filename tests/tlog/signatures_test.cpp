@@ -53,7 +53,7 @@ TEST(Ed25519Keys, OnlyCanonicalCurvePointsAreKeys) {
   EXPECT_FALSE(is_ed25519_public_key(key_with_y(1, 0x80)));  // x = 0 cannot be negative
   EXPECT_TRUE(is_ed25519_public_key(key_with_y(3, 0)));
   EXPECT_TRUE(is_ed25519_public_key(key_with_y(3, 0x80)));
-  EXPECT_FALSE(is_ed25519_public_key(key_with_y(2, 0)));     // y = 2 has no x on the curve
+  EXPECT_FALSE(is_ed25519_public_key(key_with_y(2, 0)));  // y = 2 has no x on the curve
   // y = p and y = p + 1 are non-canonical spellings of 0 and 1.
   std::vector<uint8_t> p = unhex("edffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f");
   EXPECT_FALSE(is_ed25519_public_key(p));
@@ -106,7 +106,8 @@ TEST(P256Keys, OnlyTheUncompressedNamedCurveSpkiIsAKey) {
   off_curve.back() ^= 1;
   EXPECT_FALSE(is_p256_spki_key(off_curve));
   // An Ed25519 SPKI is not a P-256 key.
-  EXPECT_FALSE(is_p256_spki_key(unhex("302a300506032b6570032100b7cae5a759271b08df6dc5c060f600927d1788bcf5c7c3b8b7462412189edb8e")));
+  EXPECT_FALSE(
+      is_p256_spki_key(unhex("302a300506032b6570032100b7cae5a759271b08df6dc5c060f600927d1788bcf5c7c3b8b7462412189edb8e")));
 
   const auto digest = test::sha256_of("artifact");
   const std::vector<uint8_t> signature = key.sign_digest(digest);

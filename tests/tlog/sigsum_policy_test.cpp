@@ -28,8 +28,8 @@ class PolicyText : public ::testing::Test {
 };
 
 TEST_F(PolicyText, ReadsLogsWitnessesGroupsAndQuorum) {
-  const std::string text = "# comment\n\n" + log(k1) + "log " + k2.public_hex() + " https://log.example/\n" +
-                           "  \t\n" + witness("a", k3) + "witness b " + k4.public_hex() + " https://b.example\n" +
+  const std::string text = "# comment\n\n" + log(k1) + "log " + k2.public_hex() + " https://log.example/\n" + "  \t\n" +
+                           witness("a", k3) + "witness b " + k4.public_hex() + " https://b.example\n" +
                            "group g any a b\ngroup top all g a\nquorum top\n";
   const Expected<SigsumPolicy, TlogError> policy = parse_sigsum_policy(text);
   ASSERT_TRUE(policy.ok()) << policy.error().message;

@@ -165,16 +165,15 @@ TEST_F(SigsumProof, Header) {
 
   const std::string key_hash = leaf.substr(5, 64), signature = leaf.substr(70);
   ASSERT_EQ(signature.size(), 128u);
-  for (const std::string& bad : {key_hash + signature, key_hash + "  " + signature, key_hash.substr(2) + " " + signature,
-                                key_hash + " " + signature + "00", key_hash + " " + signature + " x",
-                                key_hash + " " + std::string(128, 'z')}) {
+  for (const std::string& bad :
+       {key_hash + signature, key_hash + "  " + signature, key_hash.substr(2) + " " + signature,
+        key_hash + " " + signature + "00", key_hash + " " + signature + " x", key_hash + " " + std::string(128, 'z')}) {
     EXPECT_EQ(with_header({version, log_line, "leaf=" + bad}), parse("bad leaf line")) << bad;
   }
 }
 
 TEST_F(SigsumProof, LeafMustBeTheSubmittersSignatureOverThisMessage) {
-  const std::string leaf_invalid =
-      "TLOG_LEAF_INVALID: the logged leaf is not the pinned submitter's signature over this message";
+  const std::string leaf_invalid = "TLOG_LEAF_INVALID: the logged leaf is not the pinned submitter's signature over this message";
   const std::string text = proof().text();
   const test::Ed25519TestKey stranger;
   EXPECT_EQ(verify_sigsum_proof(text, message, stranger.public_key(), policy).error().code, "TLOG_LEAF_INVALID");
@@ -229,9 +228,9 @@ TEST_F(SigsumProof, TreeHeadLines) {
   const std::string hash = line.substr(12, 64), time = "1767225600", sig = line.substr(12 + 64 + 1 + 11);
   ASSERT_EQ(sig.size(), 128u);
   for (const std::string& bad : {hash + " " + time, hash + " " + time + " " + sig + " x", hash + "  " + time + " " + sig,
-                                hash.substr(1) + " " + time + " " + sig, hash + " 01767225600 " + sig,
-                                hash + " -1 " + sig, hash + " 18446744073709551616 " + sig,
-                                hash + " " + time + " " + sig.substr(2), hash + " " + time + " " + std::string(128, 'q')}) {
+                                 hash.substr(1) + " " + time + " " + sig, hash + " 01767225600 " + sig, hash + " -1 " + sig,
+                                 hash + " 18446744073709551616 " + sig, hash + " " + time + " " + sig.substr(2),
+                                 hash + " " + time + " " + std::string(128, 'q')}) {
     EXPECT_EQ(with(3, "cosignature=" + bad), parse("malformed cosignature line")) << bad;
   }
 }
@@ -348,8 +347,7 @@ TEST_F(SigsumProof, InclusionBlock) {
   for (const std::string index : {"07", "+7", "-1", "7 ", "18446744073709551616"}) {
     std::vector<std::string> lines = good;
     lines[0] = "leaf_index=" + index;
-    EXPECT_EQ(with_inclusion(lines), parse(index.back() == ' ' ? "malformed key=value line" : "bad leaf_index"))
-        << index;
+    EXPECT_EQ(with_inclusion(lines), parse(index.back() == ' ' ? "malformed key=value line" : "bad leaf_index")) << index;
   }
   std::vector<std::string> lines = good;
   lines.push_back("leaf_index=7");

@@ -69,8 +69,7 @@ TEST(SigningKey, RefusesMalformedKeys) {
 
   EXPECT_EQ(key_problem(with_spki(ec.signer, [](der::Node& spki) { spki.children[1].contents[0] = 1; })),
             problem("TIMESTAMP_PARSE", "public key has unused bits"));
-  EXPECT_EQ(key_problem(
-                with_spki(ec.signer, [](der::Node& spki) { spki.children[0].children[1] = der::parse(der::null()); })),
+  EXPECT_EQ(key_problem(with_spki(ec.signer, [](der::Node& spki) { spki.children[0].children[1] = der::parse(der::null()); })),
             problem("TIMESTAMP_PARSE", "EC key has no named curve"));
   EXPECT_EQ(key_problem(with_spki(ec.signer, [](der::Node& spki) { spki.children[0].children.pop_back(); })),
             problem("TIMESTAMP_PARSE", "EC key has no named curve"));
@@ -145,8 +144,8 @@ TEST(SignerCertificate, RulesInOrder) {
               s.extra.push_back({"2.5.29.37", true, der::oid("1.3.6.1.5.5.7.3.8")});
             }),
             problem("TIMESTAMP_PARSE", "extended key usage does not parse"));
-  for (const auto& purposes : {std::vector<std::string>{time_stamping, server_auth},
-                               std::vector<std::string>{server_auth}, std::vector<std::string>{}}) {
+  for (const auto& purposes : {std::vector<std::string>{time_stamping, server_auth}, std::vector<std::string>{server_auth},
+                               std::vector<std::string>{}}) {
     EXPECT_EQ(judged([&](CertSpec& s) { s.ext_key_usage = purposes; }),
               problem("TIMESTAMP_CHAIN_INVALID", "signer certificate is not exclusively for time-stamping"));
   }
@@ -212,9 +211,8 @@ TEST(BuildPath, ValidityIsJudgedAtGenTimeWithBothEndsInclusive) {
             problem("TIMESTAMP_CHAIN_INVALID", "the pinned root was not valid at the stamp time"));
   std::vector<CertSpec> middle = intermediates(1);
   middle[0].not_before = kGenTime + 1;
-  EXPECT_EQ(
-      path_problem(Chain(ca_spec("Root"), middle, signer_spec())),
-      problem("TIMESTAMP_CHAIN_INVALID", "certificate 'CN=Level 1,O=Orvelant Test' was not valid at the stamp time"));
+  EXPECT_EQ(path_problem(Chain(ca_spec("Root"), middle, signer_spec())),
+            problem("TIMESTAMP_CHAIN_INVALID", "certificate 'CN=Level 1,O=Orvelant Test' was not valid at the stamp time"));
 }
 
 TEST(BuildPath, PathLengthConstraintsAndDepth) {
@@ -242,10 +240,8 @@ TEST(BuildPath, IssuerRules) {
               s.key_usage = std::vector<int>{0, 6};
             }),
             problem("TIMESTAMP_CHAIN_INVALID", "issuer certificate may not sign certificates"));
-  EXPECT_EQ(with_middle([](CertSpec& s) { s.ca.reset(); }),
-            problem("TIMESTAMP_CHAIN_INVALID", "issuer certificate is not a CA"));
-  EXPECT_EQ(with_middle([](CertSpec& s) { s.ca = false; }),
-            problem("TIMESTAMP_CHAIN_INVALID", "issuer certificate is not a CA"));
+  EXPECT_EQ(with_middle([](CertSpec& s) { s.ca.reset(); }), problem("TIMESTAMP_CHAIN_INVALID", "issuer certificate is not a CA"));
+  EXPECT_EQ(with_middle([](CertSpec& s) { s.ca = false; }), problem("TIMESTAMP_CHAIN_INVALID", "issuer certificate is not a CA"));
   EXPECT_EQ(with_middle([](CertSpec& s) {
               s.ca.reset();
               s.extra.push_back({"2.5.29.19", true, der::boolean(true)});
@@ -256,12 +252,11 @@ TEST(BuildPath, IssuerRules) {
               s.extra.push_back({"2.5.29.15", true, der::integer(4)});
             }),
             problem("TIMESTAMP_PARSE", "key usage does not parse"));
-  EXPECT_EQ(
-      with_middle([](CertSpec& s) {
-        s.extra.push_back({"1.2.3.4", true, der::null()});
-      }),
-      problem("TIMESTAMP_CHAIN_INVALID",
-              "certificate 'CN=Level 1,O=Orvelant Test' has a critical extension this verifier does not process"));
+  EXPECT_EQ(with_middle([](CertSpec& s) {
+              s.extra.push_back({"1.2.3.4", true, der::null()});
+            }),
+            problem("TIMESTAMP_CHAIN_INVALID",
+                    "certificate 'CN=Level 1,O=Orvelant Test' has a critical extension this verifier does not process"));
   // The pinned root is held to the same rules.
   CertSpec root = ca_spec("Root");
   root.key_usage = std::vector<int>{6};
@@ -363,8 +358,8 @@ TEST(SameName, EveryTypeGroupingAndValueMustAgree) {
   const auto name = [](std::initializer_list<Attribute> attributes) {
     crypto::X509NamePtr out(X509_NAME_new());
     for (const Attribute& a : attributes) {
-      EXPECT_EQ(X509_NAME_add_entry_by_txt(out.get(), a.field, a.string_type,
-                                           reinterpret_cast<const unsigned char*>(a.value), -1, -1, a.set),
+      EXPECT_EQ(X509_NAME_add_entry_by_txt(out.get(), a.field, a.string_type, reinterpret_cast<const unsigned char*>(a.value), -1,
+                                           -1, a.set),
                 1);
     }
     return out;

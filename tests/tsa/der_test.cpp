@@ -38,8 +38,7 @@ TEST(DerStructure, LengthsAndTags) {
   EXPECT_EQ(structure_error(der::bytes({0x30})), "truncated DER length");
   EXPECT_EQ(structure_error(der::bytes({0x04, 0x82, 0x01})), "truncated DER length");
   EXPECT_EQ(structure_error(der::bytes({0x30, 0x80, 0x00, 0x00})), "indefinite or oversized DER length");
-  EXPECT_EQ(structure_error(der::bytes({0x04, 0x84, 0x00, 0x00, 0x00, 0x01, 0xAA})),
-            "indefinite or oversized DER length");
+  EXPECT_EQ(structure_error(der::bytes({0x04, 0x84, 0x00, 0x00, 0x00, 0x01, 0xAA})), "indefinite or oversized DER length");
   EXPECT_EQ(structure_error(der::bytes({0x1F, 0x01, 0x00})), "multi-byte DER tags are not used here");
   EXPECT_EQ(structure_error(der::bytes({0xBF, 0x01, 0x00})), "multi-byte DER tags are not used here");
   // Contents running exactly to the parent's end pass; one octet more does not.

@@ -31,8 +31,8 @@ struct Sample {
 
 TimestampReport judge(const std::filesystem::path& shared, const Sample& sample, uint64_t now = kLater) {
   const std::filesystem::path dir = shared / "testdata/rfc3161";
-  return verify_stamp_file(test::read_file(dir / sample.stamped), test::read_file(dir / sample.stamp),
-                           real_authorities(shared), now);
+  return verify_stamp_file(test::read_file(dir / sample.stamped), test::read_file(dir / sample.stamp), real_authorities(shared),
+                           now);
 }
 
 const Sample kYsimonx{"digicert/ysimonx-20230304T154859Z.normalized.stamp.json", "digicert/ysimonx-file.txt"};
@@ -83,10 +83,8 @@ TEST(RealTokens, NormalisedSigstoreTokensAreValid) {
     std::string serial;
   };
   const Expected cases[] = {
-      {kHappyPath, "2025-12-18T17:04:39Z", 1766077479, "2025-12-18T17:04:40Z",
-       "503a617d93381082d7685c6acfb2a5498e821c98"},
-      {kExtensions, "2026-01-15T22:49:26Z", 1768517366, "2026-01-15T22:49:27Z",
-       "1cf4a8695af7c53112580c8658be54bfc876904d"},
+      {kHappyPath, "2025-12-18T17:04:39Z", 1766077479, "2025-12-18T17:04:40Z", "503a617d93381082d7685c6acfb2a5498e821c98"},
+      {kExtensions, "2026-01-15T22:49:26Z", 1768517366, "2026-01-15T22:49:27Z", "1cf4a8695af7c53112580c8658be54bfc876904d"},
   };
   for (const Expected& c : cases) {
     const TimestampReport report = judge(shared, c.sample);
@@ -121,11 +119,9 @@ TEST(RealTokens, AsIssuedTokensAreRefusedByDesign) {
     EXPECT_EQ(only_problem(sample), (Problem{"TIMESTAMP_PARSE", "token is not in canonical DER form", 0}));
   }
   // Sigstore issues tokens without certificates.
-  for (const Sample& sample :
-       {Sample{"sigstore/conformance-managed-key-happy-path.stamp.json", kHappyPath.stamped},
-        Sample{"sigstore/conformance-bundle-with-sct-with-extensions.stamp.json", kExtensions.stamped}}) {
-    EXPECT_EQ(only_problem(sample),
-              (Problem{"TIMESTAMP_CHAIN_INVALID", "the signer certificate is not in the token", 0}));
+  for (const Sample& sample : {Sample{"sigstore/conformance-managed-key-happy-path.stamp.json", kHappyPath.stamped},
+                               Sample{"sigstore/conformance-bundle-with-sct-with-extensions.stamp.json", kExtensions.stamped}}) {
+    EXPECT_EQ(only_problem(sample), (Problem{"TIMESTAMP_CHAIN_INVALID", "the signer certificate is not in the token", 0}));
   }
   // Staging's root carries the production root's name but not its key.
   EXPECT_EQ(only_problem({"sigstore/STAGING-conformance-rekor2-timestamp-with-embedded-cert.stamp.json",
@@ -135,13 +131,11 @@ TEST(RealTokens, AsIssuedTokensAreRefusedByDesign) {
 
 TEST(RealTokens, EmptyCertificateSetReencodesUnchanged) {
   ORV_REQUIRE_SHARED(shared);
-  const std::string token =
-      test::read_file(shared / "testdata/rfc3161/sigstore/conformance-managed-key-happy-path.tst.der");
+  const std::string token = test::read_file(shared / "testdata/rfc3161/sigstore/conformance-managed-key-happy-path.tst.der");
   const Expected<cms::ContentInfoPtr, std::string> info = cms::decode_content_info(as_bytes(token));
   ASSERT_TRUE(info);
   const ASN1_STRING* content = (*info)->content->value.sequence;
-  const std::span<const uint8_t> signed_data(ASN1_STRING_get0_data(content),
-                                             static_cast<size_t>(ASN1_STRING_length(content)));
+  const std::span<const uint8_t> signed_data(ASN1_STRING_get0_data(content), static_cast<size_t>(ASN1_STRING_length(content)));
   const Expected<cms::SignedDataPtr, std::string> decoded = cms::decode_signed_data(signed_data);
   ASSERT_TRUE(decoded);
   EXPECT_EQ(cms::certificate_count(**decoded), 0);
@@ -173,8 +167,8 @@ TEST(RealTokens, CompiledInRootsMatchTheirFingerprints) {
   std::vector<PinnedAuthority> swapped = real_authorities(shared);
   std::swap(swapped[0].root_der, swapped[1].root_der);
   const std::filesystem::path dir = shared / "testdata/rfc3161";
-  const TimestampReport report = verify_stamp_file(test::read_file(dir / kHappyPath.stamped),
-                                                   test::read_file(dir / kHappyPath.stamp), swapped, kLater);
+  const TimestampReport report =
+      verify_stamp_file(test::read_file(dir / kHappyPath.stamped), test::read_file(dir / kHappyPath.stamp), swapped, kLater);
   ASSERT_EQ(report.problems.size(), 1u);
   EXPECT_EQ(report.problems[0].message, "the compiled-in TSA root does not match its fingerprint");
 }

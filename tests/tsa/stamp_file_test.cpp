@@ -58,9 +58,9 @@ void expect_file_problem(const std::string& stamp, const std::string& code, cons
 
 std::string b64(const std::string& bytes) {
   std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  out.resize(static_cast<size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                                 reinterpret_cast<const unsigned char*>(bytes.data()),
-                                                 static_cast<int>(bytes.size()))));
+  out.resize(
+      static_cast<size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                          reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()))));
   return out;
 }
 
@@ -76,8 +76,8 @@ TEST(StampFile, OneToFourTokensAndTheLatestTimeWins) {
   EXPECT_EQ(report.scope, kTimestampScope);
 
   // Four tokens, two from one authority; the verdict takes the latest, not the earliest.
-  report = judged(stamp_file(
-      {{"Beta", token(a.ec, -60)}, {"Alpha", token(a.rsa, 60)}, {"Beta", token(a.ec)}, {"Alpha", token(a.rsa, -60)}}));
+  report = judged(
+      stamp_file({{"Beta", token(a.ec, -60)}, {"Alpha", token(a.rsa, 60)}, {"Beta", token(a.ec)}, {"Alpha", token(a.rsa, -60)}}));
   ASSERT_TRUE(report.valid) << report.problems[0].message;
   ASSERT_EQ(report.stamps.size(), 4u);
   EXPECT_EQ(report.stamps[0].gen_time, "2025-06-01T11:59:00Z");
@@ -105,18 +105,16 @@ TEST(StampFile, SizeLimitIsExactly1MiB) {
 
 TEST(StampFile, TextStrictnessAndShape) {
   expect_file_problem("{\"schema\":\"x\xff\"}", "TIMESTAMP_PARSE", "timestamp file: invalid UTF-8 sequence at byte 12");
-  expect_file_problem("{\"a\":\"\xed\xa0\x80\"}", "TIMESTAMP_PARSE",
-                      "timestamp file: invalid UTF-8 sequence at byte 6");
+  expect_file_problem("{\"a\":\"\xed\xa0\x80\"}", "TIMESTAMP_PARSE", "timestamp file: invalid UTF-8 sequence at byte 6");
   expect_file_problem("\xf4\x90\x80\x80", "TIMESTAMP_PARSE", "timestamp file: invalid UTF-8 sequence at byte 0");
   // Characters of two, three and four bytes are stepped over whole; the offset stays exact.
   expect_file_problem("{\"schema\":\"\u00e9\u20ac\U0001F600\xff\"}", "TIMESTAMP_PARSE",
                       "timestamp file: invalid UTF-8 sequence at byte 20");
-  expect_file_problem("{\"schema\":\"\u00e9\"}", "TIMESTAMP_PARSE",
-                      "timestamp file does not parse: missing field `tokens`");
+  expect_file_problem("{\"schema\":\"\u00e9\"}", "TIMESTAMP_PARSE", "timestamp file does not parse: missing field `tokens`");
 
   const std::string good = stamp_file({{"Beta", token(authorities().ec)}});
-  for (const std::string& text : {std::string("{\"schema\":1.0}"), good.substr(0, good.size() - 1),
-                                  std::string("{\"tokens\":[],\"tokens\":[]}")}) {
+  for (const std::string& text :
+       {std::string("{\"schema\":1.0}"), good.substr(0, good.size() - 1), std::string("{\"tokens\":[],\"tokens\":[]}")}) {
     const TimestampReport report = judged(text);
     ASSERT_EQ(report.problems.size(), 1u);
     EXPECT_EQ(report.problems[0].message.rfind("timestamp file: ", 0), 0u) << report.problems[0].message;
@@ -129,8 +127,8 @@ TEST(StampFile, TextStrictnessAndShape) {
                       "timestamp file does not parse: unknown field `comment`, expected `schema` or `tokens`");
   expect_file_problem("{\"schema\":\"orvelant/timestamp/v1\"}", "TIMESTAMP_PARSE",
                       "timestamp file does not parse: missing field `tokens`");
-  expect_file_problem("{\"schema\":\"orvelant/timestamp/v1\",\"tokens\":[{\"tsa\":\"Beta\",\"token_b64\":5}]}",
-                      "TIMESTAMP_PARSE", "timestamp file does not parse: invalid type: integer `5`, expected a string");
+  expect_file_problem("{\"schema\":\"orvelant/timestamp/v1\",\"tokens\":[{\"tsa\":\"Beta\",\"token_b64\":5}]}", "TIMESTAMP_PARSE",
+                      "timestamp file does not parse: invalid type: integer `5`, expected a string");
   expect_file_problem("5", "TIMESTAMP_PARSE",
                       "timestamp file does not parse: invalid type: integer `5`, expected struct StampFile");
 }
@@ -152,8 +150,7 @@ TEST(StampFile, SchemaAndTokenCountComeBeforeAnyToken) {
   const std::string good = b64(token(authorities().ec));
   const auto file = [&](const std::string& schema, size_t count) {
     std::string text = "{\"schema\":\"" + schema + "\",\"tokens\":[";
-    for (size_t i = 0; i < count; ++i)
-      text += std::string(i ? "," : "") + "{\"tsa\":\"Beta\",\"token_b64\":\"" + good + "\"}";
+    for (size_t i = 0; i < count; ++i) text += std::string(i ? "," : "") + "{\"tsa\":\"Beta\",\"token_b64\":\"" + good + "\"}";
     return text + "]}";
   };
   EXPECT_TRUE(judged(file("orvelant/timestamp/v1", 1)).valid);
@@ -209,8 +206,7 @@ TEST(StampFile, AnAuthorityNeverVouchesForAnother) {
   std::vector<PinnedAuthority> table = a.table;
   table[1].policy = "1.2.3.4";
   const TimestampReport policy = verify_stamp_file(kFile, stamp_file({{"Beta", token(a.ec)}}), table, kNow);
-  expect_one_problem(policy, "TIMESTAMP_POLICY",
-                     std::string("TSA policy ") + kTestPolicy + " is not the pinned Beta policy");
+  expect_one_problem(policy, "TIMESTAMP_POLICY", std::string("TSA policy ") + kTestPolicy + " is not the pinned Beta policy");
 }
 
 }  // namespace

@@ -30,13 +30,12 @@ const Hierarchy& ec() {
 }
 
 Expected<Stamp, Problem> verify(const std::string& token, const Hierarchy& h, uint64_t now = kNow,
-                                    const std::string& subject = kSubject) {
+                                const std::string& subject = kSubject) {
   return verify_timestamp_token(as_bytes(token), as_bytes(subject), h.authority(), now);
 }
 
 // "VALID", or the problem as "CODE: message".
-std::string outcome(const std::string& token, const Hierarchy& h, uint64_t now = kNow,
-                    const std::string& subject = kSubject) {
+std::string outcome(const std::string& token, const Hierarchy& h, uint64_t now = kNow, const std::string& subject = kSubject) {
   auto result = verify(token, h, now, subject);
   if (!result) return std::string(result.error().code.text()) + ": " + result.error().message;
   return "VALID";
@@ -204,8 +203,7 @@ TEST(TokenInput, CompiledInRootIsCheckedFirst) {
   authority.root_fingerprint = crypto::sha256_hex(authority.root_der);
   result = verify_timestamp_token(as_bytes(token), as_bytes(kSubject), authority, kNow);
   EXPECT_EQ(result.error().code, "TIMESTAMP_CHAIN_INVALID");
-  EXPECT_EQ(result.error().message.rfind("compiled-in TSA root does not parse: ", 0), 0u)
-      << result.error().message;
+  EXPECT_EQ(result.error().message.rfind("compiled-in TSA root does not parse: ", 0), 0u) << result.error().message;
 }
 
 TEST(TokenStructure, EachDecodingStageReportsItself) {
@@ -213,8 +211,7 @@ TEST(TokenStructure, EachDecodingStageReportsItself) {
             "TIMESTAMP_PARSE: token structure: indefinite or oversized DER length");
   EXPECT_EQ(outcome("", ec()).rfind("TIMESTAMP_PARSE: token is not DER CMS: ", 0), 0u);
   const std::string good = TokenBuilder(ec(), kSubject).build();
-  EXPECT_EQ(outcome(good + der::null(), ec()),
-            "TIMESTAMP_PARSE: token is not DER CMS: trailing data after the ContentInfo");
+  EXPECT_EQ(outcome(good + der::null(), ec()), "TIMESTAMP_PARSE: token is not DER CMS: trailing data after the ContentInfo");
   EXPECT_EQ(outcome(der::integer(5), ec()).rfind("TIMESTAMP_PARSE: token is not DER CMS: ", 0), 0u);
 
   TokenBuilder b(ec(), kSubject);
@@ -224,8 +221,7 @@ TEST(TokenStructure, EachDecodingStageReportsItself) {
   // A broken SignedData inside a sound ContentInfo is reported as the SignedData's failure.
   for (const std::string& content : {der::seq({der::integer(3)}), der::integer(3), der::octets("x")}) {
     const std::string token = der::seq({der::oid("1.2.840.113549.1.7.2"), der::context(0, content)});
-    EXPECT_EQ(outcome(token, ec()).rfind("TIMESTAMP_PARSE: SignedData does not parse: ", 0), 0u)
-        << outcome(token, ec());
+    EXPECT_EQ(outcome(token, ec()).rfind("TIMESTAMP_PARSE: SignedData does not parse: ", 0), 0u) << outcome(token, ec());
   }
   // So is a certificate the X.509 decoder refuses.
   b = TokenBuilder(ec(), kSubject);
@@ -288,8 +284,8 @@ TEST(TokenCanonical, SetOfMembersOutOfOrder) {
 
   // digestAlgorithms, and the values of one attribute.
   TokenBuilder digests(ec(), kSubject);
-  const std::vector<std::string> two = der::sorted(
-      {der::algorithm(hash_oid(Hash::Sha256), der::null()), der::algorithm(hash_oid(Hash::Sha512), der::null())});
+  const std::vector<std::string> two =
+      der::sorted({der::algorithm(hash_oid(Hash::Sha256), der::null()), der::algorithm(hash_oid(Hash::Sha512), der::null())});
   Tree tree(digests.build());
   tree.signed_data().at({1}) = der::parse(der::set({two[1], two[0]}));
   EXPECT_EQ(outcome(tree.write(), ec()), kNotCanonical);
@@ -308,8 +304,7 @@ TEST(TokenCanonical, SetOfMembersOutOfOrder) {
   Tree rdn(TokenBuilder(ec(), kSubject).build());
   der::Node& subject = rdn.signed_data().at({3, 0, 0, 5});
   ASSERT_EQ(subject.children.size(), 2u);
-  std::vector<std::string> atvs{der::write(subject.children[0].children[0]),
-                                der::write(subject.children[1].children[0])};
+  std::vector<std::string> atvs{der::write(subject.children[0].children[0]), der::write(subject.children[1].children[0])};
   const std::vector<std::string> ordered = der::sorted(atvs);
   subject.children = {der::parse(der::set({ordered[1], ordered[0]}))};
   EXPECT_EQ(outcome(rdn.write(), ec()), kNotCanonical);
@@ -332,8 +327,7 @@ TEST(TokenCanonical, DefaultsAndBooleansWrittenOut) {
   };
   EXPECT_EQ(edited_signer([&](der::Node& tbs) { key_usage_flag(tbs).contents = der::bytes({0x00}); }), kNotCanonical);
   EXPECT_EQ(edited_signer([&](der::Node& tbs) { key_usage_flag(tbs).contents = der::bytes({0x01}); }), kNotCanonical);
-  EXPECT_EQ(edited_signer([](der::Node& tbs) { tbs.children[0].children[0].contents = der::bytes({0x00}); }),
-            kNotCanonical);
+  EXPECT_EQ(edited_signer([](der::Node& tbs) { tbs.children[0].children[0].contents = der::bytes({0x00}); }), kNotCanonical);
 
   // eContent as a constructed (BER) OCTET STRING decodes, but encodes back as a primitive one.
   TokenBuilder b(ec(), kSubject);
@@ -358,8 +352,7 @@ TEST(TokenContent, SignedDataAndTstInfoChecks) {
     edit(b);
     return outcome(b);
   };
-  EXPECT_EQ(with([](TokenBuilder& b) { b.sd_version = der::integer(1); }),
-            "TIMESTAMP_PARSE: SignedData version is not 3");
+  EXPECT_EQ(with([](TokenBuilder& b) { b.sd_version = der::integer(1); }), "TIMESTAMP_PARSE: SignedData version is not 3");
   EXPECT_EQ(with([](TokenBuilder& b) { b.econtent_type = der::oid("1.2.840.113549.1.7.1"); }),
             "TIMESTAMP_PARSE: token content is not a TSTInfo");
   EXPECT_EQ(with([](TokenBuilder& b) { b.econtent = ""; }), "TIMESTAMP_PARSE: token carries no TSTInfo");
@@ -373,8 +366,7 @@ TEST(TokenContent, SignedDataAndTstInfoChecks) {
             0u);
   EXPECT_EQ(with([](TokenBuilder& b) { b.tst_info = b.tst_der() + der::null(); }),
             "TIMESTAMP_PARSE: TSTInfo does not parse: trailing data after the TSTInfo");
-  EXPECT_EQ(with([](TokenBuilder& b) { b.tst_version = der::integer(2); }),
-            "TIMESTAMP_UNSUPPORTED: TSTInfo version is not 1");
+  EXPECT_EQ(with([](TokenBuilder& b) { b.tst_version = der::integer(2); }), "TIMESTAMP_UNSUPPORTED: TSTInfo version is not 1");
   EXPECT_EQ(with([](TokenBuilder& b) { b.policy = der::oid("2.16.840.1.114412.7.1"); }),
             "TIMESTAMP_POLICY: TSA policy 2.16.840.1.114412.7.1 is not the pinned Test policy");
   EXPECT_EQ(with([](TokenBuilder& b) { b.extensions = der::context(1, extension("1.2.3.4", true, der::null())); }),
@@ -438,16 +430,12 @@ TEST(TokenShape, SignerInfoAndAlgorithms) {
               b.unsigned_attributes = der::bytes({0xA1, 0x00});
             }),
             "TIMESTAMP_PARSE: token carries unsigned attributes");
-  EXPECT_EQ(with([](TokenBuilder& b) {
-              b.crls = der::bytes({0xA1, 0x00});
-            }),
-            "TIMESTAMP_PARSE: token carries revocation lists");
+  EXPECT_EQ(with([](TokenBuilder& b) { b.crls = der::bytes({0xA1, 0x00}); }), "TIMESTAMP_PARSE: token carries revocation lists");
   EXPECT_EQ(with([](TokenBuilder& b) {
               b.certificates = std::vector<std::string>{ec().signer.der, der::context(2, der::null())};
             }),
             "TIMESTAMP_PARSE: token carries a non-X.509 certificate");
-  EXPECT_EQ(with([](TokenBuilder& b) { b.si_version = der::integer(3); }),
-            "TIMESTAMP_PARSE: SignerInfo version is not 1");
+  EXPECT_EQ(with([](TokenBuilder& b) { b.si_version = der::integer(3); }), "TIMESTAMP_PARSE: SignerInfo version is not 1");
 
   const std::string digests_differ = "TIMESTAMP_PARSE: SignedData digest algorithms do not match the signer";
   EXPECT_EQ(with([](TokenBuilder& b) {
@@ -464,9 +452,7 @@ TEST(TokenShape, SignerInfoAndAlgorithms) {
             }),
             digests_differ);
   EXPECT_EQ(with([](TokenBuilder& b) { b.digest_algorithms = std::vector<std::string>{}; }), digests_differ);
-  EXPECT_EQ(with([](TokenBuilder& b) {
-              b.digest_algorithms = std::vector<std::string>{der::algorithm(hash_oid(Hash::Sha256))};
-            }),
+  EXPECT_EQ(with([](TokenBuilder& b) { b.digest_algorithms = std::vector<std::string>{der::algorithm(hash_oid(Hash::Sha256))}; }),
             "VALID");  // absent on one side and NULL on the other is accepted
 
   EXPECT_EQ(with([](TokenBuilder& b) {
@@ -480,8 +466,7 @@ TEST(TokenShape, SignerInfoAndAlgorithms) {
             "TIMESTAMP_PARSE: signature algorithm has unexpected parameters");
   EXPECT_EQ(with([](TokenBuilder& b) { b.signature_algorithm = der::algorithm("1.2.840.10045.4.3.3"); }),
             "TIMESTAMP_UNSUPPORTED: signature and digest algorithms disagree");
-  EXPECT_EQ(with([](TokenBuilder& b) { b.signature_algorithm = der::algorithm("1.2.840.113549.1.1.12", der::null()); },
-                 rsa()),
+  EXPECT_EQ(with([](TokenBuilder& b) { b.signature_algorithm = der::algorithm("1.2.840.113549.1.1.12", der::null()); }, rsa()),
             "TIMESTAMP_UNSUPPORTED: signature and digest algorithms disagree");
   // rsaEncryption takes the signer digest, here SHA-384.
   EXPECT_EQ(with([](TokenBuilder& b) { b.signer_hash = Hash::Sha384; }, rsa()), "VALID");
@@ -552,16 +537,14 @@ TEST(TokenSignedAttributes, SigningCertificateV2) {
 
   EXPECT_EQ(with_value([](const TokenBuilder&) { return der::integer(1); }),
             "TIMESTAMP_PARSE: signing-certificate-v2 does not parse");
-  EXPECT_EQ(with_value([](const TokenBuilder&) { return der::seq({}); }),
-            "TIMESTAMP_PARSE: signing-certificate-v2 is empty");
+  EXPECT_EQ(with_value([](const TokenBuilder&) { return der::seq({}); }), "TIMESTAMP_PARSE: signing-certificate-v2 is empty");
   EXPECT_EQ(with_value([](const TokenBuilder&) { return der::seq({der::integer(1)}); }),
             "TIMESTAMP_PARSE: signing-certificate-v2 ids do not parse");
   EXPECT_EQ(with_value([](const TokenBuilder&) { return der::seq({der::seq({})}); }),
             "TIMESTAMP_PARSE: signing-certificate-v2 has no cert id");
   EXPECT_EQ(with_value([](const TokenBuilder&) { return der::seq({der::seq({der::integer(1)})}); }),
             "TIMESTAMP_PARSE: ESSCertIDv2 does not parse");
-  EXPECT_EQ(with_value([&](const TokenBuilder&) { return ids(der::seq({})); }),
-            "TIMESTAMP_PARSE: ESSCertIDv2 has no hash");
+  EXPECT_EQ(with_value([&](const TokenBuilder&) { return ids(der::seq({})); }), "TIMESTAMP_PARSE: ESSCertIDv2 has no hash");
   EXPECT_EQ(with_value([&](const TokenBuilder&) {
               return ids(der::seq({der::seq({der::integer(1)}), signer_hash(Hash::Sha256)}));
             }),
@@ -584,8 +567,7 @@ TEST(TokenSignedAttributes, SigningCertificateV2) {
             "VALID");
   // Only the first id counts; issuerSerial and further ids are not examined.
   EXPECT_EQ(with_value([&](const TokenBuilder&) {
-              return der::seq(
-                  {der::seq({der::seq({signer_hash(Hash::Sha256), der::seq({})}), der::integer(9)}), der::seq({})});
+              return der::seq({der::seq({der::seq({signer_hash(Hash::Sha256), der::seq({})}), der::integer(9)}), der::seq({})});
             }),
             "VALID");
 }
@@ -615,8 +597,7 @@ TEST(TokenSigner, KeyAndSignature) {
   };
   {
     const Hierarchy h = signer_with(KeyKind::Rsa2047);
-    EXPECT_EQ(outcome(TokenBuilder(h, kSubject).build(), h),
-              "TIMESTAMP_UNSUPPORTED: RSA key is shorter than 2048 bits");
+    EXPECT_EQ(outcome(TokenBuilder(h, kSubject).build(), h), "TIMESTAMP_UNSUPPORTED: RSA key is shorter than 2048 bits");
   }
   {
     const Hierarchy h = signer_with(KeyKind::P521);
