@@ -10,4 +10,9 @@ namespace orv::crypto {
 // start.
 bool init_without_configuration();
 
+// What each program does first, before any check runs: the OpenSSL start above, UTC without a
+// zone file, and SIGPIPE ignored. On failure it has said why on stderr and returns false; the
+// program then ends with status 2.
+bool start_process();
+
 }  // namespace orv::crypto

@@ -1,6 +1,4 @@
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <exception>
 #include <string>
@@ -11,17 +9,7 @@
 #include "trust/trust.h"
 
 int main(int argc, char** argv) {
-  // As orvelant-verify: OpenSSL never reads a configuration of this machine's choosing, time is
-  // UTC without reading a zone file, and a reader that goes away early does not kill the run.
-  if (!orv::crypto::init_without_configuration()) {
-    std::fputs("error: the cryptographic library could not be initialised\n", stderr);
-    return 2;
-  }
-  if (::setenv("TZ", ":", 1) != 0) {
-    std::fputs("error: cannot set the time zone to UTC\n", stderr);
-    return 2;
-  }
-  std::signal(SIGPIPE, SIG_IGN);
+  if (!orv::crypto::start_process()) return 2;
   orv::prepare::Context context;
   context.clock = [] {
     const std::time_t now = std::time(nullptr);
