@@ -5,7 +5,9 @@
 #include <string>
 
 #include "core/hex.h"
+#include "crypto/ec_common.h"
 #include "crypto/ecdsa.h"
+#include "crypto/x509.h"
 #include "support/shared_data.h"
 
 namespace orv::crypto {
@@ -56,6 +58,27 @@ TEST(P384Keys, OnlyP384SubjectPublicKeyInfoIsAccepted) {
   EXPECT_FALSE(is_p384_public_key(key));  // a point off the curve
   key[23] = 0x05;
   EXPECT_FALSE(is_p384_public_key(key));  // neither compressed nor uncompressed
+}
+
+// Keys are read by form: a key of the right length whose point is not marked uncompressed is
+// no key, whatever its prefix says.
+TEST(EcPoints, OnlyUncompressedPointsAreRead) {
+  std::vector<uint8_t> spki(kP384SpkiPrefix.begin(), kP384SpkiPrefix.end());
+  spki.push_back(0x04);
+  spki.resize(kP384SpkiPrefix.size() + 97, 0x11);
+  EXPECT_EQ(uncompressed_point(spki, kP384SpkiPrefix, 48).size(), 97u);
+  spki[kP384SpkiPrefix.size()] = 0x02;
+  EXPECT_TRUE(uncompressed_point(spki, kP384SpkiPrefix, 48).empty());
+}
+
+// One certificate is exactly its DER: a byte after it would let two byte strings stand for it.
+TEST(Certificates, TrailingBytesAreRefused) {
+  const std::string der = test::read_file(ORV_SOURCE_DIR "/trust/intel-sgx-root-ca.der");
+  const std::vector<uint8_t> exact(der.begin(), der.end());
+  EXPECT_TRUE(decode_certificate(exact).ok());
+  std::vector<uint8_t> longer = exact;
+  longer.push_back(0x00);
+  EXPECT_FALSE(decode_certificate(longer).ok());
 }
 
 }  // namespace
