@@ -24,7 +24,8 @@ constexpr std::string_view kFooter =
     "unless --force. What it writes it first checks with orvelant-verify's code.\n"
     "\n"
     "Exit status: 0 done; 1 the material is wrong (what is wrong and what to do\n"
-    "are printed, and nothing is written); 2 the command line is wrong.\n"
+    "are printed, and nothing is written); 2 the command line is wrong or an\n"
+    "input file cannot be read.\n"
     "Where each input comes from: docs/inputs.md.\n";
 
 const Subcommand* find(std::string_view name) {
@@ -96,7 +97,7 @@ Status wrong_usage(const Context& context, const Subcommand& subcommand, std::st
 
 Status refuse(const Context& context, const Mistake& mistake) {
   print(context.err, "refused: " + mistake.what + "\n  what to do: " + mistake.todo + "\n");
-  return Status::WrongMaterial;
+  return mistake.status;
 }
 
 int run(const std::vector<std::string>& args, const Context& context) {

@@ -119,6 +119,10 @@ TEST(PrepareProgram, UsageErrorsExitTwo) {
       {},
   };
   for (const auto& args : wrong) EXPECT_EQ(prepare(args).status, 2) << (args.empty() ? "" : args.front());
+  // An input that cannot be read is an input error, as orvelant-verify counts it.
+  const RunResult unreadable = prepare({"inspect", "/nonexistent/receipt.json"});
+  EXPECT_EQ(unreadable.status, 2);
+  EXPECT_TRUE(unreadable.err.starts_with("refused: cannot read file /nonexistent/receipt.json: ")) << unreadable.err;
   const RunResult help = prepare({"inspect", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("orvelant-prepare inspect <FILE> [--json]"), std::string::npos);
