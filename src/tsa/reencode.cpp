@@ -324,6 +324,11 @@ Expected<Reencoded, ReencodeFailure> reencode_token(std::span<const uint8_t> tok
   if (!found) return std::move(found).error();
   std::optional<std::vector<uint8_t>> written = assemble(*parts, found->path);
   if (!written) return unusable("the re-encoded token would be too large");
+  // Everything written here is DER, so what is not lies in what was copied.
+  if (!has_minimal_encoding(*written)) {
+    return unusable("the token is not DER inside the parts its signatures cover (a length or boolean in its signed "
+                    "content, signer info or certificates), and re-encoding those would break the signatures");
+  }
   return Reencoded{std::move(*written), found->authority};
 }
 

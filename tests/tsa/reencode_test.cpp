@@ -9,6 +9,7 @@
 #include "core/byte_reader.h"
 #include "core/hex.h"
 #include "support/shared_data.h"
+#include "support/tsa_der.h"
 #include "tsa/authorities.h"
 #include "tsa/reencode.h"
 
@@ -102,6 +103,14 @@ TEST(Reencode, SignedPartsStayAsIssuedAndEnclosingLengthsBecomeMinimal) {
   ASSERT_EQ(static_cast<uint8_t>(padded[1]), 0x82);
   padded.replace(1, 1, "\x83\x00", 2);
   EXPECT_EQ(real.reencode(as_bytes(padded), subject)->token, made->token);
+
+  // A longer length inside the signer info cannot be shortened without breaking the signature.
+  test::der::Node tree = test::der::parse(issued);
+  tree.at({1, 0}).children.back().at({0, 2}).extra_length_octets = 1;
+  const auto signed_not_der = real.reencode(as_bytes(test::der::write(tree)), subject);
+  ASSERT_FALSE(signed_not_der);
+  EXPECT_EQ(signed_not_der.error().fault, ReencodeFault::NotUsable);
+  EXPECT_TRUE(signed_not_der.error().text.starts_with("the token is not DER inside the parts its signatures cover"));
 }
 
 TEST(Reencode, WhatCannotBeCompletedIsNamed) {
