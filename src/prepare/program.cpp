@@ -12,7 +12,8 @@
 namespace orv::prepare {
 namespace {
 
-constexpr std::array<const Subcommand*, 4> kSubcommands = {&kCollateralPlan, &kSnapshot, &kStamp, &kInspect};
+constexpr std::array<const Subcommand*, 5> kSubcommands = {&kCollateralPlan, &kSnapshot, &kStamp, &kExpectedTd,
+                                                           &kInspect};
 
 constexpr std::string_view kHeader = "orvelant-prepare \u2014 prepares inputs for orvelant-verify, offline\n";
 

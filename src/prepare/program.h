@@ -41,6 +41,7 @@ extern const Subcommand kCollateralPlan;
 extern const Subcommand kSnapshot;
 extern const Subcommand kInspect;
 extern const Subcommand kStamp;
+extern const Subcommand kExpectedTd;
 
 std::span<const Subcommand* const> subcommands();
 std::string help_text();
