@@ -27,7 +27,8 @@ constexpr std::string_view kFooter =
     "Exit status: 0 done; 1 the material is wrong (what is wrong and what to do\n"
     "are printed, and nothing is written); 2 the command line is wrong or an\n"
     "input file cannot be read.\n"
-    "Where each input comes from: docs/inputs.md.\n";
+    "Where each input comes from: docs/inputs.md; what you pin and how to check\n"
+    "it: pins/README.txt.\n";
 
 const Subcommand* find(std::string_view name) {
   const auto it = std::find_if(kSubcommands.begin(), kSubcommands.end(),
