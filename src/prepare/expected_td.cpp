@@ -20,7 +20,7 @@ constexpr std::array<OptionSpec, 4> kOptions = {{
 
 // The members the verifier compares with the quote's TD report, then the RTMR3 events it
 // compares by name, in the file's own order.
-constexpr std::array<std::string_view, 9> kReportFields = {"td_attributes", "xfam",   "mr_td",  "mr_config_id", "mr_owner",
+constexpr std::array<std::string_view, 9> kReportFields = {"td_attributes",   "xfam",   "mr_td",  "mr_config_id", "mr_owner",
                                                            "mr_owner_config", "rt_mr0", "rt_mr1", "rt_mr2"};
 struct NamedEvent {
   std::string_view field, event;
@@ -192,7 +192,8 @@ Status compare(const std::string& expected_path, const Arguments& arguments, con
   for (const Observed& value : observed(*receipt)) {
     const std::optional<std::string> pin = pinned_value(*expected, value.name);
     if (!pin) {
-      shown += "\n  " + value.name + "  not pinned\n    found:  " + (value.value ? *value.value : "(" + value.absent + ")") + "\n";
+      shown +=
+          "\n  " + value.name + "  not pinned\n    found:  " + (value.value ? *value.value : "(" + value.absent + ")") + "\n";
       continue;
     }
     const bool same = value.value && normalised(*pin) == *value.value;

@@ -12,8 +12,7 @@
 namespace orv::prepare {
 namespace {
 
-constexpr std::array<const Subcommand*, 5> kSubcommands = {&kCollateralPlan, &kSnapshot, &kStamp, &kExpectedTd,
-                                                           &kInspect};
+constexpr std::array<const Subcommand*, 5> kSubcommands = {&kCollateralPlan, &kSnapshot, &kStamp, &kExpectedTd, &kInspect};
 
 constexpr std::string_view kHeader = "orvelant-prepare \u2014 prepares inputs for orvelant-verify, offline\n";
 

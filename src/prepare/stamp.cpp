@@ -31,14 +31,14 @@ Mistake explained(const std::string& token_path, const tsa::ReencodeFailure& fai
     case tsa::ReencodeFault::OtherBytes:
       return {what, "give the file the token was requested for, exactly as it was then; a token is over exact bytes"};
     case tsa::ReencodeFault::SignerMissing:
-      return {what,
-              "supply that signer certificate with --cert <PEM> (the authority publishes its signing certificates), or " +
-                  std::string(kRequestAgain) + " so that it carries them"};
+      return {what, "supply that signer certificate with --cert <PEM> (the authority publishes its signing certificates), or " +
+                        std::string(kRequestAgain) + " so that it carries them"};
     case tsa::ReencodeFault::IssuerMissing:
       return {what, "supply that certificate with --cert <PEM>; the authority publishes its certificate chain"};
     case tsa::ReencodeFault::UnknownAuthority:
-      return {what, "only tokens of the authorities pinned in orvelant-verify (DigiCert, Sigstore's production service) "
-                    "can be judged; stamp the file at one of them"};
+      return {what,
+              "only tokens of the authorities pinned in orvelant-verify (DigiCert, Sigstore's production service) "
+              "can be judged; stamp the file at one of them"};
     case tsa::ReencodeFault::NotUsable: break;
   }
   return {what, std::string(kRequestAgain)};
@@ -71,7 +71,8 @@ Usable<verifier::JsonValue> stamp_token(const std::string& path, std::span<const
   }
   const auto made = verifier::reencode_token(*token, subject, offered, context.timestamp_authorities);
   if (!made) return explained(path, made.error());
-  return verifier::JsonValue{verifier::JsonMembers{{"tsa", {made->authority->name}}, {"token_b64", {verifier::base64(made->token)}}}};
+  return verifier::JsonValue{
+      verifier::JsonMembers{{"tsa", {made->authority->name}}, {"token_b64", {verifier::base64(made->token)}}}};
 }
 
 std::string summary(const std::string& out, size_t bytes, const tsa::TimestampReport& report) {
@@ -104,8 +105,8 @@ Status run_stamp(const Arguments& arguments, const Context& context) {
     if (!item) return refuse(context, item.error());
     items.push_back(std::move(*item));
   }
-  const verifier::Read<std::string> stamp = verifier::write_json(verifier::JsonValue{verifier::JsonMembers{
-      {"schema", {std::string(tsa::kStampSchema)}}, {"tokens", {std::move(items)}}}});
+  const verifier::Read<std::string> stamp = verifier::write_json(
+      verifier::JsonValue{verifier::JsonMembers{{"schema", {std::string(tsa::kStampSchema)}}, {"tokens", {std::move(items)}}}});
   if (!stamp) return refuse(context, {stamp.error().text, "report this as a fault of orvelant-prepare"});
 
   // Judged exactly as orvelant-verify will judge it, at this clock.

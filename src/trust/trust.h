@@ -14,9 +14,9 @@ struct Trust {
   // Sigstore's timestamp signer, which its tokens name but do not carry. Not an anchor: it only
   // completes a path, which must still end at the pinned root.
   std::span<const uint8_t> sigstore_tsa_signer_der;
-  std::string_view sigsum_policy;                  // the Sigsum trust policy text
-  std::span<const uint8_t> rekor_key_spki_der;     // the pinned Rekor log's Ed25519 key
-  std::string_view rekor_log;                      // the pinned Rekor log's description (origin, key)
+  std::string_view sigsum_policy;               // the Sigsum trust policy text
+  std::span<const uint8_t> rekor_key_spki_der;  // the pinned Rekor log's Ed25519 key
+  std::string_view rekor_log;                   // the pinned Rekor log's description (origin, key)
 
   // The material embedded from trust/; nothing at run time can replace it.
   static const Trust& builtin();

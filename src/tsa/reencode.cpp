@@ -17,12 +17,6 @@
 namespace orv::tsa {
 namespace {
 
-constexpr uint8_t kSequence = 0x30;
-constexpr uint8_t kSet = 0x31;
-constexpr uint8_t kInteger = 0x02;
-constexpr uint8_t kBitString = 0x03;
-constexpr uint8_t kOctetString = 0x04;
-constexpr uint8_t kOid = 0x06;
 constexpr uint8_t kExplicit0 = 0xA0;  // ContentInfo content, eContent, SignedData certificates
 constexpr uint8_t kCrls = 0xA1;
 
@@ -48,8 +42,8 @@ bool read_element(std::span<const uint8_t>& rest, uint8_t tag, DerElement& out) 
 }
 
 // PKIStatus values (RFC 3161 section 2.4.2) and the PKIFailureInfo bits that have names.
-constexpr std::array<std::string_view, 6> kStatusNames = {"granted",         "grantedWithMods",  "rejection",
-                                                          "waiting",         "revocationWarning", "revocationNotification"};
+constexpr std::array<std::string_view, 6> kStatusNames = {"granted", "grantedWithMods",   "rejection",
+                                                          "waiting", "revocationWarning", "revocationNotification"};
 constexpr std::array<std::pair<int, std::string_view>, 8> kFailureNames = {{{0, "badAlg"},
                                                                             {2, "badRequest"},
                                                                             {5, "badDataFormat"},
@@ -61,10 +55,10 @@ constexpr std::array<std::pair<int, std::string_view>, 8> kFailureNames = {{{0, 
 
 // "rejection (2): 'text'; failure: badAlg" from a PKIStatusInfo's members after its status.
 std::string refused_status(uint64_t status, std::span<const uint8_t> rest) {
-  std::string text = (status < kStatusNames.size() ? std::string(kStatusNames[status]) : std::string("unknown status")) +
-                     " (" + decimal(status) + ")";
+  std::string text = (status < kStatusNames.size() ? std::string(kStatusNames[status]) : std::string("unknown status")) + " (" +
+                     decimal(status) + ")";
   DerElement element;
-  if (read_element(rest, kSequence, element)) {
+  if (read_element(rest, der_tag::kSequence, element)) {
     std::span<const uint8_t> strings = element.contents;
     DerElement line;
     while (read_element(strings, line)) {
@@ -72,12 +66,13 @@ std::string refused_status(uint64_t status, std::span<const uint8_t> rest) {
               "'";
     }
   }
-  if (read_element(rest, kBitString, element) && !element.contents.empty()) {
+  if (read_element(rest, der_tag::kBitString, element) && !element.contents.empty()) {
     std::string reasons;
     const std::span<const uint8_t> bits = element.contents.subspan(1);
     for (const auto& [bit, name] : kFailureNames) {
       const size_t octet = static_cast<size_t>(bit) / 8;
-      if (octet < bits.size() && (bits[octet] & (0x80 >> (bit % 8))) != 0) reasons += (reasons.empty() ? "" : ", ") + std::string(name);
+      if (octet < bits.size() && (bits[octet] & (0x80 >> (bit % 8))) != 0)
+        reasons += (reasons.empty() ? "" : ", ") + std::string(name);
     }
     if (!reasons.empty()) text += "; failure: " + reasons;
   }
@@ -96,32 +91,32 @@ Expected<SignedDataParts, ReencodeFailure> split_token(std::span<const uint8_t> 
   SignedDataParts parts;
   std::span<const uint8_t> rest = token;
   DerElement info, type, wrapper, signed_data;
-  if (!read_element(rest, kSequence, info) || !rest.empty()) return broken("no ContentInfo");
+  if (!read_element(rest, der_tag::kSequence, info) || !rest.empty()) return broken("no ContentInfo");
   std::span<const uint8_t> members = info.contents;
-  if (!read_element(members, kOid, type) || !read_element(members, kExplicit0, wrapper) || !members.empty()) {
+  if (!read_element(members, der_tag::kOid, type) || !read_element(members, kExplicit0, wrapper) || !members.empty()) {
     return broken("the ContentInfo is not a type and a content");
   }
   parts.content_type = type.whole;
   std::span<const uint8_t> inner = wrapper.contents;
-  if (!read_element(inner, kSequence, signed_data) || !inner.empty()) return broken("the content is not one SEQUENCE");
+  if (!read_element(inner, der_tag::kSequence, signed_data) || !inner.empty()) return broken("the content is not one SEQUENCE");
   std::span<const uint8_t> fields = signed_data.contents;
   DerElement field;
-  if (!read_element(fields, kInteger, field)) return broken("no version");
+  if (!read_element(fields, der_tag::kInteger, field)) return broken("no version");
   parts.version = field.whole;
-  if (!read_element(fields, kSet, field)) return broken("no digest algorithms");
+  if (!read_element(fields, der_tag::kSet, field)) return broken("no digest algorithms");
   parts.digest_algorithms = field.whole;
-  if (!read_element(fields, kSequence, field)) return broken("no encapsulated content");
+  if (!read_element(fields, der_tag::kSequence, field)) return broken("no encapsulated content");
   parts.encapsulated = field.whole;
   if (read_element(fields, kExplicit0, field)) {
     std::span<const uint8_t> certs = field.contents;
     DerElement cert;
     while (read_element(certs, cert)) {
-      if (cert.tag == kSequence) parts.certificates.push_back(cert.whole);
+      if (cert.tag == der_tag::kSequence) parts.certificates.push_back(cert.whole);
     }
     if (!certs.empty()) return broken("a certificate runs past its set");
   }
   if (read_element(fields, kCrls, field)) parts.crls = field.whole;
-  if (!read_element(fields, kSet, field) || !fields.empty()) return broken("no signer infos at the end");
+  if (!read_element(fields, der_tag::kSet, field) || !fields.empty()) return broken("no signer infos at the end");
   parts.signer_infos = field.whole;
   return parts;
 }
@@ -131,11 +126,11 @@ Expected<SignedDataParts, ReencodeFailure> split_token(std::span<const uint8_t> 
 bool imprint_covers(std::span<const uint8_t> encapsulated, std::span<const uint8_t> subject) {
   std::span<const uint8_t> rest = encapsulated;
   DerElement outer, type, wrapper, octets;
-  if (!read_element(rest, kSequence, outer)) return true;
+  if (!read_element(rest, der_tag::kSequence, outer)) return true;
   std::span<const uint8_t> members = outer.contents;
-  if (!read_element(members, kOid, type) || !read_element(members, kExplicit0, wrapper)) return true;
+  if (!read_element(members, der_tag::kOid, type) || !read_element(members, kExplicit0, wrapper)) return true;
   std::span<const uint8_t> inner = wrapper.contents;
-  if (!read_element(inner, kOctetString, octets)) return true;
+  if (!read_element(inner, der_tag::kOctetString, octets)) return true;
   const unsigned char* cursor = octets.contents.data();
   const TstInfoPtr tst(d2i_TS_TST_INFO(nullptr, &cursor, static_cast<long>(octets.contents.size())));
   ERR_clear_error();
@@ -145,8 +140,8 @@ bool imprint_covers(std::span<const uint8_t> encapsulated, std::span<const uint8
   if (!digest) return true;
   const ASN1_OCTET_STRING* hashed = TS_MSG_IMPRINT_get_msg(imprint);
   const std::vector<uint8_t> expected = digest_of(*digest, subject);
-  return std::ranges::equal(expected, std::span<const uint8_t>(ASN1_STRING_get0_data(hashed),
-                                                               static_cast<size_t>(ASN1_STRING_length(hashed))));
+  return std::ranges::equal(
+      expected, std::span<const uint8_t>(ASN1_STRING_get0_data(hashed), static_cast<size_t>(ASN1_STRING_length(hashed))));
 }
 
 // The one signer's issuer and serial number.
@@ -158,15 +153,17 @@ struct SignerId {
 Expected<SignerId, ReencodeFailure> signer_id(std::span<const uint8_t> signer_infos) {
   std::span<const uint8_t> rest = signer_infos;
   DerElement set, info, version, sid;
-  if (!read_element(rest, kSet, set)) return unusable("the token has no signer info");
+  if (!read_element(rest, der_tag::kSet, set)) return unusable("the token has no signer info");
   std::span<const uint8_t> infos = set.contents;
-  if (!read_element(infos, kSequence, info) || !infos.empty()) return unusable("the token must have exactly one signer");
+  if (!read_element(infos, der_tag::kSequence, info) || !infos.empty()) return unusable("the token must have exactly one signer");
   std::span<const uint8_t> fields = info.contents;
-  if (!read_element(fields, kInteger, version) || !read_element(fields, sid)) return unusable("the signer info does not parse");
-  if (sid.tag != kSequence) return unusable("the token names its signer by key identifier, which the verifier does not accept");
+  if (!read_element(fields, der_tag::kInteger, version) || !read_element(fields, sid))
+    return unusable("the signer info does not parse");
+  if (sid.tag != der_tag::kSequence)
+    return unusable("the token names its signer by key identifier, which the verifier does not accept");
   std::span<const uint8_t> id = sid.contents;
   DerElement name, serial;
-  if (!read_element(id, kSequence, name) || !read_element(id, kInteger, serial) || !id.empty()) {
+  if (!read_element(id, der_tag::kSequence, name) || !read_element(id, der_tag::kInteger, serial) || !id.empty()) {
     return unusable("the signer's issuer and serial number do not parse");
   }
   const unsigned char* cursor = name.whole.data();
@@ -232,8 +229,7 @@ Expected<Found, ReencodeFailure> find_path(const Cert& signer, const std::vector
 
 // Decodes what is offered, each certificate once.
 void add_candidates(std::vector<Cert>& candidates, std::span<const uint8_t> der) {
-  if (std::any_of(candidates.begin(), candidates.end(),
-                  [&](const Cert& known) { return std::ranges::equal(known.der, der); })) {
+  if (std::any_of(candidates.begin(), candidates.end(), [&](const Cert& known) { return std::ranges::equal(known.der, der); })) {
     return;
   }
   Expected<Cert, std::string> cert = decode_cert(der);
@@ -253,13 +249,14 @@ std::optional<std::vector<uint8_t>> assemble(const SignedDataParts& parts, const
     fields.insert(fields.end(), part.begin(), part.end());
   }
   if (!append_der(fields, kExplicit0, certificates)) return std::nullopt;
-  for (const std::span<const uint8_t> part : {parts.crls, parts.signer_infos}) fields.insert(fields.end(), part.begin(), part.end());
+  for (const std::span<const uint8_t> part : {parts.crls, parts.signer_infos})
+    fields.insert(fields.end(), part.begin(), part.end());
 
   std::vector<uint8_t> signed_data, wrapper, info, token;
-  if (!append_der(signed_data, kSequence, fields) || !append_der(wrapper, kExplicit0, signed_data)) return std::nullopt;
+  if (!append_der(signed_data, der_tag::kSequence, fields) || !append_der(wrapper, kExplicit0, signed_data)) return std::nullopt;
   info.assign(parts.content_type.begin(), parts.content_type.end());
   info.insert(info.end(), wrapper.begin(), wrapper.end());
-  if (!append_der(token, kSequence, info)) return std::nullopt;
+  if (!append_der(token, der_tag::kSequence, info)) return std::nullopt;
   return token;
 }
 
@@ -270,14 +267,15 @@ Expected<std::vector<uint8_t>, std::string> token_from_response(std::span<const 
   if (auto walk = check_der_structure(bytes); !walk.ok()) return fail("it is not DER: " + walk.error());
   std::span<const uint8_t> rest = bytes;
   DerElement outer, first;
-  if (!read_element(rest, kSequence, outer) || !rest.empty()) return fail(std::string("it is not one DER SEQUENCE"));
+  if (!read_element(rest, der_tag::kSequence, outer) || !rest.empty()) return fail(std::string("it is not one DER SEQUENCE"));
   std::span<const uint8_t> members = outer.contents;
-  if (!members.empty() && members[0] == kOid) return std::vector<uint8_t>(bytes.begin(), bytes.end());
+  if (!members.empty() && members[0] == der_tag::kOid) return std::vector<uint8_t>(bytes.begin(), bytes.end());
   // TimeStampResp ::= SEQUENCE { status PKIStatusInfo, timeStampToken ContentInfo OPTIONAL }
   DerElement status_info, status;
-  if (!read_element(members, kSequence, status_info)) return fail(std::string("it is neither a token nor a TimeStampResp"));
+  if (!read_element(members, der_tag::kSequence, status_info))
+    return fail(std::string("it is neither a token nor a TimeStampResp"));
   std::span<const uint8_t> status_fields = status_info.contents;
-  if (!read_element(status_fields, kInteger, status) || status.contents.empty() || status.contents.size() > 2 ||
+  if (!read_element(status_fields, der_tag::kInteger, status) || status.contents.empty() || status.contents.size() > 2 ||
       (status.contents[0] & 0x80) != 0) {
     return fail(std::string("its status does not parse"));
   }
@@ -285,7 +283,7 @@ Expected<std::vector<uint8_t>, std::string> token_from_response(std::span<const 
   for (const uint8_t octet : status.contents) value = (value << 8) | octet;
   if (value > 1) return fail("the authority did not grant the request: " + refused_status(value, status_fields));
   DerElement token;
-  if (!read_element(members, kSequence, token) || !members.empty()) {
+  if (!read_element(members, der_tag::kSequence, token) || !members.empty()) {
     return fail(std::string("the response is granted but carries no token"));
   }
   return std::vector<uint8_t>(token.whole.begin(), token.whole.end());
@@ -315,10 +313,10 @@ Expected<Reencoded, ReencodeFailure> reencode_token(std::span<const uint8_t> tok
   }
   const auto signer = std::find_if(candidates.begin(), candidates.end(), [&](const Cert& cert) { return is_signer(cert, *id); });
   if (signer == candidates.end()) {
-    return ReencodeFailure{ReencodeFault::SignerMissing,
-                           "the token does not carry its signer's certificate (issued by '" +
-                               terminal_safe(crypto::name_text(id->issuer.get())) + "', serial number " +
-                               hex_encode(crypto::integer_octets(id->serial.get())) + ")"};
+    return ReencodeFailure{ReencodeFault::SignerMissing, "the token does not carry its signer's certificate (issued by '" +
+                                                             terminal_safe(crypto::name_text(id->issuer.get())) +
+                                                             "', serial number " +
+                                                             hex_encode(crypto::integer_octets(id->serial.get())) + ")"};
   }
   Expected<Found, ReencodeFailure> found = find_path(*signer, candidates, authorities, roots);
   if (!found) return std::move(found).error();
@@ -326,8 +324,9 @@ Expected<Reencoded, ReencodeFailure> reencode_token(std::span<const uint8_t> tok
   if (!written) return unusable("the re-encoded token would be too large");
   // Everything written here is DER, so what is not lies in what was copied.
   if (!has_minimal_encoding(*written)) {
-    return unusable("the token is not DER inside the parts its signatures cover (a length or boolean in its signed "
-                    "content, signer info or certificates), and re-encoding those would break the signatures");
+    return unusable(
+        "the token is not DER inside the parts its signatures cover (a length or boolean in its signed "
+        "content, signer info or certificates), and re-encoding those would break the signatures");
   }
   return Reencoded{std::move(*written), found->authority};
 }

@@ -13,11 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-RunResult prepare(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{ORV_PREPARE_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_process(std::move(argv));
-}
+RunResult prepare(const std::vector<std::string>& args) { return run_prepare(args); }
 
 std::vector<std::string> listing(const fs::path& dir) {
   std::vector<std::string> names;

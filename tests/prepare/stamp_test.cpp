@@ -11,11 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-RunResult prepare(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{ORV_PREPARE_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_process(std::move(argv));
-}
+RunResult prepare(const std::vector<std::string>& args) { return run_prepare(args); }
 
 struct Sample {
   std::string folder, token, subject;
@@ -98,10 +94,9 @@ TEST(PrepareStamp, WhatCannotBeMadeValidIsRefusedAndNothingWritten) {
 
   // The last word is the verifier's, at this clock: a token from the clock's future is not written.
   if (!fs::exists("/usr/bin/faketime")) GTEST_SKIP() << "faketime is not installed";
-  const RunResult early =
-      run_process({"/usr/bin/faketime", "2023-03-01 00:00:00", ORV_PREPARE_BINARY, "stamp", digicert / "ysimonx-file.txt",
-                   "--token", token, "--out", out},
-                  std::vector<std::string>{"TZ=:", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0"});
+  const RunResult early = run_process({"/usr/bin/faketime", "2023-03-01 00:00:00", ORV_PREPARE_BINARY, "stamp",
+                                       digicert / "ysimonx-file.txt", "--token", token, "--out", out},
+                                      std::vector<std::string>{"TZ=:", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0"});
   EXPECT_EQ(early.status, 1);
   EXPECT_NE(early.err.find("orvelant-verify would judge the stamp INVALID: TIMESTAMP_IN_FUTURE: "), std::string::npos)
       << early.err;

@@ -120,7 +120,8 @@ TEST(Reencode, WhatCannotBeCompletedIsNamed) {
   const std::string file = test::read_file(digicert / "ysimonx-file.txt");
 
   // Requested without the certificates: the signer is named by issuer and serial number.
-  const auto bare = real.reencode(*token_from_response(as_bytes(test::read_file(digicert / "ysimonx-20240918T211750Z.tsr"))), file);
+  const auto bare =
+      real.reencode(*token_from_response(as_bytes(test::read_file(digicert / "ysimonx-20240918T211750Z.tsr"))), file);
   ASSERT_FALSE(bare);
   EXPECT_EQ(bare.error().fault, ReencodeFault::SignerMissing);
   EXPECT_EQ(bare.error().text,
@@ -153,8 +154,8 @@ TEST(Reencode, WhatCannotBeCompletedIsNamed) {
 
 TEST(Reencode, ResponsesThatCarryNoTokenSayWhy) {
   // TimeStampResp { PKIStatusInfo { rejection, "policy", failInfo unacceptedPolicy } }
-  const std::vector<uint8_t> rejected = {0x30, 0x14, 0x30, 0x12, 0x02, 0x01, 0x02, 0x30, 0x08, 0x0c, 0x06, 'p', 'o',
-                                         'l',  'i',  'c',  'y',  0x03, 0x03, 0x00, 0x00, 0x01};
+  const std::vector<uint8_t> rejected = {0x30, 0x14, 0x30, 0x12, 0x02, 0x01, 0x02, 0x30, 0x08, 0x0c, 0x06,
+                                         'p',  'o',  'l',  'i',  'c',  'y',  0x03, 0x03, 0x00, 0x00, 0x01};
   EXPECT_EQ(token_from_response(rejected).error(),
             "the authority did not grant the request: rejection (2): 'policy'; failure: unacceptedPolicy");
   const std::vector<uint8_t> granted_empty = {0x30, 0x05, 0x30, 0x03, 0x02, 0x01, 0x00};
