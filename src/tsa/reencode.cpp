@@ -266,7 +266,7 @@ Expected<std::vector<uint8_t>, std::string> token_from_response(std::span<const 
   if (bytes.size() > kMaxResponseBytes) return fail("it is larger than " + decimal(kMaxResponseBytes) + " bytes");
   if (auto walk = check_der_structure(bytes); !walk.ok()) return fail("it is not DER: " + walk.error());
   std::span<const uint8_t> rest = bytes;
-  DerElement outer, first;
+  DerElement outer;
   if (!read_element(rest, der_tag::kSequence, outer) || !rest.empty()) return fail(std::string("it is not one DER SEQUENCE"));
   std::span<const uint8_t> members = outer.contents;
   if (!members.empty() && members[0] == der_tag::kOid) return std::vector<uint8_t>(bytes.begin(), bytes.end());
