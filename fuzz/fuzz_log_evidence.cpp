@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   }
   if (r.valid && r.sigsum.empty()) std::abort();
-  for (const SigsumResult& s : r.sigsum) {
+  for (const orv::tdx::SigsumResult& s : r.sigsum) {
     if (!lowercase_hex64(s.log_key_hex) || s.leaf_index >= s.tree_size || s.tree_size > tlog::kMaxSigsumTreeSize) {
       std::abort();
     }

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const orv::crypto::Ed25519Key key = orv::fuzz::ed25519_public_of(orv::fuzz::kRekorLogLabel);
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-  const Expected<Note, TlogError> note = read_note(text);
+  const orv::Expected<Note, TlogError> note = read_note(text);
   if (note) {
     if (!text.starts_with(note->body) || note->body.empty() || note->body.back() != '\n') std::abort();
     if (note->signatures.empty() || note->signatures.size() > kMaxNoteSignatures) std::abort();
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   const std::string_view body = note ? std::string_view(note->body) : text;
-  const Expected<Checkpoint, TlogError> checkpoint = read_checkpoint_body(body);
+  const orv::Expected<Checkpoint, TlogError> checkpoint = read_checkpoint_body(body);
   if (checkpoint && !body.starts_with(compose_checkpoint_body(checkpoint->origin, checkpoint->size, checkpoint->root))) {
     // Only the last of the three lines may lack its line feed when the body ends there.
     const std::string composed = compose_checkpoint_body(checkpoint->origin, checkpoint->size, checkpoint->root);

@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orv::tlog;
   static const RekorLog log = [] {
-    Expected<RekorLog, TlogError> made = make_rekor_log(orv::fuzz::kRekorOrigin, orv::fuzz::rekor_fuzz_log_spki_base64());
+    orv::Expected<RekorLog, TlogError> made = make_rekor_log(orv::fuzz::kRekorOrigin, orv::fuzz::rekor_fuzz_log_spki_base64());
     if (!made) std::abort();
     return *made;
   }();
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::vector<uint8_t> signer = orv::fuzz::rekor_fuzz_signer_spki();
 
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const Expected<VerifiedRekorEntry, TlogError> result = verify_rekor_entry(text, digest, signer, log);
+  const orv::Expected<VerifiedRekorEntry, TlogError> result = verify_rekor_entry(text, digest, signer, log);
   if (!result && result.error().message.empty()) std::abort();
   return 0;
 }

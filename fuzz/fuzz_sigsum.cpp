@@ -13,7 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orv::tlog;
   static const SigsumPolicy policy = [] {
-    Expected<SigsumPolicy, TlogError> parsed = parse_sigsum_policy(orv::fuzz::sigsum_fuzz_policy_text());
+    orv::Expected<SigsumPolicy, TlogError> parsed = parse_sigsum_policy(orv::fuzz::sigsum_fuzz_policy_text());
     if (!parsed) std::abort();
     return *parsed;
   }();
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const orv::crypto::Ed25519Key submitter = orv::fuzz::ed25519_public_of(orv::fuzz::kSigsumSubmitterLabel);
 
   const std::string_view proof(reinterpret_cast<const char*>(data), size);
-  const Expected<VerifiedSigsumProof, TlogError> result = verify_sigsum_proof(proof, message, submitter, policy);
+  const orv::Expected<VerifiedSigsumProof, TlogError> result = verify_sigsum_proof(proof, message, submitter, policy);
   if (!result) {
     if (result.error().message.empty()) std::abort();
     return 0;
