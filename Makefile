@@ -17,7 +17,7 @@ COVERAGE_PACKAGES := $(TEST_PACKAGES) gcovr
 FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain \
                  fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor \
                  fuzz_quote_decode fuzz_quote_verify fuzz_dcap_collateral fuzz_level2 \
-                 fuzz_log_evidence fuzz_key_chain fuzz_attested_record fuzz_saved_response
+                 fuzz_log_evidence fuzz_key_chain fuzz_attested_record fuzz_saved_response fuzz_token_reencode
 
 .PHONY: demo test deps-run deps-test deps-coverage build release asan fuzz fuzz-long fuzz-build bench coverage install deb check-debian format-check clean
 

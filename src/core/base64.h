@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -11,5 +13,8 @@ namespace orv {
 // Refuses anything but whole quads of the alphabet, padding only at the very end, and unused
 // trailing bits that are not zero: one byte string has exactly one accepted text.
 std::optional<std::vector<uint8_t>> base64_decode(std::string_view text);
+
+// The one text base64_decode accepts for these bytes.
+std::string base64_encode(std::span<const uint8_t> bytes);
 
 }  // namespace orv

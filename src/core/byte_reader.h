@@ -19,6 +19,18 @@ namespace orv {
 // bits all set) is never used by the structures read here and is refused.
 inline constexpr size_t kMaxDerLengthOctets = 3;
 
+// The universal tags of the DER elements read and written here (X.690 8.1.2), as tag octets.
+namespace der_tag {
+inline constexpr uint8_t kBoolean = 0x01;
+inline constexpr uint8_t kInteger = 0x02;
+inline constexpr uint8_t kBitString = 0x03;
+inline constexpr uint8_t kOctetString = 0x04;
+inline constexpr uint8_t kOid = 0x06;
+inline constexpr uint8_t kEnumerated = 0x0A;
+inline constexpr uint8_t kSequence = 0x30;
+inline constexpr uint8_t kSet = 0x31;
+}  // namespace der_tag
+
 // One DER element as found: its tag octet, the whole element and its contents.
 struct DerElement {
   uint8_t tag = 0;

@@ -12,13 +12,6 @@
 namespace orv::dcap {
 namespace {
 
-constexpr uint8_t kTagBoolean = 0x01;
-constexpr uint8_t kTagInteger = 0x02;
-constexpr uint8_t kTagOctetString = 0x04;
-constexpr uint8_t kTagOid = 0x06;
-constexpr uint8_t kTagEnumerated = 0x0A;
-constexpr uint8_t kTagSequence = 0x30;
-
 const std::string kTcb = std::string(kSgxExtensionOid) + ".2";
 const std::string kPceSvn = kTcb + ".17";
 const std::string kCpuSvn = kTcb + ".18";
@@ -40,9 +33,9 @@ Expected<std::vector<Entry>, Failure> read_entries(std::span<const uint8_t> sequ
   ByteReader reader(sequence_content);
   while (!reader.empty()) {
     ByteReader inner;
-    if (!reader.get_der(kTagSequence, inner)) return failure(Malformed, "Failed to read entry inside Intel extension");
+    if (!reader.get_der(der_tag::kSequence, inner)) return failure(Malformed, "Failed to read entry inside Intel extension");
     DerElement oid, value;
-    if (!inner.read_der(kTagOid, oid)) return failure(Malformed, "Failed to read OID");
+    if (!inner.read_der(der_tag::kOid, oid)) return failure(Malformed, "Failed to read OID");
     std::optional<std::string> name = oid_text(oid.contents);
     if (!name) return failure(Malformed, "Failed to read OID");
     if (!inner.read_der(value)) return failure(Malformed, "Failed to read value");
@@ -63,7 +56,7 @@ const DerElement* find(const std::vector<Entry>& entries, const std::string& oid
 }
 
 Expected<std::vector<Entry>, Failure> nested(const DerElement& value) {
-  if (value.tag != kTagSequence) return failure(Malformed, "Failed to load nested sequence");
+  if (value.tag != der_tag::kSequence) return failure(Malformed, "Failed to load nested sequence");
   return read_entries(value.contents);
 }
 
@@ -73,7 +66,7 @@ Failure missing(const std::string& oid) { return failure(Malformed, "Intel exten
 Expected<void, Failure> read_flag(const std::vector<Entry>& entries, const std::string& oid, std::optional<bool>& out) {
   const DerElement* value = find(entries, oid);
   if (value == nullptr) return {};
-  if (value->tag != kTagBoolean || value->contents.size() != 1) {
+  if (value->tag != der_tag::kBoolean || value->contents.size() != 1) {
     return failure(Malformed, "Unexpected BOOLEAN length: " + decimal(value->contents.size()));
   }
   out = value->contents[0] != 0;
@@ -86,7 +79,7 @@ Expected<PckExtensions, Failure> parse_sgx_extension(std::span<const uint8_t> va
   ByteReader reader(value);
   DerElement outer;
   if (!reader.read_der(outer) || !reader.empty()) return failure(Malformed, "Failed to decode DER object");
-  if (outer.tag != kTagSequence) return failure(Malformed, "Failed to load sequence");
+  if (outer.tag != der_tag::kSequence) return failure(Malformed, "Failed to load sequence");
   Expected<std::vector<Entry>, Failure> top = read_entries(outer.contents);
   if (!top) return std::move(top).error();
 
@@ -98,13 +91,13 @@ Expected<PckExtensions, Failure> parse_sgx_extension(std::span<const uint8_t> va
 
   const DerElement* cpusvn = find(*tcb, kCpuSvn);
   if (cpusvn == nullptr) return missing(kCpuSvn);
-  if (cpusvn->tag != kTagOctetString) return failure(Malformed, "Failed to decode CpuSvn");
+  if (cpusvn->tag != der_tag::kOctetString) return failure(Malformed, "Failed to decode CpuSvn");
   if (cpusvn->contents.size() != out.cpusvn.size()) return failure(Malformed, "CpuSvn length mismatch");
   std::copy(cpusvn->contents.begin(), cpusvn->contents.end(), out.cpusvn.begin());
 
   const DerElement* pcesvn = find(*tcb, kPceSvn);
   if (pcesvn == nullptr) return missing(kPceSvn);
-  if (pcesvn->tag != kTagInteger) return failure(Malformed, "Failed to find PceSvn");
+  if (pcesvn->tag != der_tag::kInteger) return failure(Malformed, "Failed to find PceSvn");
   {
     // A non-negative INTEGER that fits 16 bits: at most two value bytes after an optional 00.
     std::span<const uint8_t> digits = pcesvn->contents;
@@ -121,14 +114,14 @@ Expected<PckExtensions, Failure> parse_sgx_extension(std::span<const uint8_t> va
 
   const DerElement* fmspc = find(*top, kFmspc);
   if (fmspc == nullptr) return missing(kFmspc);
-  if (fmspc->tag != kTagOctetString) return failure(Malformed, "Failed to find Fmspc");
+  if (fmspc->tag != der_tag::kOctetString) return failure(Malformed, "Failed to find Fmspc");
   if (fmspc->contents.size() != out.fmspc.size()) return failure(Malformed, "Fmspc length mismatch");
   std::copy(fmspc->contents.begin(), fmspc->contents.end(), out.fmspc.begin());
 
   const DerElement* sgx_type = find(*top, kSgxType);
   if (sgx_type == nullptr) return missing(kSgxType);
   // The three defined types fit one byte; a longer or non-ENUMERATED value is not a type.
-  if (sgx_type->tag != kTagEnumerated || sgx_type->contents.size() != 1 || (sgx_type->contents[0] & 0x80) != 0) {
+  if (sgx_type->tag != der_tag::kEnumerated || sgx_type->contents.size() != 1 || (sgx_type->contents[0] & 0x80) != 0) {
     return failure(Malformed, "Unexpected ENUMERATED length");
   }
   out.sgx_type = sgx_type->contents[0];

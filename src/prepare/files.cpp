@@ -38,7 +38,7 @@ std::string shown(const std::string& path) { return is_valid_utf8(path) ? termin
 std::string os_error(int error) { return std::string(std::strerror(error)) + " (os error " + decimal(error) + ")"; }
 
 Mistake cannot_read(std::string_view label, const std::string& path, int error) {
-  return {"cannot read " + std::string(label) + " " + shown(path) + ": " + os_error(error), "check the path"};
+  return {"cannot read " + std::string(label) + " " + shown(path) + ": " + os_error(error), "check the path", Status::Usage};
 }
 
 Mistake cannot_write(const std::string& path, int error) {
@@ -92,7 +92,7 @@ Usable<std::optional<std::string>> read_input_if_present(const std::string& path
   data.resize(filled);
   if (filled > limit) {
     return Mistake{std::string(label) + " " + shown(path) + " is larger than " + decimal(limit) + " bytes",
-                   "check that this is the file meant; no genuine one is this large"};
+                   "check that this is the file meant; no genuine one is this large", Status::Usage};
   }
   return std::optional<std::string>(std::move(data));
 }

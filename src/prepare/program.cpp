@@ -12,7 +12,7 @@
 namespace orv::prepare {
 namespace {
 
-constexpr std::array<const Subcommand*, 3> kSubcommands = {&kCollateralPlan, &kSnapshot, &kInspect};
+constexpr std::array<const Subcommand*, 5> kSubcommands = {&kCollateralPlan, &kSnapshot, &kStamp, &kExpectedTd, &kInspect};
 
 constexpr std::string_view kHeader = "orvelant-prepare \u2014 prepares inputs for orvelant-verify, offline\n";
 
@@ -24,8 +24,10 @@ constexpr std::string_view kFooter =
     "unless --force. What it writes it first checks with orvelant-verify's code.\n"
     "\n"
     "Exit status: 0 done; 1 the material is wrong (what is wrong and what to do\n"
-    "are printed, and nothing is written); 2 the command line is wrong.\n"
-    "Where each input comes from: docs/inputs.md.\n";
+    "are printed, and nothing is written); 2 the command line is wrong or an\n"
+    "input file cannot be read.\n"
+    "Where each input comes from: docs/inputs.md; what you pin and how to check\n"
+    "it: pins/README.txt.\n";
 
 const Subcommand* find(std::string_view name) {
   const auto it = std::find_if(kSubcommands.begin(), kSubcommands.end(),
@@ -96,7 +98,7 @@ Status wrong_usage(const Context& context, const Subcommand& subcommand, std::st
 
 Status refuse(const Context& context, const Mistake& mistake) {
   print(context.err, "refused: " + mistake.what + "\n  what to do: " + mistake.todo + "\n");
-  return Status::WrongMaterial;
+  return mistake.status;
 }
 
 int run(const std::vector<std::string>& args, const Context& context) {

@@ -11,17 +11,21 @@
 
 #include "prepare/args.h"
 #include "prepare/outcome.h"
+#include "tsa/token.h"
 
 namespace orv::prepare {
 
 // What a subcommand may touch besides the files it names: its two output streams, the local
-// clock (read only by those that show time left) and Intel's root, compiled in for the
-// program and given by tests.
+// clock (read by those that show time left or judge as orvelant-verify does now), and the
+// trust material compiled in for the program and given by tests.
 struct Context {
   std::FILE* out = stdout;
   std::FILE* err = stderr;
   std::function<uint64_t()> clock;
   std::span<const uint8_t> intel_root_der;
+  std::span<const tsa::PinnedAuthority> timestamp_authorities;
+  // Certificates an authority's tokens may leave out; offered to complete a path, never trusted.
+  std::span<const std::vector<uint8_t>> timestamp_certificates;
 };
 
 struct Subcommand {
@@ -36,6 +40,8 @@ struct Subcommand {
 extern const Subcommand kCollateralPlan;
 extern const Subcommand kSnapshot;
 extern const Subcommand kInspect;
+extern const Subcommand kStamp;
+extern const Subcommand kExpectedTd;
 
 std::span<const Subcommand* const> subcommands();
 std::string help_text();

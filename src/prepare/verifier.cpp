@@ -3,6 +3,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include "core/base64.h"
 #include "core/hex.h"
 #include "core/text.h"
 #include "core/time_text.h"
@@ -350,5 +351,38 @@ std::optional<std::string> json_schema(std::string_view text) {
   }
   return std::nullopt;
 }
+
+Read<std::vector<uint8_t>> timestamp_token(std::span<const uint8_t> response) {
+  Expected<std::vector<uint8_t>, std::string> token = tsa::token_from_response(response);
+  if (!token) return Reason{std::move(token).error()};
+  return std::move(token).value();
+}
+
+Expected<tsa::Reencoded, tsa::ReencodeFailure> reencode_token(std::span<const uint8_t> token, std::span<const uint8_t> subject,
+                                                              std::span<const std::vector<uint8_t>> offered,
+                                                              std::span<const tsa::PinnedAuthority> authorities) {
+  return tsa::reencode_token(token, subject, offered, authorities);
+}
+
+tsa::TimestampReport verify_stamp(std::string_view document, std::string_view stamp,
+                                  std::span<const tsa::PinnedAuthority> authorities, uint64_t now) {
+  return tsa::verify_stamp_file(document, stamp, authorities, now);
+}
+
+Read<std::vector<std::vector<uint8_t>>> read_certificates(std::string_view text) {
+  if (text.find("-----BEGIN") == std::string_view::npos) {
+    if (!crypto::decode_certificate(as_bytes(text))) return Reason{"neither PEM nor one DER certificate"};
+    return std::vector<std::vector<uint8_t>>{std::vector<uint8_t>(text.begin(), text.end())};
+  }
+  Expected<std::vector<std::vector<uint8_t>>, std::string> ders = dcap::split_pem_certificates(text);
+  if (!ders) return Reason{ders.error()};
+  if (ders->empty()) return Reason{"no PEM certificate"};
+  for (size_t i = 0; i < ders->size(); ++i) {
+    if (!crypto::decode_certificate((*ders)[i])) return Reason{"certificate " + decimal(i + 1) + " is not one DER certificate"};
+  }
+  return std::move(ders).value();
+}
+
+std::string base64(std::span<const uint8_t> bytes) { return base64_encode(bytes); }
 
 }  // namespace orv::prepare::verifier

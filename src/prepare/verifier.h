@@ -20,6 +20,8 @@
 #include "dcap/verify.h"
 #include "prepare/outcome.h"
 #include "tdx/documents.h"
+#include "tsa/reencode.h"
+#include "tsa/stamp_file.h"
 
 namespace orv::prepare::verifier {
 
@@ -103,6 +105,18 @@ std::optional<std::string> verify_collateral(const dcap::QuoteCollateralV3& coll
                                              uint64_t at);
 std::optional<std::string> verify_quote(std::span<const uint8_t> raw_quote, const dcap::QuoteCollateralV3& collateral,
                                         std::span<const uint8_t> root_der, uint64_t at);
+
+// Timestamps: the token from what an authority returned, re-encoded into the verifier's form,
+// and a stamp file judged exactly as `orvelant-verify timestamp FILE --stamp STAMP` judges it.
+Read<std::vector<uint8_t>> timestamp_token(std::span<const uint8_t> response);
+Expected<tsa::Reencoded, tsa::ReencodeFailure> reencode_token(std::span<const uint8_t> token, std::span<const uint8_t> subject,
+                                                              std::span<const std::vector<uint8_t>> offered,
+                                                              std::span<const tsa::PinnedAuthority> authorities);
+tsa::TimestampReport verify_stamp(std::string_view document, std::string_view stamp,
+                                  std::span<const tsa::PinnedAuthority> authorities, uint64_t now);
+// Every certificate of a PEM file, or the one certificate of a DER file, as DER.
+Read<std::vector<std::vector<uint8_t>>> read_certificates(std::string_view text);
+std::string base64(std::span<const uint8_t> bytes);
 
 // A JSON value to write: objects keep their members; the canonical writer orders them.
 struct JsonValue;

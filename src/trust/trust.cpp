@@ -18,9 +18,10 @@ std::span<const uint8_t> builtin_file(std::string_view name) {
 
 const Trust& Trust::builtin() {
   static const Trust trust{
-      builtin_file("intel-sgx-root-ca.der"),    builtin_file("digicert-trusted-root-g4.der"),
-      builtin_file("sigstore-tsa-root.der"),    as_text(builtin_file("sigsum-policy.txt")),
-      builtin_file("rekor-log2025-1.spki.der"), as_text(builtin_file("rekor-log.txt")),
+      builtin_file("intel-sgx-root-ca.der"),      builtin_file("digicert-trusted-root-g4.der"),
+      builtin_file("sigstore-tsa-root.der"),      builtin_file("sigstore-tsa-leaf.der"),
+      as_text(builtin_file("sigsum-policy.txt")), builtin_file("rekor-log2025-1.spki.der"),
+      as_text(builtin_file("rekor-log.txt")),
   };
   return trust;
 }

@@ -11,9 +11,12 @@ struct Trust {
   std::span<const uint8_t> intel_root_der;         // Intel SGX Root CA
   std::span<const uint8_t> digicert_root_der;      // DigiCert Trusted Root G4
   std::span<const uint8_t> sigstore_tsa_root_der;  // Sigstore's timestamp-authority root
-  std::string_view sigsum_policy;                  // the Sigsum trust policy text
-  std::span<const uint8_t> rekor_key_spki_der;     // the pinned Rekor log's Ed25519 key
-  std::string_view rekor_log;                      // the pinned Rekor log's description (origin, key)
+  // Sigstore's timestamp signer, which its tokens name but do not carry. Not an anchor: it only
+  // completes a path, which must still end at the pinned root.
+  std::span<const uint8_t> sigstore_tsa_signer_der;
+  std::string_view sigsum_policy;               // the Sigsum trust policy text
+  std::span<const uint8_t> rekor_key_spki_der;  // the pinned Rekor log's Ed25519 key
+  std::string_view rekor_log;                   // the pinned Rekor log's description (origin, key)
 
   // The material embedded from trust/; nothing at run time can replace it.
   static const Trust& builtin();

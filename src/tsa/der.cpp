@@ -6,8 +6,6 @@ namespace orv::tsa {
 namespace {
 
 constexpr uint8_t kConstructed = 0x20;
-constexpr uint8_t kSetTag = 0x31;
-constexpr uint8_t kBooleanTag = 0x01;
 
 // The header of the element at `at`, with the walk's messages; the SET member count reads
 // lengths the same way, so both give the same messages.
@@ -62,7 +60,7 @@ class Walk {
       if (auto error = element_end(bytes, at, header, end); !error.ok()) return error;
       if (tag & kConstructed) {
         const auto contents = bytes.subspan(at + header.header_bytes, header.length);
-        if (tag == kSetTag) {
+        if (tag == der_tag::kSet) {
           if (auto error = count_set_members(contents); !error.ok()) return error;
         }
         if (auto error = range(contents, depth + 1); !error.ok()) return error;
@@ -81,7 +79,7 @@ bool minimal_range(std::span<const uint8_t> bytes) {
   while (!reader.empty()) {
     DerElement element;
     if (!reader.read_der(element)) return false;
-    if (element.tag == kBooleanTag) {
+    if (element.tag == der_tag::kBoolean) {
       if (element.contents.size() != 1) return false;
       if (element.contents[0] != 0x00 && element.contents[0] != 0xFF) return false;
     }

@@ -19,9 +19,6 @@
 namespace orv::tsa {
 namespace {
 
-constexpr uint8_t kSequenceTag = 0x30;
-constexpr uint8_t kOctetStringTag = 0x04;
-
 using TstInfoPtr = crypto::OpenSslPtr<TS_TST_INFO, TS_TST_INFO_free>;
 using OctetStringPtr = crypto::OpenSslPtr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
 
@@ -365,25 +362,25 @@ class Verification {
   Expected<void, Problem> check_signing_certificate_v2(std::span<const uint8_t> der) const {
     ByteReader outer(der);
     DerElement attribute;
-    if (!outer.read_der(kSequenceTag, attribute) || !outer.empty()) {
+    if (!outer.read_der(der_tag::kSequence, attribute) || !outer.empty()) {
       return problem("TIMESTAMP_PARSE", "signing-certificate-v2 does not parse");
     }
     if (attribute.contents.empty()) return problem("TIMESTAMP_PARSE", "signing-certificate-v2 is empty");
 
     ByteReader members(attribute.contents);
     DerElement ids;
-    if (!members.read_der(kSequenceTag, ids)) return problem("TIMESTAMP_PARSE", "signing-certificate-v2 ids do not parse");
+    if (!members.read_der(der_tag::kSequence, ids)) return problem("TIMESTAMP_PARSE", "signing-certificate-v2 ids do not parse");
     if (ids.contents.empty()) return problem("TIMESTAMP_PARSE", "signing-certificate-v2 has no cert id");
 
     ByteReader id_list(ids.contents);
     ByteReader fields;
-    if (!id_list.get_der(kSequenceTag, fields)) return problem("TIMESTAMP_PARSE", "ESSCertIDv2 does not parse");
+    if (!id_list.get_der(der_tag::kSequence, fields)) return problem("TIMESTAMP_PARSE", "ESSCertIDv2 does not parse");
     DerElement first;
     if (!fields.read_der(first)) return problem("TIMESTAMP_PARSE", "ESSCertIDv2 has no hash");
 
     Digest digest = Digest::Sha256;
     DerElement cert_hash = first;
-    if (first.tag == kSequenceTag) {
+    if (first.tag == der_tag::kSequence) {
       const unsigned char* cursor = first.whole.data();
       const crypto::AlgorPtr algorithm(d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(first.whole.size())));
       ERR_clear_error();
@@ -395,7 +392,7 @@ class Verification {
       digest = *named;
       if (!fields.read_der(cert_hash)) return problem("TIMESTAMP_PARSE", "ESSCertIDv2 has no hash");
     }
-    if (cert_hash.tag != kOctetStringTag) return problem("TIMESTAMP_PARSE", "ESSCertIDv2 hash is not an OCTET STRING");
+    if (cert_hash.tag != der_tag::kOctetString) return problem("TIMESTAMP_PARSE", "ESSCertIDv2 hash is not an OCTET STRING");
     if (!equal_bytes(digest_of(digest, signer_der_), cert_hash.contents)) {
       return problem("TIMESTAMP_CHAIN_INVALID", "signed certificate id does not match the signer certificate");
     }

@@ -113,6 +113,13 @@ inline RunResult run_binary(const std::vector<std::string>& args, bool close_std
   return run_process(std::move(argv), std::nullopt, close_stdout);
 }
 
+// Runs the built companion program, orvelant-prepare.
+inline RunResult run_prepare(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{ORV_PREPARE_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_process(std::move(argv));
+}
+
 // Runs the command line in this process with the given verifiers and clock.
 inline RunResult run_with(
     const std::vector<std::string>& args, const cli::Verifiers& verifiers, const cli::Clock& clock = [] { return uint64_t{0}; }) {

@@ -325,6 +325,18 @@ std::vector<Invocation> UnderStrace::build_runs(const TempDir& dir) {
     runs.push_back(
         prepare_run({"snapshot", dir.path("prepared/collateral"), "--out", out, "--receipt", real, "--force"}, 0, "wrote"));
     runs.push_back(prepare_run({"inspect", out}, 0, "days_left"));
+    const std::string drafted = dir.path("prepared/expected-td.json");
+    runs.push_back(prepare_run({"expected-td", real, "--snapshot", out, "--out", drafted, "--force"}, 0, "wrote"));
+    runs.push_back(prepare_run({"expected-td", "--compare", drafted, real}, 0, "every pinned value"));
+    const fs::path digicert = *shared / "realdata/rfc3161-digicert";
+    const std::string stamped = dir.path("prepared/stamp.json");
+    runs.push_back(prepare_run({"stamp", digicert / "ysimonx-file.txt", "--token", digicert / "ysimonx-20230304T154859Z.tsr",
+                                "--out", stamped, "--force"},
+                               0, "VALID"));
+    runs.emplace_back(std::vector<std::string>{"timestamp", digicert / "ysimonx-file.txt", "--stamp", stamped}, 0);
+    runs.push_back(prepare_run({"stamp", digicert / "ysimonx-file.txt", "--token", digicert / "ysimonx-20240918T211750Z.tsr",
+                                "--out", stamped, "--force"},
+                               1));
   }
   return runs;
 }

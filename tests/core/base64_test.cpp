@@ -30,3 +30,17 @@ TEST(Base64, RefusesEveryNonCanonicalForm) {
 
 }  // namespace
 }  // namespace orv
+
+namespace orv {
+namespace {
+
+TEST(Base64Encode, WritesTheOneTextTheDecoderAccepts) {
+  EXPECT_EQ(base64_encode(std::vector<uint8_t>{'f', 'o', 'o', 'b'}), "Zm9vYg==");
+  for (size_t length = 0; length < 7; ++length) {
+    const std::vector<uint8_t> bytes(length, 0xFB);
+    EXPECT_EQ(base64_decode(base64_encode(bytes)), bytes) << length;
+  }
+}
+
+}  // namespace
+}  // namespace orv

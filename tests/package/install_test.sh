@@ -46,6 +46,9 @@ prepare=$("$tmp/root/usr/bin/orvelant-prepare" --version) || fail "the packaged 
 gzip -dc "$tmp/root/usr/share/man/man1/orvelant-prepare.1.gz" | grep -q '^\.TH ORVELANT\\-PREPARE 1 ' ||
   fail "the package has no orvelant-prepare(1) page"
 
+pins="$tmp/root/usr/share/doc/orvelant-verify/pins/README.txt"
+grep -q '^THE ADMINISTRATIVE-ACCESS CAVEAT$' "$pins" || fail "the package has no pins guide at $pins"
+
 depends=$(dpkg-deb -f "$deb" Depends)
 # Debian 13 renamed the OpenSSL library package for its 64-bit time_t transition.
 for library in libc6 'libssl3(t64)?'; do

@@ -13,11 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-RunResult prepare(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{ORV_PREPARE_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_process(std::move(argv));
-}
+RunResult prepare(const std::vector<std::string>& args) { return run_prepare(args); }
 
 std::vector<std::string> listing(const fs::path& dir) {
   std::vector<std::string> names;
@@ -84,6 +80,41 @@ TEST(PrepareProgram, PlanSnapshotAndVerifyLeaveOnlyTheUnboundKey) {
   EXPECT_NE(verdict.out.find("TCB status (as found): UpToDate"), std::string::npos) << verdict.out;
 }
 
+TEST(PrepareProgram, ADraftedExpectedTdPinsWhatTheReceiptShowsAndCompareNamesAChange) {
+  ORV_REQUIRE_SHARED(shared);
+  RealRun run(shared);
+  const std::string snapshot = run.dir.path("snapshot.json");
+  ASSERT_EQ(prepare({"snapshot", run.dir.path("collateral"), "--out", snapshot}).status, 0);
+  const std::string drafted = run.dir.path("drafted.json");
+  const RunResult made = prepare({"expected-td", run.receipt, "--snapshot", snapshot, "--out", drafted});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_NE(made.err.find("*** TRUST ON FIRST USE ***"), std::string::npos) << made.err;
+  EXPECT_NE(made.out.find("min_tcb_evaluation_data_number 17"), std::string::npos) << made.out;
+  const RunResult same = prepare({"expected-td", "--compare", drafted, run.receipt});
+  EXPECT_EQ(same.status, 0) << same.out;
+  EXPECT_NE(same.out.find("every pinned value is the one found"), std::string::npos) << same.out;
+
+  // One register changed: --compare marks it alone.
+  std::string text = read_file(drafted);
+  const size_t at = text.find("\"rt_mr1\":\"") + 10;
+  text[at] = text[at] == '0' ? '1' : '0';
+  const std::string changed = run.dir.write("changed.json", text);
+  const RunResult differs = prepare({"expected-td", "--compare", changed, run.receipt});
+  EXPECT_EQ(differs.status, 1);
+  EXPECT_NE(differs.out.find("\n  rt_mr1  DIFFERS\n"), std::string::npos) << differs.out;
+  EXPECT_NE(differs.out.find("\n1 pinned value differ: rt_mr1\n"), std::string::npos) << differs.out;
+  EXPECT_EQ(prepare({"expected-td", run.receipt, "--out", drafted}).status, 2);
+
+  if (!fs::exists("/usr/bin/faketime")) GTEST_SKIP() << "faketime is not installed";
+  // The placeholder key stays unbound, as with the hand-written file; nothing else is found.
+  const RunResult verdict = run_process({"/usr/bin/faketime", "2025-09-15 12:00:00", ORV_BINARY, "key-receipt", run.receipt,
+                                         "--key", run.pin, "--snapshot", snapshot, "--expected", drafted},
+                                        std::vector<std::string>{"TZ=:", "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0"});
+  EXPECT_EQ(verdict.out.find("MEASUREMENT_MISMATCH"), std::string::npos) << verdict.out;
+  EXPECT_NE(verdict.out.find("\n  [KEY_NOT_BOUND]"), std::string::npos) << verdict.out;
+  EXPECT_EQ(verdict.out.find("\n  [", verdict.out.find("\n  [") + 1), std::string::npos) << verdict.out;
+}
+
 TEST(PrepareProgram, AMistakeExitsOneAndWritesNothing) {
   ORV_REQUIRE_SHARED(shared);
   RealRun run(shared);
@@ -119,6 +150,10 @@ TEST(PrepareProgram, UsageErrorsExitTwo) {
       {},
   };
   for (const auto& args : wrong) EXPECT_EQ(prepare(args).status, 2) << (args.empty() ? "" : args.front());
+  // An input that cannot be read is an input error, as orvelant-verify counts it.
+  const RunResult unreadable = prepare({"inspect", "/nonexistent/receipt.json"});
+  EXPECT_EQ(unreadable.status, 2);
+  EXPECT_TRUE(unreadable.err.starts_with("refused: cannot read file /nonexistent/receipt.json: ")) << unreadable.err;
   const RunResult help = prepare({"inspect", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("orvelant-prepare inspect <FILE> [--json]"), std::string::npos);
