@@ -12,7 +12,7 @@ RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev python3 faketime
 # The fuzzers use the release's own clang: clang-14 on Debian 12, clang-19 on Debian 13.
 CLANG_VERSION ?= $(shell . /etc/os-release; case "$$VERSION_ID" in (12) echo 14;; (*) echo 19;; esac)
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-$(CLANG_VERSION) \
-                 libclang-rt-$(CLANG_VERSION)-dev strace dpkg-dev file
+                 libclang-rt-$(CLANG_VERSION)-dev strace dpkg-dev file pkg-config
 COVERAGE_PACKAGES := $(TEST_PACKAGES) gcovr
 FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain \
                  fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor \
@@ -132,7 +132,8 @@ coverage: deps-coverage
 	cd build/coverage && ctest --output-on-failure -j$(JOBS) -E '^UnderStrace\.EveryFileOpenedIsANamedInputOrALibrary$$'
 	python3 tools/coverage_report.py build/coverage
 
-# Both programs, their man pages and the problem codes under $(DESTDIR)$(PREFIX).
+# Both programs, their man pages, the problem codes, and the library (liborvelant-verify.so.0,
+# its header and pkg-config file) under $(DESTDIR)$(PREFIX).
 install: deps-run
 	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
 	cmake --build build/demo -j$(JOBS)

@@ -46,6 +46,10 @@ prepare=$("$tmp/root/usr/bin/orvelant-prepare" --version) || fail "the packaged 
 gzip -dc "$tmp/root/usr/share/man/man1/orvelant-prepare.1.gz" | grep -q '^\.TH ORVELANT\\-PREPARE 1 ' ||
   fail "the package has no orvelant-prepare(1) page"
 
+for file in usr/lib/liborvelant-verify.so.0.1.0 usr/lib/pkgconfig/orvelant-verify.pc usr/include/orvelant/verify.h; do
+  [ -f "$tmp/root/$file" ] || fail "the package has no /$file"
+done
+
 depends=$(dpkg-deb -f "$deb" Depends)
 # Debian 13 renamed the OpenSSL library package for its 64-bit time_t transition.
 for library in libc6 'libssl3(t64)?'; do
