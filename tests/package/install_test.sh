@@ -46,7 +46,8 @@ prepare=$("$tmp/root/usr/bin/orvelant-prepare" --version) || fail "the packaged 
 gzip -dc "$tmp/root/usr/share/man/man1/orvelant-prepare.1.gz" | grep -q '^\.TH ORVELANT\\-PREPARE 1 ' ||
   fail "the package has no orvelant-prepare(1) page"
 
-for file in usr/lib/liborvelant-verify.so.0.1.0 usr/lib/pkgconfig/orvelant-verify.pc usr/include/orvelant/verify.h; do
+for file in usr/lib/liborvelant-verify.so.0.1.0 usr/lib/pkgconfig/orvelant-verify.pc usr/include/orvelant/verify.h \
+  usr/lib/python3/dist-packages/orvelant_verify/__init__.py; do
   [ -f "$tmp/root/$file" ] || fail "the package has no /$file"
 done
 

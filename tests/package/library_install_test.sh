@@ -48,4 +48,13 @@ for pair in "live-record.json 0" "live-record-tampered.json 1"; do
   [ "$status" = "$2" ] || fail "the example ended with status $status on $1, expected $2"
   [ "$got" = "$want" ] || fail "the example's report on $1 differs from the command line's"
 done
+# The Python module, installed beside the library, finds that library without being told.
+module=$(find "$prefix" -name __init__.py -path '*/orvelant_verify/*')
+[ -n "$module" ] || fail "no Python module installed"
+if [ -x /usr/bin/python3 ]; then
+  outcome=$(cd "$source" && env -u ORVELANT_VERIFY_LIBRARY PYTHONPATH="$(dirname "$(dirname "$module")")" PYTHONDONTWRITEBYTECODE=1 \
+    /usr/bin/python3 -c 'import orvelant_verify as o; print(o.receipt(open("examples/live-record.json").read(), key=open("examples/live-service-key.hex").read())["outcome"])') ||
+    fail "the installed Python module does not run"
+  [ "$outcome" = valid ] || fail "the installed Python module judged the example live record $outcome"
+fi
 echo "installed and linked: $flags"
