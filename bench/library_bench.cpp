@@ -86,8 +86,9 @@ double python_module(const std::string& record_path, const std::string& key_path
       "    assert o.receipt(record, key=key)['valid']\n"
       "open(sys.argv[4], 'w').write(str(time.perf_counter() - start))\n";
   const std::string python = "/usr/bin/python3";
-  const int status = run({python, "-c", script, record_path, key_path, std::to_string(kRecords), out},
-                         {"PYTHONPATH=" + (orv::bench::source_dir() / "python").string(), "ORVELANT_VERIFY_LIBRARY=" ORV_LIBRARY});
+  const int status =
+      run({python, "-c", script, record_path, key_path, std::to_string(kRecords), out},
+          {"PYTHONPATH=" + (orv::bench::source_dir() / "python").string(), "ORVELANT_VERIFY_LIBRARY=" ORV_LIBRARY});
   if (status != 0) stop("the Python module's loop failed (status " + std::to_string(status) + ")");
   const double elapsed = std::stod(orv::bench::read_or_exit(out));
   std::filesystem::remove(out);

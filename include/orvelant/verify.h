@@ -112,13 +112,12 @@ ORV_API orv_report* orv_verify_timestamp(orv_bytes document, orv_bytes stamp, ui
 
 /* Level 2 for every receipt needs both `snapshot` and at least one `expected`; give neither for
  * hash links only. */
-ORV_API orv_report* orv_verify_key_chain(orv_bytes history, orv_bytes_list contains, orv_bytes snapshot,
-                                         orv_bytes_list expected, uint64_t now, const orv_options* options);
+ORV_API orv_report* orv_verify_key_chain(orv_bytes history, orv_bytes_list contains, orv_bytes snapshot, orv_bytes_list expected,
+                                         uint64_t now, const orv_options* options);
 
 /* `stamp` is optional. */
-ORV_API orv_report* orv_verify_attested_record(orv_bytes record, orv_bytes key_receipt, orv_bytes snapshot,
-                                               orv_bytes expected, orv_bytes stamp, uint64_t now,
-                                               const orv_options* options);
+ORV_API orv_report* orv_verify_attested_record(orv_bytes record, orv_bytes key_receipt, orv_bytes snapshot, orv_bytes expected,
+                                               orv_bytes stamp, uint64_t now, const orv_options* options);
 
 ORV_API orv_report* orv_verify_log_evidence(orv_bytes receipt, orv_bytes evidence, const orv_options* options);
 

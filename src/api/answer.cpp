@@ -52,11 +52,9 @@ Reply answer(const ChainInputs& in, const ReportFormat& format, const Verifiers&
 }
 
 Reply answer(const KeyReceiptInputs& in, uint64_t now, const ReportFormat& format, const Verifiers& v) {
-  return checked({{"key receipt", in.document},
-                  {"key", in.key, kKeyLimit},
-                  {"snapshot", in.snapshot},
-                  {"expected TD", in.expected}},
-                 format, [&] { return v.key_receipt(in, now); });
+  return checked(
+      {{"key receipt", in.document}, {"key", in.key, kKeyLimit}, {"snapshot", in.snapshot}, {"expected TD", in.expected}}, format,
+      [&] { return v.key_receipt(in, now); });
 }
 
 Reply answer(const TimestampInputs& in, uint64_t now, const ReportFormat& format, const Verifiers& v) {

@@ -94,12 +94,16 @@ class Conversion {
   void* write_context_ = nullptr;
 };
 
-// Runs one call: nothing is judged when the conversion failed, and no exception escapes.
-template <class Call>
-orv_report* guarded(Call&& call) noexcept {
+// Runs one call: the caller's inputs converted by `convert`, then judged by answer() at `now`
+// (for the commands that judge time) unless the conversion failed. No exception escapes.
+template <class Convert, class... Now>
+orv_report* judge(const orv_options* options, const Convert& convert, Now... now) noexcept {
   try {
     if (!crypto_ready()) return new orv_report{Reply{2, {}, "the cryptographic library could not be initialised"}};
-    return call();
+    Conversion c;
+    c.options(options);
+    const auto inputs = convert(c);
+    return c.finish(c.failed() ? Reply{} : answer(inputs, now..., c.format(), verifiers()));
   } catch (const std::bad_alloc&) {
     return nullptr;
   } catch (const std::exception& e) {
@@ -115,8 +119,7 @@ orv_report* guarded(Call&& call) noexcept {
 }  // namespace orv::api
 
 using orv::api::Conversion;
-using orv::api::guarded;
-using orv::api::verifiers;
+using orv::api::judge;
 
 extern "C" {
 
@@ -137,72 +140,63 @@ const char* orv_report_error(const orv_report* report) {
 void orv_report_free(orv_report* report) { delete report; }
 
 orv_report* orv_verify_receipt(orv_bytes document, orv_bytes key, const orv_options* options) {
-  return guarded([&] {
-    Conversion c;
-    c.options(options);
-    const orv::api::ReceiptInputs in{c.bytes(document, "document"), c.bytes(key, "key")};
-    return c.finish(c.failed() ? orv::api::Reply{} : answer(in, c.format(), verifiers()));
+  return judge(options, [&](Conversion& c) {
+    return orv::api::ReceiptInputs{c.bytes(document, "document"), c.bytes(key, "key")};
   });
 }
 
 orv_report* orv_verify_chain(orv_bytes document, orv_bytes key, orv_bytes_list heads, const orv_options* options) {
-  return guarded([&] {
-    Conversion c;
-    c.options(options);
-    const orv::api::ChainInputs in{c.bytes(document, "chain"), c.bytes(key, "key"), c.list(heads, "head"), c.format().json};
-    return c.finish(c.failed() ? orv::api::Reply{} : answer(in, c.format(), verifiers()));
+  return judge(options, [&](Conversion& c) {
+    return orv::api::ChainInputs{c.bytes(document, "chain"), c.bytes(key, "key"), c.list(heads, "head"), c.format().json};
   });
 }
 
 orv_report* orv_verify_key_receipt(orv_bytes document, orv_bytes key, orv_bytes snapshot, orv_bytes expected, uint64_t now,
                                    const orv_options* options) {
-  return guarded([&] {
-    Conversion c;
-    c.options(options);
-    const orv::api::KeyReceiptInputs in{c.bytes(document, "key receipt"), c.bytes(key, "key"), c.bytes(snapshot, "snapshot"),
-                                        c.bytes(expected, "expected TD")};
-    return c.finish(c.failed() ? orv::api::Reply{} : answer(in, now, c.format(), verifiers()));
-  });
+  return judge(
+      options,
+      [&](Conversion& c) {
+        return orv::api::KeyReceiptInputs{c.bytes(document, "key receipt"), c.bytes(key, "key"), c.bytes(snapshot, "snapshot"),
+                                          c.bytes(expected, "expected TD")};
+      },
+      now);
 }
 
 orv_report* orv_verify_timestamp(orv_bytes document, orv_bytes stamp, uint64_t now, const orv_options* options) {
-  return guarded([&] {
-    Conversion c;
-    c.options(options);
-    const orv::api::TimestampInputs in{c.bytes(document, "file"), c.bytes(stamp, "stamp")};
-    return c.finish(c.failed() ? orv::api::Reply{} : answer(in, now, c.format(), verifiers()));
-  });
+  return judge(
+      options,
+      [&](Conversion& c) {
+        return orv::api::TimestampInputs{c.bytes(document, "file"), c.bytes(stamp, "stamp")};
+      },
+      now);
 }
 
 orv_report* orv_verify_key_chain(orv_bytes history, orv_bytes_list contains, orv_bytes snapshot, orv_bytes_list expected,
                                  uint64_t now, const orv_options* options) {
-  return guarded([&] {
-    Conversion c;
-    c.options(options);
-    const orv::api::KeyChainInputs in{c.bytes(history, "chain"), c.list(contains, "kept receipt"),
-                                      c.optional(snapshot, "snapshot"), c.list(expected, "expected TD")};
-    return c.finish(c.failed() ? orv::api::Reply{} : answer(in, now, c.format(), verifiers()));
-  });
+  return judge(
+      options,
+      [&](Conversion& c) {
+        return orv::api::KeyChainInputs{c.bytes(history, "chain"), c.list(contains, "kept receipt"),
+                                        c.optional(snapshot, "snapshot"), c.list(expected, "expected TD")};
+      },
+      now);
 }
 
 orv_report* orv_verify_attested_record(orv_bytes record, orv_bytes key_receipt, orv_bytes snapshot, orv_bytes expected,
                                        orv_bytes stamp, uint64_t now, const orv_options* options) {
-  return guarded([&] {
-    Conversion c;
-    c.options(options);
-    const orv::api::AttestedRecordInputs in{c.bytes(record, "record"), c.bytes(key_receipt, "key receipt"),
-                                            c.bytes(snapshot, "snapshot"), c.bytes(expected, "expected TD"),
-                                            c.optional(stamp, "stamp")};
-    return c.finish(c.failed() ? orv::api::Reply{} : answer(in, now, c.format(), verifiers()));
-  });
+  return judge(
+      options,
+      [&](Conversion& c) {
+        return orv::api::AttestedRecordInputs{c.bytes(record, "record"), c.bytes(key_receipt, "key receipt"),
+                                              c.bytes(snapshot, "snapshot"), c.bytes(expected, "expected TD"),
+                                              c.optional(stamp, "stamp")};
+      },
+      now);
 }
 
 orv_report* orv_verify_log_evidence(orv_bytes receipt, orv_bytes evidence, const orv_options* options) {
-  return guarded([&] {
-    Conversion c;
-    c.options(options);
-    const orv::api::LogEvidenceInputs in{c.bytes(receipt, "receipt"), c.bytes(evidence, "log evidence")};
-    return c.finish(c.failed() ? orv::api::Reply{} : answer(in, c.format(), verifiers()));
+  return judge(options, [&](Conversion& c) {
+    return orv::api::LogEvidenceInputs{c.bytes(receipt, "receipt"), c.bytes(evidence, "log evidence")};
   });
 }
 

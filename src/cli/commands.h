@@ -5,10 +5,10 @@
 #include <string>
 #include <variant>
 
-#include "cli/args.h"
-#include "cli/clock.h"
 #include "api/report.h"
 #include "api/verifiers.h"
+#include "cli/args.h"
+#include "cli/clock.h"
 
 namespace orv::cli {
 

@@ -56,7 +56,8 @@ int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const api::Verifiers& verifiers, const Clock& clock) {
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const api::Verifiers& verifiers,
+        const Clock& clock) {
   const int status = dispatch(args, out, err, verifiers, clock);
   std::fflush(out);
   std::fflush(err);

@@ -64,7 +64,8 @@ Report call(const Case& c, const orv_options* options) {
   }
   if (command == "timestamp") report = orv_verify_timestamp(bytes(c.file), c.optional("--stamp"), c.now(), options);
   if (command == "key-chain") {
-    report = orv_verify_key_chain(bytes(c.file), as_list(contains), c.optional("--snapshot"), as_list(expected), c.now(), options);
+    report =
+        orv_verify_key_chain(bytes(c.file), as_list(contains), c.optional("--snapshot"), as_list(expected), c.now(), options);
   }
   if (command == "attested-record") {
     report = orv_verify_attested_record(bytes(c.file), c.optional("--key-receipt"), c.optional("--snapshot"),
@@ -118,8 +119,8 @@ class CInterface : public ::testing::Test {
     shared_ = shared_dir();
     if (shared_) {
       tdx_ = std::make_unique<TempDir>();
-      const std::string command = "python3 " ORV_SOURCE_DIR "/examples/real-tdx/make_inputs.py '" + shared_->string() +
-                                  "' '" + tdx_->path("") + "'";
+      const std::string command =
+          "python3 " ORV_SOURCE_DIR "/examples/real-tdx/make_inputs.py '" + shared_->string() + "' '" + tdx_->path("") + "'";
       made_tdx_ = std::system(command.c_str()) == 0;
     }
     has_faketime_ = !libfaketime().empty();
@@ -140,11 +141,10 @@ class CInterface : public ::testing::Test {
       if (c.at == "-") c.at.clear();
       if (!c.at.empty() && !has_faketime_) continue;
       for (std::string word; words >> word;) {
-        for (const auto& [name, value] : std::map<std::string, std::string>{
-                 {"{examples}", ORV_SOURCE_DIR "/examples"},
-                 {"{data}", ORV_SOURCE_DIR "/tests/data"},
-                 {"{shared}", shared_ ? shared_->string() : ""},
-                 {"{tdx}", tdx_ ? tdx_->path("") : ""}}) {
+        for (const auto& [name, value] : std::map<std::string, std::string>{{"{examples}", ORV_SOURCE_DIR "/examples"},
+                                                                            {"{data}", ORV_SOURCE_DIR "/tests/data"},
+                                                                            {"{shared}", shared_ ? shared_->string() : ""},
+                                                                            {"{tdx}", tdx_ ? tdx_->path("") : ""}}) {
           if (const size_t at = word.find(name); at != std::string::npos) word.replace(at, name.size(), value);
         }
         c.args.push_back(word);
