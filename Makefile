@@ -12,7 +12,7 @@ RUN_PACKAGES  := g++ cmake make libssl-dev rapidjson-dev python3 faketime
 # The fuzzers use the release's own clang: clang-14 on Debian 12, clang-19 on Debian 13.
 CLANG_VERSION ?= $(shell . /etc/os-release; case "$$VERSION_ID" in (12) echo 14;; (*) echo 19;; esac)
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev clang-$(CLANG_VERSION) \
-                 libclang-rt-$(CLANG_VERSION)-dev strace dpkg-dev file
+                 libclang-rt-$(CLANG_VERSION)-dev strace dpkg-dev file pkg-config python3-pytest python3-distributed
 COVERAGE_PACKAGES := $(TEST_PACKAGES) gcovr
 FUZZ_TARGETS  := fuzz_strict_json fuzz_canonical fuzz_receipt fuzz_lab_receipt fuzz_refusal fuzz_chain \
                  fuzz_der_structure fuzz_timestamp_token fuzz_stamp_file fuzz_note fuzz_sigsum fuzz_rekor \
@@ -132,9 +132,13 @@ coverage: deps-coverage
 	cd build/coverage && ctest --output-on-failure -j$(JOBS) -E '^UnderStrace\.EveryFileOpenedIsANamedInputOrALibrary$$'
 	python3 tools/coverage_report.py build/coverage
 
-# Both programs, their man pages and the problem codes under $(DESTDIR)$(PREFIX).
+# Both programs, their man pages, the problem codes, and the library (liborvelant-verify.so.0,
+# its header and pkg-config file) under $(DESTDIR)$(PREFIX).
+# Debian's python3 reads modules from lib/python3/dist-packages under /usr only; under another
+# prefix from its versioned lib/python3.N/dist-packages.
+PYTHON_DIR = $(if $(filter /usr,$(PREFIX)),lib/python3/dist-packages,lib/python3.$(shell /usr/bin/python3 -c 'import sys; print(sys.version_info.minor)' 2>/dev/null)/dist-packages)
 install: deps-run
-	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
+	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF -DORV_PYTHON_DIR=$(PYTHON_DIR) >/dev/null
 	cmake --build build/demo -j$(JOBS)
 	DESTDIR="$(DESTDIR)" cmake --install build/demo --prefix "$(PREFIX)"
 
@@ -144,7 +148,7 @@ install: deps-run
 SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
 deb: deps-run
 	$(call install_packages,dpkg-dev file)
-	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF >/dev/null
+	cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DORV_TESTS=OFF -DORV_PYTHON_DIR=lib/python3/dist-packages >/dev/null
 	cmake --build build/demo -j$(JOBS)
 	cd build/demo && $(if $(SOURCE_DATE_EPOCH),SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH)) cpack -G DEB
 	@deb=$$(ls -t build/demo/orvelant-verify_*.deb | head -1); echo "$$deb"; dpkg-deb -f "$$deb" Package Version Depends

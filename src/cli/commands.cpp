@@ -1,19 +1,14 @@
 #include "cli/commands.h"
 
+#include "api/answer.h"
+#include "api/input_limits.h"
 #include "cli/inputs.h"
 #include "core/text.h"
 
 namespace orv::cli {
 namespace {
 
-constexpr uint64_t kMiB = 1024 * 1024;
-constexpr uint64_t kDocumentLimit = kMiB;
-constexpr uint64_t kKeyLimit = 64 * 1024;
-constexpr uint64_t kHeadLimit = 64 * 1024;
-constexpr uint64_t kChainLimit = 256 * kMiB;
-constexpr uint64_t kTimestampedFileLimit = 256 * kMiB;
-constexpr uint64_t kHistoryLimit = 64 * kMiB;
-constexpr uint64_t kEvidenceLimit = 4 * kMiB;
+using namespace api;
 
 // A read failure ends the run like a usage error.
 #define ORV_READ(target, read_call)                                \
@@ -25,16 +20,18 @@ constexpr uint64_t kEvidenceLimit = 4 * kMiB;
 
 Execution usage(std::string message) { return UsageError{std::move(message)}; }
 
+ReportFormat format_of(const CommandLine& c) { return ReportFormat{c.json, c.file}; }
+
 Execution log_evidence(const CommandLine& c, const Verifiers& v) {
   if (c.key || !c.heads.empty() || c.stamp || c.key_receipt || c.snapshot || !c.expected.empty() || !c.contains.empty()) {
     return usage("log-evidence takes only --evidence");
   }
   if (!c.evidence) return usage("log-evidence needs --evidence");
-  LogEvidenceInputs in;
-  ORV_READ(in.receipt, read_text(c.file, "receipt", kDocumentLimit));
-  ORV_READ(in.evidence, read_text(*c.evidence, "log evidence", kEvidenceLimit));
+  std::string receipt, evidence;
+  ORV_READ(receipt, read_text(c.file, "receipt", kDocumentLimit));
+  ORV_READ(evidence, read_text(*c.evidence, "log evidence", kEvidenceLimit));
   if (!v.log_evidence) return NotAvailable{c.command};
-  return make_report(v.log_evidence(in), c.file, c.json);
+  return answer(LogEvidenceInputs{receipt, evidence}, format_of(c), v);
 }
 
 Execution key_chain(const CommandLine& c, const Verifiers& v, const Clock& clock) {
@@ -44,17 +41,21 @@ Execution key_chain(const CommandLine& c, const Verifiers& v, const Clock& clock
   if (c.snapshot.has_value() != !c.expected.empty()) {
     return usage("key-chain Level 2 needs both --snapshot and at least one --expected");
   }
+  std::string history;
+  std::optional<std::string> snapshot;
   KeyChainInputs in;
-  ORV_READ(in.history, read_text(c.file, "chain", kHistoryLimit));
+  ORV_READ(history, read_text(c.file, "chain", kHistoryLimit));
   for (const std::string& path : c.contains) {
-    ORV_READ(in.contains.emplace_back(), read_text(path, "kept receipt", kMiB));
+    ORV_READ(in.contains.emplace_back(), read_text(path, "kept receipt", kDocumentLimit));
   }
-  if (c.snapshot) ORV_READ(in.snapshot.emplace(), read_text(*c.snapshot, "snapshot", kMiB));
+  if (c.snapshot) ORV_READ(snapshot.emplace(), read_text(*c.snapshot, "snapshot", kDocumentLimit));
   for (const std::string& path : c.expected) {
-    ORV_READ(in.expected.emplace_back(), read_text(path, "expected TD", kMiB));
+    ORV_READ(in.expected.emplace_back(), read_text(path, "expected TD", kDocumentLimit));
   }
   if (!v.key_chain) return NotAvailable{c.command};
-  return make_report(v.key_chain(in, clock()), c.file, c.json);
+  in.history = history;
+  if (snapshot) in.snapshot = *snapshot;
+  return answer(in, clock(), format_of(c), v);
 }
 
 Execution attested_record(const CommandLine& c, const Verifiers& v, const Clock& clock) {
@@ -71,14 +72,17 @@ Execution attested_record(const CommandLine& c, const Verifiers& v, const Clock&
   if (const auto shared = first_shared_file(paths)) {
     return usage(terminal_safe(paths[*shared]) + " is given twice; each input must be a different file");
   }
-  AttestedRecordInputs in;
-  ORV_READ(in.record, read_text(c.file, "record", kMiB));
-  ORV_READ(in.key_receipt, read_text(*c.key_receipt, "key receipt", kMiB));
-  ORV_READ(in.snapshot, read_text(*c.snapshot, "snapshot", kMiB));
-  ORV_READ(in.expected, read_text(c.expected.front(), "expected TD", kMiB));
-  if (c.stamp) ORV_READ(in.stamp.emplace(), read_text(*c.stamp, "stamp", kMiB));
+  std::string record, key_receipt, snapshot, expected;
+  std::optional<std::string> stamp;
+  ORV_READ(record, read_text(c.file, "record", kDocumentLimit));
+  ORV_READ(key_receipt, read_text(*c.key_receipt, "key receipt", kDocumentLimit));
+  ORV_READ(snapshot, read_text(*c.snapshot, "snapshot", kDocumentLimit));
+  ORV_READ(expected, read_text(c.expected.front(), "expected TD", kDocumentLimit));
+  if (c.stamp) ORV_READ(stamp.emplace(), read_text(*c.stamp, "stamp", kDocumentLimit));
   if (!v.attested_record) return NotAvailable{c.command};
-  return make_report(v.attested_record(in, clock()), c.file, c.json);
+  AttestedRecordInputs in{record, key_receipt, snapshot, expected, std::nullopt};
+  if (stamp) in.stamp = *stamp;
+  return answer(in, clock(), format_of(c), v);
 }
 
 Execution timestamp(const CommandLine& c, const Verifiers& v, const Clock& clock) {
@@ -87,12 +91,12 @@ Execution timestamp(const CommandLine& c, const Verifiers& v, const Clock& clock
   }
   if (!c.stamp) return usage("timestamp needs --stamp");
   if (same_file(*c.stamp, c.file)) return usage("--stamp is the file itself");
-  TimestampInputs in;
-  ORV_READ(in.document, read_bytes(c.file, "file", kTimestampedFileLimit));
-  ORV_READ(in.stamp, read_bytes(*c.stamp, "stamp", kMiB));
-  if (!is_valid_utf8(in.stamp)) return usage("stamp " + terminal_safe(*c.stamp) + " is not UTF-8 text");
+  std::string document, stamp;
+  ORV_READ(document, read_bytes(c.file, "file", kTimestampedFileLimit));
+  ORV_READ(stamp, read_bytes(*c.stamp, "stamp", kDocumentLimit));
+  if (!is_valid_utf8(stamp)) return usage("stamp " + terminal_safe(*c.stamp) + " is not UTF-8 text");
   if (!v.timestamp) return NotAvailable{c.command};
-  return make_report(v.timestamp(in, clock()), c.file, c.json);
+  return answer(TimestampInputs{document, stamp}, clock(), format_of(c), v);
 }
 
 // receipt, chain, key-receipt and every unknown word: the document and key are read before
@@ -108,25 +112,25 @@ Execution document_command(const CommandLine& c, const Verifiers& v, const Clock
     return usage("--snapshot / --expected apply to the key-receipt command only");
   }
   if (c.command == "key-receipt") {
-    KeyReceiptInputs in{std::move(document), std::move(key), {}, {}};
+    std::string snapshot, expected;
     if (!c.snapshot) return usage("key-receipt needs --snapshot");
-    ORV_READ(in.snapshot, read_text(*c.snapshot, "snapshot", kMiB));
+    ORV_READ(snapshot, read_text(*c.snapshot, "snapshot", kDocumentLimit));
     if (c.expected.empty()) return usage("key-receipt needs --expected");
-    ORV_READ(in.expected, read_text(c.expected.front(), "expected TD", kMiB));
+    ORV_READ(expected, read_text(c.expected.front(), "expected TD", kDocumentLimit));
     if (!v.key_receipt) return NotAvailable{c.command};
-    return make_report(v.key_receipt(in, clock()), c.file, c.json);
+    return answer(KeyReceiptInputs{document, key, snapshot, expected}, clock(), format_of(c), v);
   }
   if (c.command == "receipt") {
     if (!v.receipt) return NotAvailable{c.command};
-    return make_report(v.receipt(ReceiptInputs{std::move(document), std::move(key)}), c.file, c.json);
+    return answer(ReceiptInputs{document, key}, format_of(c), v);
   }
   if (c.command == "chain") {
-    ChainInputs in{std::move(document), std::move(key), {}, c.json};
+    ChainInputs in{document, key, {}, c.json};
     for (const std::string& path : c.heads) {
       ORV_READ(in.heads.emplace_back(), read_text(path, "head", kHeadLimit));
     }
     if (!v.chain) return NotAvailable{c.command};
-    return make_report(v.chain(in), c.file, c.json);
+    return answer(in, format_of(c), v);
   }
   return usage("unknown command " + terminal_safe(c.command));
 }

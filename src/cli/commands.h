@@ -5,10 +5,10 @@
 #include <string>
 #include <variant>
 
+#include "api/report.h"
+#include "api/verifiers.h"
 #include "cli/args.h"
 #include "cli/clock.h"
-#include "cli/report.h"
-#include "cli/verifiers.h"
 
 namespace orv::cli {
 
@@ -23,10 +23,10 @@ struct NotAvailable {
   std::string command;
 };
 
-using Execution = std::variant<Report, UsageError, NotAvailable>;
+using Execution = std::variant<api::Reply, UsageError, NotAvailable>;
 
 // Reads the clock at most once, after every input was read and only when a verifier that
 // judges time is about to run.
-Execution execute(const CommandLine& line, const Verifiers& verifiers, const Clock& clock);
+Execution execute(const CommandLine& line, const api::Verifiers& verifiers, const Clock& clock);
 
 }  // namespace orv::cli

@@ -20,7 +20,7 @@ int usage_error(std::FILE* err, std::string_view message) {
   return 2;
 }
 
-int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const Verifiers& verifiers,
+int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const api::Verifiers& verifiers,
              const Clock& clock) {
   Expected<Scan, std::string> scan = scan_arguments(args);
   if (!scan) return usage_error(err, scan.error());
@@ -38,9 +38,15 @@ int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
   }
 
   const Execution execution = execute(scan->line, verifiers, clock);
-  if (const Report* report = std::get_if<Report>(&execution)) {
-    write(out, report->output);
-    return report->status;
+  if (const api::Reply* reply = std::get_if<api::Reply>(&execution)) {
+    // The command line read every input under the limits the library checks, so a reply
+    // without a report would be a fault between the two; it must still not read as a verdict.
+    if (!reply->error.empty()) {
+      write(err, "error: " + reply->error + "\n");
+      return 2;
+    }
+    write(out, reply->report);
+    return reply->status;
   }
   if (const UsageError* error = std::get_if<UsageError>(&execution)) return usage_error(err, error->message);
   // Not a usage mistake, so no usage text: the user asked for something this build lacks.
@@ -50,7 +56,8 @@ int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const Verifiers& verifiers, const Clock& clock) {
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const api::Verifiers& verifiers,
+        const Clock& clock) {
   const int status = dispatch(args, out, err, verifiers, clock);
   std::fflush(out);
   std::fflush(err);
@@ -58,7 +65,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, co
 }
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  return run(args, out, err, builtin_verifiers(), system_time);
+  return run(args, out, err, api::builtin_verifiers(), system_time);
 }
 
 }  // namespace orv::cli

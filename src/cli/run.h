@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "api/verifiers.h"
 #include "cli/clock.h"
-#include "cli/verifiers.h"
 
 namespace orv::cli {
 
@@ -14,6 +14,7 @@ namespace orv::cli {
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 // The same with the verifiers and the clock supplied by the caller.
-int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const Verifiers& verifiers, const Clock& clock);
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const api::Verifiers& verifiers,
+        const Clock& clock);
 
 }  // namespace orv::cli

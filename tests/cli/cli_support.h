@@ -122,7 +122,7 @@ inline RunResult run_prepare(const std::vector<std::string>& args) {
 
 // Runs the command line in this process with the given verifiers and clock.
 inline RunResult run_with(
-    const std::vector<std::string>& args, const cli::Verifiers& verifiers, const cli::Clock& clock = [] { return uint64_t{0}; }) {
+    const std::vector<std::string>& args, const api::Verifiers& verifiers, const cli::Clock& clock = [] { return uint64_t{0}; }) {
   char* out_buf = nullptr;
   char* err_buf = nullptr;
   size_t out_len = 0;

@@ -2,11 +2,12 @@
 // clock is read, and how its verdict becomes output and exit status.
 #include <gtest/gtest.h>
 
-#include "cli/render_json.h"
-#include "cli/render_text.h"
+#include "api/render_json.h"
+#include "api/render_text.h"
 #include "cli_support.h"
 
 namespace orv::cli {
+using namespace api;
 namespace {
 
 using test::run_with;

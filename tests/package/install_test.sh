@@ -48,6 +48,10 @@ gzip -dc "$tmp/root/usr/share/man/man1/orvelant-prepare.1.gz" | grep -q '^\.TH O
 
 pins="$tmp/root/usr/share/doc/orvelant-verify/pins/README.txt"
 grep -q '^THE ADMINISTRATIVE-ACCESS CAVEAT$' "$pins" || fail "the package has no pins guide at $pins"
+for file in usr/lib/liborvelant-verify.so.0.1.0 usr/lib/pkgconfig/orvelant-verify.pc usr/include/orvelant/verify.h \
+  usr/lib/python3/dist-packages/orvelant_verify/__init__.py; do
+  [ -f "$tmp/root/$file" ] || fail "the package has no /$file"
+done
 
 depends=$(dpkg-deb -f "$deb" Depends)
 # Debian 13 renamed the OpenSSL library package for its 64-bit time_t transition.

@@ -1,17 +1,17 @@
-// From a verdict to what the run prints and the exit status it ends with.
+// From a verdict to the report the caller asked for and the exit status the command ends with.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "cli/render_json.h"
-#include "cli/render_text.h"
+#include "api/render_json.h"
+#include "api/render_text.h"
 #include "sig/chain.h"
 #include "tdx/attested_record.h"
 #include "tdx/key_chain.h"
 #include "tdx/log_evidence.h"
 
-namespace orv::cli {
+namespace orv::api {
 
 // key-chain and log-evidence never refuse, so their status follows `valid` alone (0 or 1);
 // every other kind ends with its outcome's status.
@@ -23,14 +23,21 @@ int report_status(const tdx::KeyChainReport& r);
 int report_status(const tdx::AttestedRecordReport& r);
 int report_status(const tdx::LogEvidenceReport& r);
 
-struct Report {
-  std::string output;  // exactly what goes to standard output
+struct ReportFormat {
+  bool json = true;
+  std::string_view label;  // the document's name in a text report (the command line's path)
+};
+
+// A report, or why the inputs could not be judged (then `report` is empty and `status` 2).
+struct Reply {
   int status = 2;
+  std::string report;
+  std::string error;
 };
 
 template <class Verdict>
-Report make_report(const Verdict& verdict, std::string_view path, bool json) {
-  return Report{json ? render_json(verdict) : render_text(verdict, path), report_status(verdict)};
+Reply make_reply(const Verdict& verdict, const ReportFormat& format) {
+  return Reply{report_status(verdict), format.json ? render_json(verdict) : render_text(verdict, format.label), {}};
 }
 
-}  // namespace orv::cli
+}  // namespace orv::api

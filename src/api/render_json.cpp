@@ -1,8 +1,8 @@
-#include "cli/render_json.h"
+#include "api/render_json.h"
 
-#include "cli/json_writer.h"
+#include "api/json_writer.h"
 
-namespace orv::cli {
+namespace orv::api {
 namespace {
 
 Json problems(const std::vector<Problem>& list, bool with_line) {
@@ -187,4 +187,4 @@ std::string render_json(const tdx::LogEvidenceReport& r) {
   });
 }
 
-}  // namespace orv::cli
+}  // namespace orv::api

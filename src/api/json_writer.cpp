@@ -1,8 +1,8 @@
-#include "cli/json_writer.h"
+#include "api/json_writer.h"
 
 #include <cstdio>
 
-namespace orv::cli {
+namespace orv::api {
 namespace {
 
 void indent(std::string& out, size_t depth) { out.append(depth * 2, ' '); }
@@ -75,4 +75,4 @@ void Json::write(std::string& out, size_t depth) const {
   }
 }
 
-}  // namespace orv::cli
+}  // namespace orv::api

@@ -1,4 +1,4 @@
-#include "cli/verifiers.h"
+#include "api/verifiers.h"
 
 #include "sig/chain.h"
 #include "sig/receipt.h"
@@ -10,7 +10,7 @@
 #include "tsa/authorities.h"
 #include "tsa/stamp_file.h"
 
-namespace orv::cli {
+namespace orv::api {
 namespace {
 
 const std::vector<tsa::PinnedAuthority>& timestamp_authorities() {
@@ -58,4 +58,4 @@ Verifiers builtin_verifiers() {
   return verifiers;
 }
 
-}  // namespace orv::cli
+}  // namespace orv::api

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "cli/json_writer.h"
-#include "cli/render_json.h"
+#include "api/json_writer.h"
+#include "api/render_json.h"
 
-namespace orv::cli {
+namespace orv::api {
 namespace {
 
 // A standalone report as it appears nested one level deep: indented, without its newline.
@@ -350,4 +350,4 @@ TEST(RenderJson, LogEvidenceWritesWitnessesAsPairs) {
 }
 
 }  // namespace
-}  // namespace orv::cli
+}  // namespace orv::api

@@ -10,7 +10,7 @@
 #include "tdx/key_chain.h"
 #include "tdx/log_evidence.h"
 
-namespace orv::cli {
+namespace orv::api {
 
 // `path` is the document path as typed.
 std::string render_text(const sig::ReceiptVerdict& verdict, std::string_view path);
@@ -21,4 +21,4 @@ std::string render_text(const tdx::KeyChainReport& report, std::string_view path
 std::string render_text(const tdx::AttestedRecordReport& report, std::string_view path);
 std::string render_text(const tdx::LogEvidenceReport& report, std::string_view path);
 
-}  // namespace orv::cli
+}  // namespace orv::api

@@ -9,7 +9,7 @@
 #include "tdx/key_chain.h"
 #include "tdx/log_evidence.h"
 
-namespace orv::cli {
+namespace orv::api {
 
 std::string render_json(const sig::ReceiptVerdict& verdict);
 std::string render_json(const sig::ChainReport& report);
@@ -19,4 +19,4 @@ std::string render_json(const tdx::KeyChainReport& report);
 std::string render_json(const tdx::AttestedRecordReport& report);
 std::string render_json(const tdx::LogEvidenceReport& report);
 
-}  // namespace orv::cli
+}  // namespace orv::api

@@ -1,12 +1,14 @@
-// What each command hands its verifier, and the table of verifiers this build has. A command
-// whose verifier is absent reads all its inputs and then reports that it is not available,
-// so nothing prints a verdict that no check produced.
+// What each command hands its verifier, and the table of verifiers this build has. Single
+// inputs are views of bytes the caller keeps (a chain may be 256 MiB; it is never copied); the
+// lists hold small documents. The command line's stand-in tables for its own tests may leave a
+// verifier out: it then reports that the command is not available instead of a verdict.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sig/chain.h"
@@ -14,51 +16,51 @@
 #include "tdx/key_chain.h"
 #include "tdx/log_evidence.h"
 
-namespace orv::cli {
+namespace orv::api {
 
 // All texts are valid UTF-8 unless noted; a missing --key arrives as empty text.
 struct ReceiptInputs {
-  std::string document;
-  std::string key;
+  std::string_view document;
+  std::string_view key;
 };
 
 struct ChainInputs {
-  std::string document;
-  std::string key;
+  std::string_view document;
+  std::string_view key;
   std::vector<std::string> heads;  // in command-line order
   bool keep_entries = true;        // only the JSON report lists each entry's verdict
 };
 
 struct KeyReceiptInputs {
-  std::string document;
-  std::string key;
-  std::string snapshot;
-  std::string expected;
+  std::string_view document;
+  std::string_view key;
+  std::string_view snapshot;
+  std::string_view expected;
 };
 
 struct TimestampInputs {
-  std::string document;  // bytes, not necessarily UTF-8
-  std::string stamp;
+  std::string_view document;  // bytes, not necessarily UTF-8
+  std::string_view stamp;
 };
 
 struct KeyChainInputs {
-  std::string history;
+  std::string_view history;
   std::vector<std::string> contains;
-  std::optional<std::string> snapshot;  // given exactly when `expected` is not empty
+  std::optional<std::string_view> snapshot;  // given exactly when `expected` is not empty
   std::vector<std::string> expected;
 };
 
 struct AttestedRecordInputs {
-  std::string record;
-  std::string key_receipt;
-  std::string snapshot;
-  std::string expected;
-  std::optional<std::string> stamp;
+  std::string_view record;
+  std::string_view key_receipt;
+  std::string_view snapshot;
+  std::string_view expected;
+  std::optional<std::string_view> stamp;
 };
 
 struct LogEvidenceInputs {
-  std::string receipt;
-  std::string evidence;
+  std::string_view receipt;
+  std::string_view evidence;
 };
 
 // `now` is the one clock reading of the run, whole seconds since the epoch.
@@ -75,4 +77,4 @@ struct Verifiers {
 // The verifiers compiled into this program.
 Verifiers builtin_verifiers();
 
-}  // namespace orv::cli
+}  // namespace orv::api

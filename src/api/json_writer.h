@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-namespace orv::cli {
+namespace orv::api {
 
 class Json {
  public:
@@ -42,4 +42,4 @@ class Json {
 // A JSON string literal with exactly the report's escapes.
 void write_json_string(std::string& out, std::string_view text);
 
-}  // namespace orv::cli
+}  // namespace orv::api

@@ -1,6 +1,6 @@
-#include "cli/report.h"
+#include "api/report.h"
 
-namespace orv::cli {
+namespace orv::api {
 
 int report_status(const sig::ReceiptVerdict& v) { return exit_status(v.outcome); }
 int report_status(const sig::ChainReport& r) { return exit_status(r.outcome); }
@@ -10,4 +10,4 @@ int report_status(const tdx::KeyChainReport& r) { return r.valid ? 0 : 1; }
 int report_status(const tdx::AttestedRecordReport& r) { return exit_status(r.outcome); }
 int report_status(const tdx::LogEvidenceReport& r) { return r.valid ? 0 : 1; }
 
-}  // namespace orv::cli
+}  // namespace orv::api

@@ -1,9 +1,9 @@
-#include "cli/render_text.h"
+#include "api/render_text.h"
 
 #include "core/text.h"
 #include "core/time_text.h"
 
-namespace orv::cli {
+namespace orv::api {
 namespace {
 
 // Builds one report; the frame (header, problems, scope, RESULT) is the same for every kind.
@@ -174,4 +174,4 @@ std::string render_text(const tdx::LogEvidenceReport& r, std::string_view path) 
   return report.finish(r.scope);
 }
 
-}  // namespace orv::cli
+}  // namespace orv::api

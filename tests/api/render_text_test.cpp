@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "cli/render_text.h"
-#include "cli/report.h"
+#include "api/render_text.h"
+#include "api/report.h"
 
-namespace orv::cli {
+namespace orv::api {
 namespace {
 
 sig::ReceiptVerdict lab_receipt(bool valid) {
@@ -277,4 +277,4 @@ TEST(ReportStatus, FollowsTheOutcomeElsewhere) {
 }
 
 }  // namespace
-}  // namespace orv::cli
+}  // namespace orv::api
