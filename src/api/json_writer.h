@@ -39,7 +39,4 @@ class Json {
   std::variant<std::monostate, bool, uint64_t, std::string, Array, Object> value_;
 };
 
-// A JSON string literal with exactly the report's escapes.
-void write_json_string(std::string& out, std::string_view text);
-
 }  // namespace orv::api

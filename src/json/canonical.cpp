@@ -5,6 +5,7 @@
 #include "core/text.h"
 #include "json/number_text.h"
 #include "json/scan.h"
+#include "json/string_literal.h"
 
 namespace orv::json {
 namespace {
@@ -21,33 +22,7 @@ constexpr std::string_view kFloatOutOfDomain =
 
 std::string wrapped(std::string_view error) { return "value is not JCS-serializable: " + std::string(error); }
 
-void append_escaped(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (byte < 0x20) {
-          out += "\\u00";
-          out += kHex[byte >> 4];
-          out += kHex[byte & 0xF];
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-}
-
-// Reverses append_escaped; false when text is not one string as the writer emits it (a
+// Reverses append_string_literal; false when text is not one string as the writer emits it (a
 // member name written as a number, an array, ...).
 bool unescape(std::string_view text, std::string& out) {
   if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
@@ -269,7 +244,7 @@ bool CanonicalWriter::string(std::string_view value) {
   if (!error_.empty()) return false;
   if (!is_valid_utf8(value)) return fail("a string that is not UTF-8");
   if (!begin_value()) return false;
-  append_escaped(sink(), value);
+  append_string_literal(sink(), value);
   end_value();
   return true;
 }

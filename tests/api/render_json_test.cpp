@@ -2,6 +2,7 @@
 
 #include "api/json_writer.h"
 #include "api/render_json.h"
+#include "json/string_literal.h"
 
 namespace orv::api {
 namespace {
@@ -19,7 +20,7 @@ std::string nested(std::string json) {
 
 TEST(JsonWriter, EscapesOnlyWhatTheReportEscapes) {
   std::string out;
-  write_json_string(out, "q\" b\\ /\b\f\n\r\t\x01\x1f\x7f caf\u00e9 \u202e");
+  json::append_string_literal(out, "q\" b\\ /\b\f\n\r\t\x01\x1f\x7f caf\u00e9 \u202e");
   EXPECT_EQ(out, "\"q\\\" b\\\\ /\\b\\f\\n\\r\\t\\u0001\\u001f\x7f caf\u00e9 \u202e\"");
 }
 
