@@ -8,7 +8,6 @@
 #include "core/hex.h"
 #include "crypto/digest.h"
 #include "support/printers.h"
-#include "support/progress_log.h"
 #include "support/tdx_history.h"
 #include "tdx/key_chain.h"
 #include "tdx/level2.h"
@@ -85,17 +84,6 @@ TEST(KeyChain, UnbrokenHistoryOfLinksAndBindings) {
   KeyHistory single;
   single.append(kReceiptSchemaV2);
   EXPECT_TRUE(Judge{}(single.text()).valid);
-}
-
-TEST(KeyChain, ProgressCountsEveryLineDamagedOrNot) {
-  KeyHistory h;
-  h.append(kReceiptSchemaV2);
-  h.lines.push_back("{");
-  const std::string history = h.text();
-  test::ProgressLog log;
-  const KeyChainInputs in{history, {}, std::nullopt, {}, test::kTestNow, {}, log.listener()};
-  EXPECT_FALSE(verify_key_chain(in).valid);
-  EXPECT_EQ(log.told, (test::Told{{0, 2}, {1, 2}, {2, 2}}));
 }
 
 TEST(KeyChain, RemovedReorderedOrRestartedBootsBreakTheLinks) {
