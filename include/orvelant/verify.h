@@ -78,7 +78,10 @@ typedef struct orv_options {
   /* When set, the report goes to `write` and orv_report_text returns no text. */
   orv_write_fn write;
   void* write_context;
-  /* When set, commands that judge many entries may report their progress. */
+  /* When set, the chain and key-chain functions report how many entries they judged: 0 of the
+   * total before the first, then at most about a thousand times more, the last time with every
+   * entry judged unless the check stopped early (at a chain line it cannot read). Inputs refused
+   * before any entry is judged are not reported. */
   orv_progress_fn progress;
   void* progress_context;
 } orv_options;

@@ -68,9 +68,15 @@ class Conversion {
     format_.label = bytes(copy.label, "label");
     write_ = copy.write;
     write_context_ = copy.write_context;
+    if (copy.progress != nullptr) {
+      progress_ = [tell = copy.progress, context = copy.progress_context](uint64_t judged, uint64_t total) {
+        tell(context, judged, total);
+      };
+    }
   }
 
   const ReportFormat& format() const { return format_; }
+  const ProgressFn& progress() const { return progress_; }
   bool failed() const { return !error_.empty(); }
 
   orv_report* finish(Reply reply) const {
@@ -92,6 +98,7 @@ class Conversion {
   ReportFormat format_;
   orv_write_fn write_ = nullptr;
   void* write_context_ = nullptr;
+  ProgressFn progress_;
 };
 
 // Runs one call: the caller's inputs converted by `convert`, then judged by answer() at `now`
@@ -147,7 +154,8 @@ orv_report* orv_verify_receipt(orv_bytes document, orv_bytes key, const orv_opti
 
 orv_report* orv_verify_chain(orv_bytes document, orv_bytes key, orv_bytes_list heads, const orv_options* options) {
   return judge(options, [&](Conversion& c) {
-    return orv::api::ChainInputs{c.bytes(document, "chain"), c.bytes(key, "key"), c.list(heads, "head"), c.format().json};
+    return orv::api::ChainInputs{c.bytes(document, "chain"), c.bytes(key, "key"), c.list(heads, "head"), c.format().json,
+                                 c.progress()};
   });
 }
 
@@ -177,7 +185,7 @@ orv_report* orv_verify_key_chain(orv_bytes history, orv_bytes_list contains, orv
       options,
       [&](Conversion& c) {
         return orv::api::KeyChainInputs{c.bytes(history, "chain"), c.list(contains, "kept receipt"),
-                                        c.optional(snapshot, "snapshot"), c.list(expected, "expected TD")};
+                                        c.optional(snapshot, "snapshot"), c.list(expected, "expected TD"), c.progress()};
       },
       now);
 }

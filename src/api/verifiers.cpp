@@ -25,7 +25,9 @@ const std::vector<tsa::PinnedAuthority>& timestamp_authorities() {
 Verifiers builtin_verifiers() {
   Verifiers verifiers;
   verifiers.receipt = [](const ReceiptInputs& in) { return sig::check_receipt(in.document, in.key); };
-  verifiers.chain = [](const ChainInputs& in) { return sig::check_chain(in.document, in.heads, in.key, in.keep_entries); };
+  verifiers.chain = [](const ChainInputs& in) {
+    return sig::check_chain(in.document, in.heads, in.key, in.keep_entries, in.progress);
+  };
   verifiers.key_receipt = [](const KeyReceiptInputs& in, uint64_t now) {
     return tdx::evaluate_level2({in.document, in.key, in.snapshot, in.expected, now, trust::Trust::builtin().intel_root_der})
         .report;
@@ -34,7 +36,8 @@ Verifiers builtin_verifiers() {
     return tsa::verify_stamp_file(in.document, in.stamp, timestamp_authorities(), now);
   };
   verifiers.key_chain = [](const KeyChainInputs& in, uint64_t now) {
-    tdx::KeyChainInputs inputs{in.history, in.contains, std::nullopt, in.expected, now, trust::Trust::builtin().intel_root_der};
+    tdx::KeyChainInputs inputs{in.history, in.contains, std::nullopt, in.expected, now, trust::Trust::builtin().intel_root_der,
+                               in.progress};
     if (in.snapshot) inputs.snapshot = *in.snapshot;
     return tdx::verify_key_chain(inputs);
   };

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/progress.h"
 #include "sig/chain.h"
 #include "tdx/attested_record.h"
 #include "tdx/key_chain.h"
@@ -29,6 +30,7 @@ struct ChainInputs {
   std::string_view key;
   std::vector<std::string> heads;  // in command-line order
   bool keep_entries = true;        // only the JSON report lists each entry's verdict
+  ProgressFn progress = {};        // when set, told how many entries are judged
 };
 
 struct KeyReceiptInputs {
@@ -48,6 +50,7 @@ struct KeyChainInputs {
   std::vector<std::string> contains;
   std::optional<std::string_view> snapshot;  // given exactly when `expected` is not empty
   std::vector<std::string> expected;
+  ProgressFn progress = {};  // when set, told how many receipts are judged
 };
 
 struct AttestedRecordInputs {

@@ -34,7 +34,7 @@ Execution log_evidence(const CommandLine& c, const Verifiers& v) {
   return answer(LogEvidenceInputs{receipt, evidence}, format_of(c), v);
 }
 
-Execution key_chain(const CommandLine& c, const Verifiers& v, const Clock& clock) {
+Execution key_chain(const CommandLine& c, const Verifiers& v, const Clock& clock, const ProgressFn& progress) {
   if (c.key || !c.heads.empty() || c.stamp || c.key_receipt) {
     return usage("key-chain takes only --contains, --snapshot and --expected");
   }
@@ -55,6 +55,7 @@ Execution key_chain(const CommandLine& c, const Verifiers& v, const Clock& clock
   if (!v.key_chain) return NotAvailable{c.command};
   in.history = history;
   if (snapshot) in.snapshot = *snapshot;
+  in.progress = progress;
   return answer(in, clock(), format_of(c), v);
 }
 
@@ -101,7 +102,7 @@ Execution timestamp(const CommandLine& c, const Verifiers& v, const Clock& clock
 
 // receipt, chain, key-receipt and every unknown word: the document and key are read before
 // the remaining option rules, so an unknown word is only named once its file was readable.
-Execution document_command(const CommandLine& c, const Verifiers& v, const Clock& clock) {
+Execution document_command(const CommandLine& c, const Verifiers& v, const Clock& clock, const ProgressFn& progress) {
   std::string document;
   ORV_READ(document, read_text(c.file, "file", c.command == "chain" ? kChainLimit : kDocumentLimit));
   std::string key;
@@ -125,7 +126,7 @@ Execution document_command(const CommandLine& c, const Verifiers& v, const Clock
     return answer(ReceiptInputs{document, key}, format_of(c), v);
   }
   if (c.command == "chain") {
-    ChainInputs in{document, key, {}, c.json};
+    ChainInputs in{document, key, {}, c.json, progress};
     for (const std::string& path : c.heads) {
       ORV_READ(in.heads.emplace_back(), read_text(path, "head", kHeadLimit));
     }
@@ -139,14 +140,14 @@ Execution document_command(const CommandLine& c, const Verifiers& v, const Clock
 
 }  // namespace
 
-Execution execute(const CommandLine& c, const Verifiers& v, const Clock& clock) {
+Execution execute(const CommandLine& c, const Verifiers& v, const Clock& clock, const ProgressFn& progress) {
   if (c.key && same_file(*c.key, c.file)) {
     return usage("--key is the document itself; the key must come from somewhere other than the document it checks");
   }
   if (c.command == "log-evidence") return log_evidence(c, v);
   if (c.evidence) return usage("--evidence applies to the log-evidence command only");
   if (c.command != "key-chain" && c.expected.size() > 1) return usage("--expected given more than once");
-  if (c.command == "key-chain") return key_chain(c, v, clock);
+  if (c.command == "key-chain") return key_chain(c, v, clock, progress);
   if (!c.contains.empty()) return usage("--contains applies to the key-chain command only");
   if (c.command == "attested-record") return attested_record(c, v, clock);
   if (c.key_receipt) return usage("--key-receipt applies to the attested-record command only");
@@ -154,7 +155,7 @@ Execution execute(const CommandLine& c, const Verifiers& v, const Clock& clock) 
     return usage("--stamp applies to the timestamp and attested-record commands only");
   }
   if (c.command == "timestamp") return timestamp(c, v, clock);
-  return document_command(c, v, clock);
+  return document_command(c, v, clock, progress);
 }
 
 }  // namespace orv::cli

@@ -9,6 +9,7 @@
 #include "api/verifiers.h"
 #include "cli/args.h"
 #include "cli/clock.h"
+#include "core/progress.h"
 
 namespace orv::cli {
 
@@ -26,7 +27,7 @@ struct NotAvailable {
 using Execution = std::variant<api::Reply, UsageError, NotAvailable>;
 
 // Reads the clock at most once, after every input was read and only when a verifier that
-// judges time is about to run.
-Execution execute(const CommandLine& line, const api::Verifiers& verifiers, const Clock& clock);
+// judges time is about to run. `progress` goes to the verifiers that judge many entries.
+Execution execute(const CommandLine& line, const api::Verifiers& verifiers, const Clock& clock, const ProgressFn& progress = {});
 
 }  // namespace orv::cli

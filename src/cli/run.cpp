@@ -21,7 +21,7 @@ int usage_error(std::FILE* err, std::string_view message) {
 }
 
 int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const api::Verifiers& verifiers,
-             const Clock& clock) {
+             const Clock& clock, ProgressLine* progress) {
   Expected<Scan, std::string> scan = scan_arguments(args);
   if (!scan) return usage_error(err, scan.error());
   switch (scan->action) {
@@ -37,7 +37,10 @@ int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
     case Action::Run: break;
   }
 
-  const Execution execution = execute(scan->line, verifiers, clock);
+  ProgressFn listener;
+  if (progress != nullptr) listener = [progress](uint64_t judged, uint64_t total) { progress->update(judged, total); };
+  const Execution execution = execute(scan->line, verifiers, clock, listener);
+  if (progress != nullptr) progress->erase();
   if (const api::Reply* reply = std::get_if<api::Reply>(&execution)) {
     // The command line read every input under the limits the library checks, so a reply
     // without a report would be a fault between the two; it must still not read as a verdict.
@@ -56,16 +59,17 @@ int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const api::Verifiers& verifiers,
-        const Clock& clock) {
-  const int status = dispatch(args, out, err, verifiers, clock);
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const api::Verifiers& verifiers, const Clock& clock,
+        ProgressLine* progress) {
+  const int status = dispatch(args, out, err, verifiers, clock, progress);
   std::fflush(out);
   std::fflush(err);
   return status;
 }
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  return run(args, out, err, api::builtin_verifiers(), system_time);
+  std::optional<ProgressLine> progress = terminal_progress_line(err);
+  return run(args, out, err, api::builtin_verifiers(), system_time, progress ? &*progress : nullptr);
 }
 
 }  // namespace orv::cli

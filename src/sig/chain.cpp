@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/hex.h"
+#include "core/progress.h"
 #include "core/text.h"
 #include "json/canonical.h"
 #include "json/document.h"
@@ -59,22 +60,40 @@ std::string text_member(const json::Value& object, std::string_view name) {
   return std::string(value->GetString(), value->GetStringLength());
 }
 
+// Hands each line that is not blank to `take` with its line number, until `take` returns false.
+template <class Take>
+void for_each_entry_line(std::string_view chain, const Take& take) {
+  uint64_t line_number = 0;
+  for (size_t start = 0; start <= chain.size();) {
+    size_t end = chain.find('\n', start);
+    if (end == std::string_view::npos) end = chain.size();
+    const std::string_view line = chain.substr(start, end - start);
+    start = end + 1;
+    ++line_number;
+    if (!trim_unicode(line).empty() && !take(line, line_number)) return;
+  }
+}
+
+uint64_t count_entry_lines(std::string_view chain) {
+  uint64_t count = 0;
+  for_each_entry_line(chain, [&](std::string_view, uint64_t) {
+    ++count;
+    return true;
+  });
+  return count;
+}
+
 class ChainCheck {
  public:
   ChainCheck(const NotaryPin& pin, ChainReport& report, bool keep_entries)
       : pin_(pin), report_(report), keep_entries_(keep_entries) {}
 
-  void read_entries(std::string_view chain) {
-    uint64_t line_number = 0;
-    for (size_t start = 0; start <= chain.size();) {
-      size_t end = chain.find('\n', start);
-      if (end == std::string_view::npos) end = chain.size();
-      const std::string_view line = chain.substr(start, end - start);
-      start = end + 1;
-      ++line_number;
-      if (trim_unicode(line).empty()) continue;
-      if (!read_entry(line, line_number)) return;  // reading stops at a line it cannot take
-    }
+  void read_entries(std::string_view chain, ProgressCounter& progress) {
+    for_each_entry_line(chain, [&](std::string_view line, uint64_t line_number) {
+      const bool read = read_entry(line, line_number);  // reading stops at a line it cannot take
+      progress.judged_one();
+      return read;
+    });
     if (entry_hashes_.empty()) add(0, "CHAIN_EMPTY", "chain contains no receipts");
   }
 
@@ -224,7 +243,7 @@ void settle(ChainReport& report) {
 }  // namespace
 
 ChainReport check_chain(std::string_view chain, std::span<const std::string> heads, std::string_view pinned_key,
-                        bool keep_entries) {
+                        bool keep_entries, const ProgressFn& progress) {
   ChainReport report;
   report.scope = kLabReceiptScope;
   report.heads_given = !heads.empty();
@@ -240,7 +259,9 @@ ChainReport check_chain(std::string_view chain, std::span<const std::string> hea
   }
 
   ChainCheck check(*pin, report, keep_entries);
-  check.read_entries(chain);
+  // Counting costs a pass over the chain, made only for a listener.
+  ProgressCounter counter(progress, progress ? count_entry_lines(chain) : 0);
+  check.read_entries(chain, counter);
   for (size_t i = 0; i < heads.size(); ++i) check.check_head(i + 1, heads[i]);
   report.head_receipt_hash = check.last_entry_hash();
   report.length = check.entries_read();

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/progress.h"
 #include "sig/verdict.h"
 
 namespace orv::sig {
@@ -38,7 +39,8 @@ inline constexpr std::string_view kChainHeadSchema = "tamsel-fabric/chain-head/v
 
 // Each entry's own verdict is kept in the report only with `keep_entries`: the text report never
 // shows them, and for a chain of many thousand receipts they would outweigh the chain itself.
+// `progress`, when set, is told how many of the chain's entries are judged.
 ChainReport check_chain(std::string_view chain, std::span<const std::string> heads, std::string_view pinned_key,
-                        bool keep_entries = true);
+                        bool keep_entries = true, const ProgressFn& progress = {});
 
 }  // namespace orv::sig

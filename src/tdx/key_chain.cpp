@@ -69,12 +69,14 @@ class HistoryCheck {
       collateral_ = verify_snapshot_collateral(*in_.snapshot, in_.intel_root_der, in_.now);
     }
     std::optional<Digest> before;
+    ProgressCounter progress(in_.progress, lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {
       // Every line hands its hash to the next, whatever becomes of it below, so one damaged
       // line is reported once and not again by the line after it.
       const Digest digest = crypto::sha256(as_bytes(lines[i]));
       check_line(i + 1, lines[i], before);
       before = digest;
+      progress.judged_one();
     }
     report_.head_receipt_sha256 = hex_encode(*before);
     check_kept(lines);

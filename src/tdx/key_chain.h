@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/progress.h"
 #include "core/verdict.h"
 
 namespace orv::tdx {
@@ -45,6 +46,7 @@ struct KeyChainInputs {
   std::span<const std::string> expected;     // one per configuration that ran; any one may match
   uint64_t now = 0;                          // the one clock reading of the run
   std::span<const uint8_t> intel_root_der;
+  ProgressFn progress = {};  // when set, told how many of the history's lines are judged
 };
 
 // Every line is judged, and every problem carries the line it concerns (0 for the whole

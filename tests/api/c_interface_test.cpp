@@ -3,6 +3,7 @@
 // at once, and inputs it cannot judge answered with a message instead of a report.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -13,6 +14,7 @@
 #include "cli/cli_support.h"
 #include "core/time_text.h"
 #include "orvelant/verify.h"
+#include "support/progress_log.h"
 #include "support/shared_data.h"
 
 namespace orv::test {
@@ -282,6 +284,31 @@ TEST_F(CInterface, DeliversThroughTheCallerOptions) {
   EXPECT_EQ(orv_report_status(stopped.get()), ORV_STATUS_REFUSED);
   EXPECT_STREQ(orv_report_error(stopped.get()), "the write callback stopped the report");
   EXPECT_STREQ(orv_verify_version(), "0.1.0");
+}
+
+TEST_F(CInterface, TellsProgressOfChainsAndHistoriesWhenAsked) {
+  ProgressLog log;
+  orv_options options{};
+  options.struct_size = sizeof options;
+  options.progress = [](void* context, uint64_t judged, uint64_t total) {
+    static_cast<ProgressLog*>(context)->told.emplace_back(judged, total);
+  };
+  options.progress_context = &log;
+  const std::string chain = example("receipt-chain.jsonl");
+  const std::string key = example("notary-key.pem");
+  const std::vector<orv_bytes> none;
+  Report(orv_verify_chain(bytes(chain), bytes(key), as_list(none), &options), orv_report_free);
+  EXPECT_EQ(log.told, (Told{{0, 3}, {1, 3}, {2, 3}, {3, 3}}));
+
+  log.told.clear();
+  const std::string history = "{}\n{}";
+  Report(orv_verify_key_chain(bytes(history), {}, {nullptr, 0}, {}, 0, &options), orv_report_free);
+  EXPECT_EQ(log.told, (Told{{0, 2}, {1, 2}, {2, 2}}));
+
+  log.told.clear();  // a caller whose struct ends before the listener is never told
+  options.struct_size = offsetof(orv_options, progress);
+  Report(orv_verify_chain(bytes(chain), bytes(key), as_list(none), &options), orv_report_free);
+  EXPECT_EQ(log.told, Told{});
 }
 
 }  // namespace

@@ -122,7 +122,8 @@ inline RunResult run_prepare(const std::vector<std::string>& args) {
 
 // Runs the command line in this process with the given verifiers and clock.
 inline RunResult run_with(
-    const std::vector<std::string>& args, const api::Verifiers& verifiers, const cli::Clock& clock = [] { return uint64_t{0}; }) {
+    const std::vector<std::string>& args, const api::Verifiers& verifiers, const cli::Clock& clock = [] { return uint64_t{0}; },
+    cli::ProgressLine* progress = nullptr) {
   char* out_buf = nullptr;
   char* err_buf = nullptr;
   size_t out_len = 0;
@@ -130,7 +131,7 @@ inline RunResult run_with(
   std::FILE* out = ::open_memstream(&out_buf, &out_len);
   std::FILE* err = ::open_memstream(&err_buf, &err_len);
   RunResult result;
-  result.status = cli::run(args, out, err, verifiers, clock);
+  result.status = cli::run(args, out, err, verifiers, clock, progress);
   std::fclose(out);
   std::fclose(err);
   result.out.assign(out_buf, out_len);

@@ -7,6 +7,7 @@
 #include "sig/scope.h"
 #include "support/notary.h"
 #include "support/printers.h"
+#include "support/progress_log.h"
 
 namespace orv::sig {
 namespace {
@@ -120,6 +121,17 @@ TEST_F(Chain, ReadingStopsAtALineItCannotTake) {
             (std::vector<Problem>{{"CHAIN_ENTRY_TOO_LARGE", "entry is 1048577 bytes; the limit is 1048576 bytes", 2}}));
 
   EXPECT_EQ(judge(" \n\n\t\n").problems, (std::vector<Problem>{{"CHAIN_EMPTY", "chain contains no receipts", 0}}));
+}
+
+TEST_F(Chain, ProgressCountsEntriesUpToWhereReadingStops) {
+  test::ProgressLog log;
+  const auto judge_told = [&](const std::string& text) {
+    log.told.clear();
+    static_cast<void>(check_chain(text, {}, notary_->public_pem(), false, log.listener()));
+    return log.told;
+  };
+  EXPECT_EQ(judge_told("\n" + lines({0, 1}) + "  \n" + lines({2, 3})), (test::Told{{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}}));
+  EXPECT_EQ(judge_told(chain_->lines[0] + "\n{oops\n" + lines({1})), (test::Told{{0, 3}, {1, 3}, {2, 3}}));
 }
 
 TEST_F(Chain, HeadsMustBeContainedInTheChain) {
