@@ -26,7 +26,7 @@ struct NotAvailable {
 using Execution = std::variant<api::Reply, UsageError, NotAvailable>;
 
 // Reads the clock at most once, after every input was read and only when a verifier that
-// judges time is about to run.
-Execution execute(const CommandLine& line, const api::Verifiers& verifiers, const Clock& clock);
+// judges time is about to run. A report goes to `sink` (a reply then holds only the status).
+Execution execute(const CommandLine& line, const api::Verifiers& verifiers, const Clock& clock, const api::ReportSink& sink);
 
 }  // namespace orv::cli

@@ -37,7 +37,12 @@ int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
     case Action::Run: break;
   }
 
-  const Execution execution = execute(scan->line, verifiers, clock);
+  // Reports are printed as they are rendered: a long chain's JSON report is never held whole.
+  const api::ReportSink print = [out](std::string_view piece) {
+    write(out, piece);
+    return true;
+  };
+  const Execution execution = execute(scan->line, verifiers, clock, print);
   if (const api::Reply* reply = std::get_if<api::Reply>(&execution)) {
     // The command line read every input under the limits the library checks, so a reply
     // without a report would be a fault between the two; it must still not read as a verdict.
@@ -45,7 +50,6 @@ int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
       write(err, "error: " + reply->error + "\n");
       return 2;
     }
-    write(out, reply->report);
     return reply->status;
   }
   if (const UsageError* error = std::get_if<UsageError>(&execution)) return usage_error(err, error->message);

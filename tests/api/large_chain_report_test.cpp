@@ -25,10 +25,10 @@ struct LongChain {
   std::string text;
   std::string head;
 
-  LongChain() {
+  explicit LongChain(int entries) {
     std::string prev = "GENESIS";
     std::string first;
-    for (int serial = 1; serial <= kEntries; ++serial) {
+    for (int serial = 1; serial <= entries; ++serial) {
       LabReceiptBuilder builder(notary, agent, serial % 500 == 7 ? "not the previous hash" : prev, serial);
       // A tier a report must escape, in a fact and in a problem's message.
       if (serial % 250 == 0) builder.set(builder.part("meter"), "tier", "gold \"\x01\"\t\xc3\xa9");
@@ -37,7 +37,7 @@ struct LongChain {
       text += builder.text() + "\n";
       prev = builder.receipt_hash();
       if (serial == 1) first = prev;
-      if (serial == kEntries / 2) head = chain_head(notary, first, serial, prev);
+      if (serial == entries / 2) head = chain_head(notary, first, serial, prev);
     }
   }
 };
@@ -48,7 +48,7 @@ int collect(void* context, const char* data, size_t size) {
 }
 
 TEST(LongChainReport, IsTheSameBytesInTheReturnedTextAndThroughTheWriteCallback) {
-  const LongChain chain;
+  const LongChain chain(kEntries);
   const std::string key = chain.notary.public_pem();
   const orv_bytes head{chain.head.data(), chain.head.size()};
   const auto verify = [&](const orv_options& options) {
@@ -70,6 +70,20 @@ TEST(LongChainReport, IsTheSameBytesInTheReturnedTextAndThroughTheWriteCallback)
   EXPECT_EQ(orv_report_status(streamed), ORV_STATUS_INVALID);
   EXPECT_EQ(crypto::sha256_hex(as_bytes(written)), kReportSha256);
   orv_report_free(streamed);
+}
+
+// A report of several pieces: once the writer gives up, it is not called again.
+TEST(LongChainReport, StopsAtTheFirstPieceTheWriterRefuses) {
+  const LongChain chain(200);
+  const std::string key = chain.notary.public_pem();
+  int calls = 0;
+  orv_options options{sizeof(orv_options), ORV_FORMAT_JSON, {}, nullptr, &calls, nullptr, nullptr};
+  options.write = [](void* context, const char*, size_t) { return ++*static_cast<int*>(context); };
+  orv_report* report = orv_verify_chain({chain.text.data(), chain.text.size()}, {key.data(), key.size()}, {}, &options);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(orv_report_status(report), ORV_STATUS_REFUSED);
+  EXPECT_STREQ(orv_report_error(report), "the write callback stopped the report");
+  orv_report_free(report);
 }
 
 }  // namespace
