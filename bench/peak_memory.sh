@@ -13,7 +13,7 @@ trap 'rm -rf "$work"' EXIT
 report_peak() {
   local what=$1 file=$2 slack_mib=$3
   shift 3
-  /usr/bin/time -f '%M' -o "$work/rss" "$build/orvelant-verify" "$@" | tail -1
+  /usr/bin/time -f '%M' -o "$work/rss" "$build/orvelant-verify" "$@" | { grep '^RESULT' || true; }
   local size rss_kib
   size=$(stat -c %s "$file")
   rss_kib=$(cat "$work/rss")
