@@ -37,6 +37,10 @@ const Verifiers& verifiers() {
 // What the C types cannot rule out; answer() checks everything else.
 class Conversion {
  public:
+  Conversion() = default;
+  Conversion(const Conversion&) = delete;  // the sink refers to this object
+  Conversion& operator=(const Conversion&) = delete;
+
   std::string_view bytes(orv_bytes in, std::string_view role) {
     if (in.data == nullptr && in.size != 0) refuse(role);
     return in.data == nullptr ? std::string_view() : std::string_view(static_cast<const char*>(in.data), in.size);
@@ -66,8 +70,13 @@ class Conversion {
     }
     format_.json = copy.format == ORV_FORMAT_JSON;
     format_.label = bytes(copy.label, "label");
-    write_ = copy.write;
-    write_context_ = copy.write_context;
+    if (copy.write != nullptr) {
+      sink_ = [this, write = copy.write, context = copy.write_context](std::string_view piece) {
+        stopped_ = write(context, piece.data(), piece.size()) != 0;
+        return !stopped_;
+      };
+      format_.sink = &sink_;
+    }
     if (copy.progress != nullptr) {
       progress_ = [tell = copy.progress, context = copy.progress_context](uint64_t judged, uint64_t total) {
         tell(context, judged, total);
@@ -81,11 +90,7 @@ class Conversion {
 
   orv_report* finish(Reply reply) const {
     if (failed()) reply = Reply{2, {}, error_};
-    if (write_ != nullptr && reply.error.empty()) {
-      const int stopped = write_(write_context_, reply.report.data(), reply.report.size());
-      reply.report.clear();
-      if (stopped != 0) reply = Reply{2, {}, "the write callback stopped the report"};
-    }
+    if (stopped_) reply = Reply{2, {}, "the write callback stopped the report"};
     return new orv_report{std::move(reply)};
   }
 
@@ -96,8 +101,8 @@ class Conversion {
 
   std::string error_;
   ReportFormat format_;
-  orv_write_fn write_ = nullptr;
-  void* write_context_ = nullptr;
+  ReportSink sink_;
+  bool stopped_ = false;
   ProgressFn progress_;
 };
 

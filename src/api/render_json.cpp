@@ -1,19 +1,24 @@
 #include "api/render_json.h"
 
 #include "api/json_writer.h"
+#include "json/string_literal.h"
 
 namespace orv::api {
 namespace {
 
+constexpr size_t kPieceSize = 64 * 1024;
+
+Json problem(const Problem& p, bool with_line) {
+  Json::Object object;
+  if (with_line) object.emplace_back("line", p.line);
+  object.emplace_back("code", p.code.text());
+  object.emplace_back("message", p.message);
+  return object;
+}
+
 Json problems(const std::vector<Problem>& list, bool with_line) {
   Json::Array out;
-  for (const Problem& p : list) {
-    Json::Object object;
-    if (with_line) object.emplace_back("line", p.line);
-    object.emplace_back("code", p.code.text());
-    object.emplace_back("message", p.message);
-    out.emplace_back(std::move(object));
-  }
+  for (const Problem& p : list) out.push_back(problem(p, with_line));
   return out;
 }
 
@@ -95,21 +100,83 @@ std::string document(const Json& json) {
   return out;
 }
 
+// The chain report's top-level object, member by member, with the bytes Json::write gives the
+// whole object. Long lists are written item by item and the text is handed on whenever it has
+// grown to a piece, so memory stays at one piece and one item.
+class ChainReportWriter {
+ public:
+  explicit ChainReportWriter(const ReportSink& sink) : sink_(sink) { out_ = "{\n"; }
+
+  void member(std::string_view name, const Json& value) {
+    start(name);
+    value.write(out_, 1);
+  }
+
+  template <class List, class Render>
+  void array(std::string_view name, const List& list, size_t count, const Render& render) {
+    start(name);
+    if (count == 0) {
+      out_ += "[]";
+      return;
+    }
+    out_ += "[\n";
+    size_t written = 0;
+    for (const auto& item : list) {
+      if (stopped_) return;
+      out_ += "    ";
+      render(item).write(out_, 2);
+      out_ += ++written < count ? ",\n" : "\n";
+      if (out_.size() >= kPieceSize) hand_on();
+    }
+    out_ += "  ]";
+  }
+
+  void finish() {
+    out_ += "\n}\n";
+    hand_on();
+  }
+
+ private:
+  void start(std::string_view name) {
+    if (!first_) out_ += ",\n";
+    first_ = false;
+    out_ += "  ";
+    json::append_string_literal(out_, name);
+    out_ += ": ";
+  }
+
+  void hand_on() {
+    if (!stopped_ && !out_.empty()) stopped_ = !sink_(out_);
+    out_.clear();
+  }
+
+  const ReportSink& sink_;
+  std::string out_;
+  bool first_ = true;
+  bool stopped_ = false;
+};
+
 }  // namespace
 
 std::string render_json(const sig::ReceiptVerdict& verdict) { return document(receipt(verdict)); }
 
-std::string render_json(const sig::ChainReport& r) {
-  Json::Array entries;
-  for (const sig::ReceiptVerdict& entry : r.entries) entries.push_back(receipt(entry));
-  Json::Object object{
-      {"outcome", outcome_json(r.outcome)},
-      {"valid", r.valid},
-      {"length", r.length},
-      {"head_receipt_hash", Json::optional(r.head_receipt_hash)},
-      {"problems", problems(r.problems, true)},
-      {"entries", std::move(entries)},
-  };
+std::string render_json(const sig::ChainReport& report) {
+  std::string out;
+  render_json(report, [&out](std::string_view piece) {
+    out += piece;
+    return true;
+  });
+  return out;
+}
+
+void render_json(const sig::ChainReport& r, const ReportSink& sink) {
+  ChainReportWriter out(sink);
+  out.member("outcome", outcome_json(r.outcome));
+  out.member("valid", r.valid);
+  out.member("length", r.length);
+  out.member("head_receipt_hash", Json::optional(r.head_receipt_hash));
+  out.array("problems", r.problems, r.problems.size(), [](const Problem& p) { return problem(p, true); });
+  out.array("entries", r.entries, r.entries.size(), receipt);
   // Absent rather than empty: a consumer can tell "no head was checked" from the member.
   if (r.heads_given) {
     Json::Array heads;
@@ -122,10 +189,10 @@ std::string render_json(const sig::ChainReport& r) {
           {"issued_at", Json::optional(h.issued_at)},
       });
     }
-    object.emplace_back("heads", std::move(heads));
+    out.member("heads", heads);
   }
-  object.emplace_back("scope", r.scope);
-  return document(object);
+  out.member("scope", r.scope);
+  out.finish();
 }
 
 std::string render_json(const tdx::Level2Report& report) { return document(level2(report)); }

@@ -26,6 +26,8 @@ int report_status(const tdx::LogEvidenceReport& r);
 struct ReportFormat {
   bool json = true;
   std::string_view label;  // the document's name in a text report (the command line's path)
+  // When set, the report goes here instead of into Reply::report.
+  const ReportSink* sink = nullptr;
 };
 
 // A report, or why the inputs could not be judged (then `report` is empty and `status` 2).
@@ -35,9 +37,16 @@ struct Reply {
   std::string error;
 };
 
+// A report rendered whole, to the format's sink when it has one, else in the reply.
+Reply deliver(int status, std::string report, const ReportFormat& format);
+
 template <class Verdict>
 Reply make_reply(const Verdict& verdict, const ReportFormat& format) {
-  return Reply{report_status(verdict), format.json ? render_json(verdict) : render_text(verdict, format.label), {}};
+  return deliver(report_status(verdict), format.json ? render_json(verdict) : render_text(verdict, format.label), format);
 }
+
+// A chain's JSON report goes to the sink as it is rendered: for a long chain it is the largest
+// thing the run would otherwise hold.
+Reply make_reply(const sig::ChainReport& report, const ReportFormat& format);
 
 }  // namespace orv::api

@@ -20,9 +20,9 @@ using namespace api;
 
 Execution usage(std::string message) { return UsageError{std::move(message)}; }
 
-ReportFormat format_of(const CommandLine& c) { return ReportFormat{c.json, c.file}; }
+ReportFormat format_of(const CommandLine& c, const ReportSink& sink) { return ReportFormat{c.json, c.file, &sink}; }
 
-Execution log_evidence(const CommandLine& c, const Verifiers& v) {
+Execution log_evidence(const CommandLine& c, const Verifiers& v, const ReportSink& sink) {
   if (c.key || !c.heads.empty() || c.stamp || c.key_receipt || c.snapshot || !c.expected.empty() || !c.contains.empty()) {
     return usage("log-evidence takes only --evidence");
   }
@@ -31,10 +31,11 @@ Execution log_evidence(const CommandLine& c, const Verifiers& v) {
   ORV_READ(receipt, read_text(c.file, "receipt", kDocumentLimit));
   ORV_READ(evidence, read_text(*c.evidence, "log evidence", kEvidenceLimit));
   if (!v.log_evidence) return NotAvailable{c.command};
-  return answer(LogEvidenceInputs{receipt, evidence}, format_of(c), v);
+  return answer(LogEvidenceInputs{receipt, evidence}, format_of(c, sink), v);
 }
 
-Execution key_chain(const CommandLine& c, const Verifiers& v, const Clock& clock, const ProgressFn& progress) {
+Execution key_chain(const CommandLine& c, const Verifiers& v, const Clock& clock, const ReportSink& sink,
+                    const ProgressFn& progress) {
   if (c.key || !c.heads.empty() || c.stamp || c.key_receipt) {
     return usage("key-chain takes only --contains, --snapshot and --expected");
   }
@@ -56,10 +57,10 @@ Execution key_chain(const CommandLine& c, const Verifiers& v, const Clock& clock
   in.history = history;
   if (snapshot) in.snapshot = *snapshot;
   in.progress = progress;
-  return answer(in, clock(), format_of(c), v);
+  return answer(in, clock(), format_of(c, sink), v);
 }
 
-Execution attested_record(const CommandLine& c, const Verifiers& v, const Clock& clock) {
+Execution attested_record(const CommandLine& c, const Verifiers& v, const Clock& clock, const ReportSink& sink) {
   if (c.key || !c.heads.empty()) {
     return usage(
         "attested-record takes no --key or --head: the key comes from the key receipt and is proven by Intel's "
@@ -83,10 +84,10 @@ Execution attested_record(const CommandLine& c, const Verifiers& v, const Clock&
   if (!v.attested_record) return NotAvailable{c.command};
   AttestedRecordInputs in{record, key_receipt, snapshot, expected, std::nullopt};
   if (stamp) in.stamp = *stamp;
-  return answer(in, clock(), format_of(c), v);
+  return answer(in, clock(), format_of(c, sink), v);
 }
 
-Execution timestamp(const CommandLine& c, const Verifiers& v, const Clock& clock) {
+Execution timestamp(const CommandLine& c, const Verifiers& v, const Clock& clock, const ReportSink& sink) {
   if (c.key || !c.heads.empty() || c.snapshot || !c.expected.empty()) {
     return usage("timestamp takes only --stamp: the timestamp authorities it trusts are built into this verifier");
   }
@@ -97,12 +98,13 @@ Execution timestamp(const CommandLine& c, const Verifiers& v, const Clock& clock
   ORV_READ(stamp, read_bytes(*c.stamp, "stamp", kDocumentLimit));
   if (!is_valid_utf8(stamp)) return usage("stamp " + terminal_safe(*c.stamp) + " is not UTF-8 text");
   if (!v.timestamp) return NotAvailable{c.command};
-  return answer(TimestampInputs{document, stamp}, clock(), format_of(c), v);
+  return answer(TimestampInputs{document, stamp}, clock(), format_of(c, sink), v);
 }
 
 // receipt, chain, key-receipt and every unknown word: the document and key are read before
 // the remaining option rules, so an unknown word is only named once its file was readable.
-Execution document_command(const CommandLine& c, const Verifiers& v, const Clock& clock, const ProgressFn& progress) {
+Execution document_command(const CommandLine& c, const Verifiers& v, const Clock& clock, const ReportSink& sink,
+                           const ProgressFn& progress) {
   std::string document;
   ORV_READ(document, read_text(c.file, "file", c.command == "chain" ? kChainLimit : kDocumentLimit));
   std::string key;
@@ -119,11 +121,11 @@ Execution document_command(const CommandLine& c, const Verifiers& v, const Clock
     if (c.expected.empty()) return usage("key-receipt needs --expected");
     ORV_READ(expected, read_text(c.expected.front(), "expected TD", kDocumentLimit));
     if (!v.key_receipt) return NotAvailable{c.command};
-    return answer(KeyReceiptInputs{document, key, snapshot, expected}, clock(), format_of(c), v);
+    return answer(KeyReceiptInputs{document, key, snapshot, expected}, clock(), format_of(c, sink), v);
   }
   if (c.command == "receipt") {
     if (!v.receipt) return NotAvailable{c.command};
-    return answer(ReceiptInputs{document, key}, format_of(c), v);
+    return answer(ReceiptInputs{document, key}, format_of(c, sink), v);
   }
   if (c.command == "chain") {
     ChainInputs in{document, key, {}, c.json, progress};
@@ -131,7 +133,7 @@ Execution document_command(const CommandLine& c, const Verifiers& v, const Clock
       ORV_READ(in.heads.emplace_back(), read_text(path, "head", kHeadLimit));
     }
     if (!v.chain) return NotAvailable{c.command};
-    return answer(in, format_of(c), v);
+    return answer(in, format_of(c, sink), v);
   }
   return usage("unknown command " + terminal_safe(c.command));
 }
@@ -140,22 +142,23 @@ Execution document_command(const CommandLine& c, const Verifiers& v, const Clock
 
 }  // namespace
 
-Execution execute(const CommandLine& c, const Verifiers& v, const Clock& clock, const ProgressFn& progress) {
+Execution execute(const CommandLine& c, const Verifiers& v, const Clock& clock, const ReportSink& sink,
+                  const ProgressFn& progress) {
   if (c.key && same_file(*c.key, c.file)) {
     return usage("--key is the document itself; the key must come from somewhere other than the document it checks");
   }
-  if (c.command == "log-evidence") return log_evidence(c, v);
+  if (c.command == "log-evidence") return log_evidence(c, v, sink);
   if (c.evidence) return usage("--evidence applies to the log-evidence command only");
   if (c.command != "key-chain" && c.expected.size() > 1) return usage("--expected given more than once");
-  if (c.command == "key-chain") return key_chain(c, v, clock, progress);
+  if (c.command == "key-chain") return key_chain(c, v, clock, sink, progress);
   if (!c.contains.empty()) return usage("--contains applies to the key-chain command only");
-  if (c.command == "attested-record") return attested_record(c, v, clock);
+  if (c.command == "attested-record") return attested_record(c, v, clock, sink);
   if (c.key_receipt) return usage("--key-receipt applies to the attested-record command only");
   if (c.command != "timestamp" && c.stamp) {
     return usage("--stamp applies to the timestamp and attested-record commands only");
   }
-  if (c.command == "timestamp") return timestamp(c, v, clock);
-  return document_command(c, v, clock, progress);
+  if (c.command == "timestamp") return timestamp(c, v, clock, sink);
+  return document_command(c, v, clock, sink, progress);
 }
 
 }  // namespace orv::cli

@@ -27,7 +27,9 @@ struct NotAvailable {
 using Execution = std::variant<api::Reply, UsageError, NotAvailable>;
 
 // Reads the clock at most once, after every input was read and only when a verifier that
-// judges time is about to run. `progress` goes to the verifiers that judge many entries.
-Execution execute(const CommandLine& line, const api::Verifiers& verifiers, const Clock& clock, const ProgressFn& progress = {});
+// judges time is about to run. A report goes to `sink` (a reply then holds only the status);
+// `progress` goes to the verifiers that judge many entries.
+Execution execute(const CommandLine& line, const api::Verifiers& verifiers, const Clock& clock, const api::ReportSink& sink,
+                  const ProgressFn& progress = {});
 
 }  // namespace orv::cli

@@ -39,7 +39,14 @@ int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
 
   ProgressFn listener;
   if (progress != nullptr) listener = [progress](uint64_t judged, uint64_t total) { progress->update(judged, total); };
-  const Execution execution = execute(scan->line, verifiers, clock, listener);
+  // Reports are printed as they are rendered: a long chain's JSON report is never held whole.
+  // Rendering starts only once judging is done, so the progress line goes before the first piece.
+  const api::ReportSink print = [out, progress](std::string_view piece) {
+    if (progress != nullptr) progress->erase();
+    write(out, piece);
+    return true;
+  };
+  const Execution execution = execute(scan->line, verifiers, clock, print, listener);
   if (progress != nullptr) progress->erase();
   if (const api::Reply* reply = std::get_if<api::Reply>(&execution)) {
     // The command line read every input under the limits the library checks, so a reply
@@ -48,7 +55,6 @@ int dispatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
       write(err, "error: " + reply->error + "\n");
       return 2;
     }
-    write(out, reply->report);
     return reply->status;
   }
   if (const UsageError* error = std::get_if<UsageError>(&execution)) return usage_error(err, error->message);

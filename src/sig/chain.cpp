@@ -140,7 +140,7 @@ class ChainCheck {
 
     ReceiptVerdict verdict = kind_->refusals ? check_refusal(entry, pin_) : check_lab_receipt(entry, pin_);
     for (const Problem& problem : verdict.problems) add(line_number, problem.code, problem.message);
-    if (keep_entries_) report_.entries.push_back(std::move(verdict));
+    if (keep_entries_) report_.entries.push_back(verdict);
 
     // A bad entry's own hash still serves as the next link, so one tampered receipt does not
     // cascade into broken links after it.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/progress.h"
+#include "sig/chain_entries.h"
 #include "sig/verdict.h"
 
 namespace orv::sig {
@@ -28,7 +29,7 @@ struct ChainReport {
   uint64_t length = 0;
   std::optional<std::string> head_receipt_hash;
   std::vector<Problem> problems;
-  std::vector<ReceiptVerdict> entries;
+  ChainEntries entries;
   std::vector<HeadResult> heads;  // rendered in JSON only when --head was given
   bool heads_given = false;
   std::string scope;

@@ -93,6 +93,15 @@ TEST(ProgressLine, ChainAndKeyChainReportToItAndTheLineIsGoneBeforeTheReport) {
   EXPECT_EQ(terminal.shown(),
             "\r2 of 2 entries judged, 2.0/s\x1b[K\r\x1b[K"
             "\r1 of 3 entries judged, 1.0/s, about 2 s left\x1b[K\r\x1b[K");
+
+  // On a real terminal the report shares the screen: the line must be gone before its first byte.
+  const size_t before = terminal.shown().size();
+  ProgressLine shared_line = terminal.line();
+  EXPECT_EQ(cli::run({"chain", file}, terminal.file, terminal.file, v, clock, &shared_line), 2);
+  const std::string screen = terminal.shown().substr(before);
+  const std::string line = "\r2 of 2 entries judged, 2.0/s\x1b[K\r\x1b[K";
+  ASSERT_TRUE(screen.starts_with(line)) << screen;
+  EXPECT_EQ(screen.find('\x1b', line.size()), std::string::npos) << screen;
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 #include "support/notary.h"
 
+#include <array>
+
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/obj_mac.h>
+#include <openssl/param_build.h>
 #include <openssl/pem.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -16,12 +21,64 @@ namespace orv::test {
 
 struct P384TestKey::Impl {
   EVP_PKEY* key = nullptr;
-  ~Impl() { EVP_PKEY_free(key); }
+  EC_GROUP* group = nullptr;
+  BIGNUM* scalar = nullptr;  // set for a seeded key, which signs with derived nonces
+  ~Impl() {
+    EVP_PKEY_free(key);
+    EC_GROUP_free(group);
+    BN_clear_free(scalar);
+  }
 };
+
+namespace {
+
+// A value in [1, n-1] from SHA-384 of `bytes`: the nonce or scalar of a seeded key.
+BIGNUM* derived_scalar(std::string_view bytes, const BIGNUM* order, BN_CTX* bn) {
+  const std::array<uint8_t, 48> digest = crypto::sha384(as_bytes(bytes));
+  BIGNUM* value = BN_bin2bn(digest.data(), static_cast<int>(digest.size()), nullptr);
+  BIGNUM* below = BN_dup(order);
+  BN_sub_word(below, 1);
+  BN_mod(value, value, below, bn);
+  BN_add_word(value, 1);
+  BN_free(below);
+  return value;
+}
+
+std::string bn_bytes(const BIGNUM* value) {
+  std::string out(48, '\0');
+  BN_bn2binpad(value, reinterpret_cast<unsigned char*>(out.data()), 48);
+  return out;
+}
+
+}  // namespace
 
 P384TestKey::P384TestKey() : impl_(std::make_unique<Impl>()) {
   impl_->key = EVP_EC_gen("P-384");
   if (impl_->key == nullptr) ADD_FAILURE() << "cannot generate a P-384 key";
+}
+
+P384TestKey::P384TestKey(std::string_view seed) : impl_(std::make_unique<Impl>()) {
+  BN_CTX* bn = BN_CTX_new();
+  impl_->group = EC_GROUP_new_by_curve_name(NID_secp384r1);
+  impl_->scalar = derived_scalar(seed, EC_GROUP_get0_order(impl_->group), bn);
+  EC_POINT* point = EC_POINT_new(impl_->group);
+  EC_POINT_mul(impl_->group, point, impl_->scalar, nullptr, nullptr, bn);
+  unsigned char pub[97];
+  const size_t pub_len = EC_POINT_point2oct(impl_->group, point, POINT_CONVERSION_UNCOMPRESSED, pub, sizeof pub, bn);
+  OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
+  OSSL_PARAM_BLD_push_utf8_string(build, OSSL_PKEY_PARAM_GROUP_NAME, "P-384", 0);
+  OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_PRIV_KEY, impl_->scalar);
+  OSSL_PARAM_BLD_push_octet_string(build, OSSL_PKEY_PARAM_PUB_KEY, pub, pub_len);
+  OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(build);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
+  if (EVP_PKEY_fromdata_init(ctx) != 1 || EVP_PKEY_fromdata(ctx, &impl_->key, EVP_PKEY_KEYPAIR, params) != 1) {
+    ADD_FAILURE() << "cannot make the seeded P-384 key";
+  }
+  EVP_PKEY_CTX_free(ctx);
+  OSSL_PARAM_free(params);
+  OSSL_PARAM_BLD_free(build);
+  EC_POINT_free(point);
+  BN_CTX_free(bn);
 }
 P384TestKey::~P384TestKey() = default;
 P384TestKey::P384TestKey(P384TestKey&&) noexcept = default;
@@ -37,7 +94,41 @@ std::string P384TestKey::public_pem() const {
   return pem;
 }
 
+namespace {
+
+// ECDSA with the nonce derived from the scalar and the digest, so that a seeded key's documents
+// are the same bytes on every run.
+std::string seeded_sign_hex(const EC_GROUP* group, const BIGNUM* scalar, std::string_view message) {
+  BN_CTX* bn = BN_CTX_new();
+  const BIGNUM* order = EC_GROUP_get0_order(group);
+  const std::array<uint8_t, 48> digest = crypto::sha384(as_bytes(message));
+  const std::string digest_bytes(digest.begin(), digest.end());
+  BIGNUM* z = BN_bin2bn(digest.data(), static_cast<int>(digest.size()), nullptr);
+  BIGNUM* k = derived_scalar(bn_bytes(scalar) + digest_bytes, order, bn);
+  EC_POINT* point = EC_POINT_new(group);
+  EC_POINT_mul(group, point, k, nullptr, nullptr, bn);
+  BIGNUM* r = BN_new();
+  BIGNUM* s = BN_new();
+  EC_POINT_get_affine_coordinates(group, point, r, nullptr, bn);
+  BN_nnmod(r, r, order, bn);
+  BN_mod_mul(s, r, scalar, order, bn);  // s = k^-1 (z + r d) mod n
+  BN_mod_add(s, s, z, order, bn);
+  BN_mod_inverse(k, k, order, bn);
+  BN_mod_mul(s, s, k, order, bn);
+  const std::string raw = bn_bytes(r) + bn_bytes(s);
+  BN_free(z);
+  BN_clear_free(k);
+  BN_free(r);
+  BN_free(s);
+  EC_POINT_free(point);
+  BN_CTX_free(bn);
+  return hex_encode(as_bytes(raw));
+}
+
+}  // namespace
+
 std::string P384TestKey::sign_hex(std::string_view message) const {
+  if (impl_->scalar != nullptr) return seeded_sign_hex(impl_->group, impl_->scalar, message);
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   size_t der_len = 0;
   EVP_DigestSignInit(ctx, nullptr, EVP_sha384(), nullptr, impl_->key);

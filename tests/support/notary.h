@@ -15,6 +15,9 @@ namespace orv::test {
 class P384TestKey {
  public:
   P384TestKey();  // a fresh key
+  // The same key and the same signatures on every run and every OpenSSL version: the private
+  // scalar and each nonce are derived from `seed` (and the message) by SHA-384.
+  explicit P384TestKey(std::string_view seed);
   ~P384TestKey();
   P384TestKey(P384TestKey&&) noexcept;
   P384TestKey& operator=(P384TestKey&&) noexcept;
