@@ -83,8 +83,10 @@ demo: deps-run
 	  echo "  expected-TD file (--expected)."; \
 	fi
 
+# The benchmarks are compiled here too (not run), so that an interface change cannot leave one
+# behind unnoticed.
 build: deps-test
-	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DORV_WERROR=ON >/dev/null
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DORV_WERROR=ON -DORV_BENCH=ON >/dev/null
 	cmake --build build/release -j$(JOBS)
 
 release: build

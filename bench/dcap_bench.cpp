@@ -16,6 +16,7 @@
 
 #include "bench_files.h"
 #include "crypto/ecdsa_p256.h"
+#include "crypto/x509.h"
 #include "dcap/collateral_chain.h"
 #include "dcap/collateral_json.h"
 #include "dcap/verify.h"
@@ -69,8 +70,8 @@ void BM_TwoP256Verifications(benchmark::State& state) {
   const std::string_view chain(reinterpret_cast<const char*>(auth.certification_data.body.data()),
                                auth.certification_data.body.size());
   const auto ders = orv::dcap::split_pem_certificates(chain);
-  const orv::dcap::X509Ptr leaf = orv::dcap::parse_certificate(ders->front());
-  const auto pck = orv::crypto::P256PublicKey::from_pkey(X509_get0_pubkey(leaf.get()));
+  const auto leaf = orv::crypto::decode_certificate(ders->front());
+  const auto pck = leaf ? orv::crypto::P256PublicKey::from_pkey(X509_get0_pubkey(leaf->get())) : std::nullopt;
   const std::span<const uint8_t> scope = std::span(f.quote).first(quote->signed_length);
   if (!attestation || !pck || !attestation->verify(scope, auth.ecdsa_signature) ||
       !pck->verify(auth.qe_report, auth.qe_report_signature)) {
